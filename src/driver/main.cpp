@@ -1,0 +1,73 @@
+// bankrip: unpacks every subsound of a sound bank into a WAV file of its own.
+#include <cstdio>
+#include <string>
+
+#include "driver/destination.h"
+#include "platform/platform.h"
+#include "result/result.h"
+#include "soundlib/soundlib.h"
+#include "wav/extract_subsound.h"
+
+namespace {
+
+constexpr unsigned int REQUIRED_VERSION = 0x00041103;
+
+// The third line ends with "出力先(省略可)" (output destination, may be left
+// out) in Shift_JIS, byte for byte as the tool has always printed it.
+constexpr const char* USAGE_TEXT =
+    "Usage : bankrip <fsb_name> [dest_dir]\n"
+    "           fsb_name  *.fsb\n"
+    "           dest_dir  \x8F\x6F\x97\xCD\x90\xE6\x28\x8F\xC8\x97\xAA\x89\xC2\x29\n";
+
+// Relative paths on the command line are taken from the executable's folder.
+void enter_program_directory() {
+    const std::string folder = platform::executable_folder();
+    if (!folder.empty()) platform::enter_directory(folder);
+}
+
+// Tells why the bank did not open, beyond the result code's own text.
+FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result) {
+    const char* detail = soundlib_system_error_detail(system);
+    if (result != FMOD_OK && detail[0] != '\0') std::fprintf(stderr, "bankrip: %s\n", detail);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    enter_program_directory();
+    if (argc < 2) {
+        std::fputs(USAGE_TEXT, stdout);
+        return 0;
+    }
+    const std::string destination = destination_text(argc > 2 ? argv[2] : nullptr);
+
+    FMOD_SYSTEM* system = nullptr;
+    check_result(FMOD_System_Create(&system));
+    unsigned int version = 0;
+    check_result(FMOD_System_GetVersion(system, &version));
+    if (version < REQUIRED_VERSION) {
+        std::printf("Error!  You are using an old version of FMOD %08x.  This program requires %08x\n", version,
+                    REQUIRED_VERSION);
+        return 0;
+    }
+    check_result(FMOD_System_Init(system, 32, 0, nullptr));
+    FMOD_SOUND* bank = nullptr;
+    check_result(explain_open_failure(system, FMOD_System_CreateSound(system, argv[1], FMOD_CREATESTREAM, nullptr, &bank)));
+    int count = 0;
+    check_result(FMOD_Sound_GetNumSubSounds(bank, &count));
+
+    bool all_written = true;
+    if (count > 0) all_written = prepare_destination(destination);
+    UsedNames used_names;
+    for (int index = 0; index < count; ++index) {
+        FMOD_SOUND* subsound = nullptr;
+        check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
+        all_written = extract_subsound(subsound, index, destination, used_names) && all_written;
+    }
+
+    check_result(FMOD_Sound_Release(bank));
+    check_result(FMOD_System_Close(system));
+    check_result(FMOD_System_Release(system));
+    return all_written ? 0 : 1;
+}

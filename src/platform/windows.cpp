@@ -1,0 +1,113 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+std::string system_error() {
+    char text[512];
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   GetLastError(), 0, text, sizeof text, nullptr);
+    std::string s(text, n);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+HANDLE handle_of(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+}  // namespace
+
+std::string executable_folder() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) {
+            std::string path(buffer.data(), n);
+            const auto slash = path.rfind(kSeparator);
+            return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+void enter_directory(const std::string& folder) { (void)SetCurrentDirectoryA(folder.c_str()); }
+
+bool make_directories(const std::string& path, std::string& error) {
+    for (std::size_t i = 1; i <= path.size(); ++i) {
+        if (i != path.size() && path[i] != '\\' && path[i] != '/') continue;
+        const std::string level = path.substr(0, i);
+        if (level.size() == 2 && level[1] == ':') continue;  // a drive
+        if (!CreateDirectoryA(level.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = system_error();
+            return false;
+        }
+    }
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = "could not be created as a directory";
+        return false;
+    }
+    return true;
+}
+
+void remove_file(const std::string& path) { (void)DeleteFileA(path.c_str()); }
+
+OutputFile::~OutputFile() {
+    if (is_open()) CloseHandle(handle_of(handle_));
+}
+
+bool OutputFile::create(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error_ = system_error();
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    return true;
+}
+
+bool OutputFile::write(const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD part = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(handle_of(handle_), p, part, &written, nullptr) || written == 0) {
+            error_ = system_error();
+            return false;
+        }
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool OutputFile::write_at(std::uint64_t offset, const void* data, std::size_t size) {
+    LARGE_INTEGER at, end;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handle_of(handle_), LARGE_INTEGER{}, &end, FILE_CURRENT) ||
+        !SetFilePointerEx(handle_of(handle_), at, nullptr, FILE_BEGIN)) {
+        error_ = system_error();
+        return false;
+    }
+    const bool ok = write(data, size);
+    SetFilePointerEx(handle_of(handle_), end, nullptr, FILE_BEGIN);
+    return ok;
+}
+
+bool OutputFile::close() {
+    if (!is_open()) return true;
+    const BOOL ok = CloseHandle(handle_of(handle_));
+    handle_ = kClosed;
+    if (!ok) {
+        error_ = system_error();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,13 @@
+// The one way a checked library failure ends the run, and the texts of the
+// library's result codes.
+#pragma once
+
+#include "soundlib/soundlib.h"
+
+// A constant text for any code: 0 to 84 have their own, everything else
+// gets "Unknown error.".
+const char* result_message(FMOD_RESULT result);
+
+// Returns when result is 0. Otherwise prints "FMOD error! (code) message"
+// on standard output and ends the process with status -1.
+void check_result(FMOD_RESULT result);

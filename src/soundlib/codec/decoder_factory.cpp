@@ -1,0 +1,31 @@
+#include "soundlib/codec/decoder_factory.h"
+
+#include "soundlib/codec/pcm_source.h"
+
+namespace soundlib {
+
+PcmFormat output_format(const SubsoundInfo& info) { return pcm_output_format(info); }
+
+DecoderChoice make_decoder(const SubsoundInfo& info, BankFile& file, CodecCache& /*cache*/) {
+    DecoderChoice choice;
+    if (info.problem) {
+        choice.code = FMOD_ERR_FILE_BAD;
+        choice.detail = info.problem;
+        return choice;
+    }
+    switch (info.codec) {
+        case Codec::pcm8:
+        case Codec::pcm16:
+        case Codec::pcm24:
+        case Codec::pcm32:
+        case Codec::pcmfloat:
+            choice.source = make_pcm_source(info, file);
+            return choice;
+        default:
+            choice.code = FMOD_ERR_FORMAT;
+            choice.detail = std::string("codec ") + codec_name(info.codec) + " is not decoded by this version";
+            return choice;
+    }
+}
+
+}  // namespace soundlib

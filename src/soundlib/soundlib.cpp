@@ -1,0 +1,236 @@
+// The C interface: checks handles and arguments, turns exceptions into
+// result codes, and hands the work to Bank and PcmStream.
+#include "soundlib/soundlib.h"
+
+#include <cstring>
+#include <new>
+
+#include "soundlib/bank.h"
+#include "soundlib/codec/decoder_factory.h"
+#include "soundlib/version.h"
+
+struct FMOD_SYSTEM {
+    static constexpr std::uint32_t kMagic = 0x53595354;
+    std::uint32_t magic = kMagic;
+    bool initialised = false;
+    std::string detail;
+};
+
+namespace {
+
+using soundlib::Bank;
+
+bool valid(const FMOD_SYSTEM* s) { return s && s->magic == FMOD_SYSTEM::kMagic; }
+bool valid(const FMOD_SOUND* s) { return s && s->magic == FMOD_SOUND::kMagic && s->bank; }
+bool is_subsound(const FMOD_SOUND* s) { return valid(s) && s->index >= 0; }
+
+unsigned int clamp32(std::uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned int>(v); }
+
+// Every entry point runs its body through this: no exception leaves.
+template <typename Body>
+FMOD_RESULT guarded(Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return FMOD_ERR_MEMORY;
+    } catch (...) {
+        return FMOD_ERR_INTERNAL;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+FMOD_RESULT FMOD_System_Create(FMOD_SYSTEM** system) {
+    if (!system) return FMOD_ERR_INVALID_PARAM;
+    *system = nullptr;
+    return guarded([&]() -> FMOD_RESULT {
+        *system = new FMOD_SYSTEM();
+        return FMOD_OK;
+    });
+}
+
+FMOD_RESULT FMOD_System_GetVersion(FMOD_SYSTEM* system, unsigned int* version) {
+    if (!valid(system)) return FMOD_ERR_INVALID_HANDLE;
+    if (!version) return FMOD_ERR_INVALID_PARAM;
+    *version = soundlib::reported_version();
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_System_Init(FMOD_SYSTEM* system, int maxchannels, FMOD_INITFLAGS, void*) {
+    if (!valid(system)) return FMOD_ERR_INVALID_HANDLE;
+    if (maxchannels < 0) return FMOD_ERR_INVALID_PARAM;
+    system->initialised = true;
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_MODE,
+                                    FMOD_CREATESOUNDEXINFO*, FMOD_SOUND** sound) {
+    if (!valid(system)) return FMOD_ERR_INVALID_HANDLE;
+    if (!name || !sound) return FMOD_ERR_INVALID_PARAM;
+    *sound = nullptr;
+    if (!system->initialised) return FMOD_ERR_UNINITIALIZED;
+    return guarded([&]() -> FMOD_RESULT {
+        system->detail.clear();
+        soundlib::BankReadError error;
+        auto bank = std::make_unique<Bank>(name, error);
+        if (error.code != FMOD_OK) {
+            system->detail = error.detail;
+            return error.code;
+        }
+        auto handle = std::make_unique<FMOD_SOUND>();
+        handle->bank = bank.release();
+        *sound = handle.release();
+        return FMOD_OK;
+    });
+}
+
+FMOD_RESULT FMOD_System_Close(FMOD_SYSTEM* system) {
+    if (!valid(system)) return FMOD_ERR_INVALID_HANDLE;
+    system->initialised = false;
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_System_Release(FMOD_SYSTEM* system) {
+    if (!valid(system)) return FMOD_ERR_INVALID_HANDLE;
+    system->magic = 0;
+    delete system;
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_Sound_GetNumSubSounds(FMOD_SOUND* sound, int* count) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    if (!count) return FMOD_ERR_INVALID_PARAM;
+    *count = sound->index < 0 ? sound->bank->count() : 0;
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_Sound_GetSubSound(FMOD_SOUND* sound, int index, FMOD_SOUND** subsound) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    if (!subsound) return FMOD_ERR_INVALID_PARAM;
+    *subsound = nullptr;
+    if (sound->index >= 0 || index < 0 || index >= sound->bank->count()) return FMOD_ERR_INVALID_PARAM;
+    return guarded([&]() -> FMOD_RESULT {
+        *subsound = sound->bank->subsound(index);
+        return FMOD_OK;
+    });
+}
+
+FMOD_RESULT FMOD_Sound_GetName(FMOD_SOUND* sound, char* name, int namelen) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    if (!name || namelen <= 0) return FMOD_ERR_INVALID_PARAM;
+    name[0] = '\0';
+    if (sound->index < 0) return FMOD_OK;
+    return guarded([&]() -> FMOD_RESULT {
+        const std::string n = sound->bank->name(sound->index);
+        const std::size_t len = n.size() < static_cast<std::size_t>(namelen - 1) ? n.size()
+                                                                                 : static_cast<std::size_t>(namelen - 1);
+        std::memcpy(name, n.data(), len);
+        name[len] = '\0';
+        return FMOD_OK;
+    });
+}
+
+FMOD_RESULT FMOD_Sound_GetFormat(FMOD_SOUND* sound, FMOD_SOUND_TYPE* type, FMOD_SOUND_FORMAT* format,
+                                 int* channels, int* bits) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    soundlib::PcmFormat f;
+    if (sound->index >= 0) f = soundlib::output_format(sound->bank->info(sound->index));
+    if (type) *type = FMOD_SOUND_TYPE_FSB;
+    if (format) *format = f.format;
+    if (channels) *channels = static_cast<int>(f.channels);
+    if (bits) *bits = f.bits;
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_Sound_GetLength(FMOD_SOUND* sound, unsigned int* length, FMOD_TIMEUNIT unit) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    if (!length) return FMOD_ERR_INVALID_PARAM;
+    *length = 0;
+    if (sound->index < 0) return FMOD_OK;
+    const auto& info = sound->bank->info(sound->index);
+    if (unit == FMOD_TIMEUNIT_PCM) {
+        *length = clamp32(info.frames);
+    } else if (unit == FMOD_TIMEUNIT_PCMBYTES) {
+        *length = clamp32(info.frames * soundlib::output_format(info).frame_bytes());
+    } else {
+        return FMOD_ERR_INVALID_PARAM;
+    }
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_Sound_GetLoopPoints(FMOD_SOUND* sound, unsigned int* loopstart, FMOD_TIMEUNIT startunit,
+                                     unsigned int* loopend, FMOD_TIMEUNIT endunit) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    std::uint64_t start = 0, end = 0, frame_bytes = 1;
+    if (sound->index >= 0) {
+        const auto& info = sound->bank->info(sound->index);
+        start = info.loop_start;
+        end = info.loop_end;
+        frame_bytes = soundlib::output_format(info).frame_bytes();
+    }
+    for (auto [out, unit, value] : {std::tuple{loopstart, startunit, start}, std::tuple{loopend, endunit, end}}) {
+        if (!out) continue;
+        if (unit == FMOD_TIMEUNIT_PCM) {
+            *out = clamp32(value);
+        } else if (unit == FMOD_TIMEUNIT_PCMBYTES) {
+            *out = clamp32(value * frame_bytes);
+        } else {
+            return FMOD_ERR_INVALID_PARAM;
+        }
+    }
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_Sound_GetDefaults(FMOD_SOUND* sound, float* frequency, float* volume, float* pan,
+                                   int* priority) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    if (frequency) *frequency = sound->index >= 0 ? static_cast<float>(sound->bank->info(sound->index).frequency) : 0.0f;
+    if (volume) *volume = 1.0f;
+    if (pan) *pan = 0.0f;
+    if (priority) *priority = 128;
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_Sound_SeekData(FMOD_SOUND* sound, unsigned int pcm) {
+    if (!is_subsound(sound)) return valid(sound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
+    if (pcm > sound->bank->info(sound->index).frames) return FMOD_ERR_INVALID_PARAM;
+    sound->position = pcm;
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD_Sound_ReadData(FMOD_SOUND* sound, void* buffer, unsigned int lenbytes, unsigned int* read) {
+    if (read) *read = 0;
+    if (!is_subsound(sound)) return valid(sound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
+    if (!buffer && lenbytes) return FMOD_ERR_INVALID_PARAM;
+    return guarded([&]() -> FMOD_RESULT {
+        FMOD_RESULT code;
+        soundlib::PcmStream* stream = sound->bank->stream(*sound, code);
+        if (!stream) return code;
+        if (stream->position() != sound->position) stream->seek(sound->position);
+        std::size_t delivered = 0;
+        code = stream->read(static_cast<std::uint8_t*>(buffer), lenbytes, delivered);
+        sound->position = stream->position();
+        if (read) *read = static_cast<unsigned int>(delivered);
+        if (code != FMOD_OK && code != FMOD_ERR_FILE_EOF) sound->detail = stream->detail();
+        return code;
+    });
+}
+
+FMOD_RESULT FMOD_Sound_Release(FMOD_SOUND* sound) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    if (sound->index >= 0) return FMOD_OK;  // subsounds live as long as their bank
+    delete sound->bank;
+    sound->magic = 0;
+    delete sound;
+    return FMOD_OK;
+}
+
+const char* soundlib_error_detail(FMOD_SOUND* sound) { return valid(sound) ? sound->detail.c_str() : ""; }
+
+const char* soundlib_system_error_detail(FMOD_SYSTEM* system) {
+    return valid(system) ? system->detail.c_str() : "";
+}
+
+}  // extern "C"

@@ -1,0 +1,110 @@
+/*
+ * soundlib: the sound library bankrip reads banks through.
+ *
+ * A C interface in the shape of the FMOD Ex calls the tool makes: a system
+ * object, sounds opened from FSB3/FSB4/FSB5 banks, subsounds described and
+ * read as decoded PCM. Every operation returns an FMOD_RESULT; 0 is success
+ * and the codes match the message table of the tool (result/).
+ *
+ * Ownership: the caller owns the system and the bank from their creation to
+ * their release. Subsound handles belong to their bank and die with it.
+ * Nothing here throws; no exception crosses this interface.
+ */
+#ifndef BANKRIP_SOUNDLIB_H
+#define BANKRIP_SOUNDLIB_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef int FMOD_RESULT;
+typedef unsigned int FMOD_MODE;
+typedef unsigned int FMOD_INITFLAGS;
+typedef unsigned int FMOD_TIMEUNIT;
+
+typedef struct FMOD_SYSTEM FMOD_SYSTEM;
+typedef struct FMOD_SOUND FMOD_SOUND;
+typedef struct FMOD_CREATESOUNDEXINFO FMOD_CREATESOUNDEXINFO; /* never needed */
+
+/* Result codes the library gives (the full table is the tool's). */
+enum {
+    FMOD_OK = 0,
+    FMOD_ERR_FILE_BAD = 19,        /* bank contradicts itself or its data is damaged */
+    FMOD_ERR_FILE_EOF = 22,        /* end of data; or headers reaching past the file */
+    FMOD_ERR_FILE_NOTFOUND = 23,
+    FMOD_ERR_FORMAT = 25,          /* not a bank, or a codec not decoded */
+    FMOD_ERR_INTERNAL = 33,
+    FMOD_ERR_INVALID_HANDLE = 36,
+    FMOD_ERR_INVALID_PARAM = 37,
+    FMOD_ERR_MEMORY = 42,
+    FMOD_ERR_VERSION = 77,
+    FMOD_ERR_UNINITIALIZED = 74
+};
+
+/* Time units. */
+#define FMOD_TIMEUNIT_PCM      0x00000002u /* sample frames */
+#define FMOD_TIMEUNIT_PCMBYTES 0x00000004u /* bytes of decoded PCM */
+
+/* The stream flag: open without loading. Every bank is streamed here anyway. */
+#define FMOD_CREATESTREAM 0x00000080u
+
+typedef enum {
+    FMOD_SOUND_TYPE_UNKNOWN = 0,
+    FMOD_SOUND_TYPE_FSB = 6
+} FMOD_SOUND_TYPE;
+
+/* The format of the samples a read delivers (always decoded PCM here). */
+typedef enum {
+    FMOD_SOUND_FORMAT_NONE = 0,
+    FMOD_SOUND_FORMAT_PCM8 = 1,   /* unsigned, as WAV stores it */
+    FMOD_SOUND_FORMAT_PCM16 = 2,  /* little-endian */
+    FMOD_SOUND_FORMAT_PCM24 = 3,
+    FMOD_SOUND_FORMAT_PCM32 = 4,
+    FMOD_SOUND_FORMAT_PCMFLOAT = 5
+} FMOD_SOUND_FORMAT;
+
+FMOD_RESULT FMOD_System_Create(FMOD_SYSTEM **system);
+FMOD_RESULT FMOD_System_GetVersion(FMOD_SYSTEM *system, unsigned int *version);
+FMOD_RESULT FMOD_System_Init(FMOD_SYSTEM *system, int maxchannels, FMOD_INITFLAGS flags,
+                             void *extradriverdata);
+FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM *system, const char *name_or_data, FMOD_MODE mode,
+                                    FMOD_CREATESOUNDEXINFO *exinfo, FMOD_SOUND **sound);
+FMOD_RESULT FMOD_System_Close(FMOD_SYSTEM *system);
+FMOD_RESULT FMOD_System_Release(FMOD_SYSTEM *system);
+
+FMOD_RESULT FMOD_Sound_GetNumSubSounds(FMOD_SOUND *sound, int *numsubsounds);
+FMOD_RESULT FMOD_Sound_GetSubSound(FMOD_SOUND *sound, int index, FMOD_SOUND **subsound);
+/* Copies at most namelen - 1 bytes of the name and a NUL. */
+FMOD_RESULT FMOD_Sound_GetName(FMOD_SOUND *sound, char *name, int namelen);
+/* Any out-pointer may be null. */
+FMOD_RESULT FMOD_Sound_GetFormat(FMOD_SOUND *sound, FMOD_SOUND_TYPE *type, FMOD_SOUND_FORMAT *format,
+                                 int *channels, int *bits);
+/* Lengths beyond 32 bits are reported as 0xFFFFFFFF. */
+FMOD_RESULT FMOD_Sound_GetLength(FMOD_SOUND *sound, unsigned int *length, FMOD_TIMEUNIT lengthtype);
+FMOD_RESULT FMOD_Sound_GetLoopPoints(FMOD_SOUND *sound, unsigned int *loopstart, FMOD_TIMEUNIT loopstarttype,
+                                     unsigned int *loopend, FMOD_TIMEUNIT loopendtype);
+/* The subsound's default playback settings; frequency in Hz. Any out-pointer may be null. */
+FMOD_RESULT FMOD_Sound_GetDefaults(FMOD_SOUND *sound, float *frequency, float *volume, float *pan,
+                                   int *priority);
+/* Positions the next read at a PCM position given in sample frames. */
+FMOD_RESULT FMOD_Sound_SeekData(FMOD_SOUND *sound, unsigned int pcm);
+/* Reads decoded PCM. *read is set on every call, 0 when nothing was delivered.
+ * FMOD_ERR_FILE_EOF when the end of the subsound cut the read short. */
+FMOD_RESULT FMOD_Sound_ReadData(FMOD_SOUND *sound, void *buffer, unsigned int lenbytes, unsigned int *read);
+FMOD_RESULT FMOD_Sound_Release(FMOD_SOUND *sound);
+
+/*
+ * Our own addition: the reason behind the last failing result of a sound
+ * (or, for a failed open, of the system), in words a user can act on, such as
+ * "codec XMA is not decoded" or "subsound 3: data reaches past the end of the
+ * file". Empty when there is none. The text stays valid until the next call
+ * on the same object.
+ */
+const char *soundlib_error_detail(FMOD_SOUND *sound);
+const char *soundlib_system_error_detail(FMOD_SYSTEM *system);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

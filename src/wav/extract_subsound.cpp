@@ -1,0 +1,145 @@
+#include "wav/extract_subsound.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "platform/platform.h"
+#include "result/result.h"
+#include "wav/wav_header.h"
+
+namespace {
+
+// One chunk of 16-bit stereo; grows once for wider frames.
+std::vector<unsigned char> transfer_buffer(CHUNK_FRAMES * 4);
+
+void print_now(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+void report(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "bankrip: %s: %s\n", path.c_str(), reason.c_str());
+}
+
+// The library's text for a code, without its trailing space, with the
+// library's own detail when it has one.
+std::string library_reason(FMOD_SOUND* subsound, FMOD_RESULT result) {
+    std::string text = result_message(result);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    const std::string detail = soundlib_error_detail(subsound);
+    if (!detail.empty()) text += " (" + detail + ")";
+    return text;
+}
+
+std::uint32_t whole_hz(float frequency) {
+    if (!(frequency > 0.5f) || frequency >= 4294967295.0f) return OUTPUT_SAMPLE_RATE;
+    return static_cast<std::uint32_t>(std::lround(frequency));
+}
+
+}  // namespace
+
+bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names) {
+    char name[256];
+    check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
+    const std::string file_name = output_name(name, index, used_names);
+
+    FMOD_SOUND_TYPE type;
+    FMOD_SOUND_FORMAT format;
+    int channels = 0;
+    int bits = 0;
+    check_result(FMOD_Sound_GetFormat(subsound, &type, &format, &channels, &bits));
+    unsigned int pcm_bytes = 0;
+    unsigned int frames = 0;
+    check_result(FMOD_Sound_GetLength(subsound, &pcm_bytes, FMOD_TIMEUNIT_PCMBYTES));
+    check_result(FMOD_Sound_GetLength(subsound, &frames, FMOD_TIMEUNIT_PCM));
+    unsigned int loop_start = 0;
+    unsigned int loop_end = 0;
+    check_result(FMOD_Sound_GetLoopPoints(subsound, &loop_start, FMOD_TIMEUNIT_PCM, &loop_end, FMOD_TIMEUNIT_PCM));
+    float frequency = 0.0f;
+    check_result(FMOD_Sound_GetDefaults(subsound, &frequency, nullptr, nullptr, nullptr));
+
+    const std::string path = destination + file_name;
+    print_now(path.c_str());
+
+    const int block_align = wav_block_align(channels, bits);
+    if (block_align > MAX_BLOCK_ALIGN || block_align < 0) {
+        print_now("\n");
+        report(path, "sample frames of " + std::to_string(block_align) + " bytes are wider than the " +
+                         std::to_string(MAX_BLOCK_ALIGN) + " supported; not written");
+        return false;
+    }
+    const std::uint64_t audio_bytes = static_cast<std::uint64_t>(frames) * static_cast<std::uint64_t>(block_align);
+    if (audio_bytes > WAV_MAX_DATA_BYTES) {
+        print_now("\n");
+        report(path, std::to_string(audio_bytes) + " bytes of audio do not fit in a WAV file; not written");
+        return false;
+    }
+    const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
+    if (transfer_buffer.size() < chunk_bytes) transfer_buffer.resize(chunk_bytes);
+
+    platform::OutputFile file;
+    if (!file.create(path)) {
+        print_now("\n");
+        report(path, "cannot create the file: " + file.error());
+        return false;
+    }
+
+    patch_wav_header(channels, bits, pcm_bytes, whole_hz(frequency), format == FMOD_SOUND_FORMAT_PCMFLOAT);
+    bool write_ok = file.write(wav_header, WAV_HEADER_BYTES);
+
+    // Whole chunks, each positioned before it is read, then the tail.
+    const unsigned int chunk_count = frames >> 18;
+    const unsigned int tail_frames = frames & (CHUNK_FRAMES - 1);
+    std::uint64_t written = 0;
+    FMOD_RESULT read_result = FMOD_OK;
+    auto transfer = [&](unsigned int first_frame, std::size_t bytes) {
+        FMOD_Sound_SeekData(subsound, first_frame);
+        unsigned int delivered = 0;
+        read_result = FMOD_Sound_ReadData(subsound, transfer_buffer.data(), static_cast<unsigned int>(bytes),
+                                          &delivered);
+        if (delivered > bytes) delivered = static_cast<unsigned int>(bytes);
+        write_ok = write_ok && file.write(transfer_buffer.data(), delivered);
+        written += delivered;
+        print_now(".");
+    };
+    for (unsigned int j = 0; j < chunk_count && write_ok; ++j) {
+        transfer(j * CHUNK_FRAMES, chunk_bytes);
+        if (read_result != FMOD_OK) break;
+    }
+    // After an early end there is nothing left to read.
+    if (read_result == FMOD_OK && write_ok && tail_frames != 0) {
+        transfer(chunk_count * CHUNK_FRAMES, static_cast<std::size_t>(tail_frames) * block_align);
+    }
+    const bool read_failed = read_result != FMOD_OK && read_result != FMOD_ERR_FILE_EOF;
+
+    // Make the sizes tell the truth about what reached the file.
+    const auto data_bytes = static_cast<std::uint32_t>(written);
+    if (write_ok && (data_bytes & 1)) {
+        const unsigned char pad = 0;
+        write_ok = file.write(&pad, 1);
+    }
+    if (write_ok && data_bytes != pcm_bytes) {
+        patch_wav_sizes(data_bytes);
+        write_ok = file.write_at(0, wav_header, WAV_HEADER_BYTES);
+    }
+    write_ok = file.close() && write_ok;
+    print_now("\n");
+
+    if (!write_ok) {
+        platform::remove_file(path);
+        report(path, "writing failed: " + file.error() + "; the incomplete file was removed");
+        return false;
+    }
+    if (read_failed) {
+        if (written == 0 && frames != 0) {
+            platform::remove_file(path);
+            report(path, library_reason(subsound, read_result) + "; no file written");
+        } else {
+            report(path, library_reason(subsound, read_result) + "; the file holds the " +
+                             std::to_string(block_align ? written / block_align : 0) + " frames decoded before it");
+        }
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,15 @@
+// The file name a subsound is written under.
+#pragma once
+
+#include <set>
+#include <string>
+
+// The names already written in this run.
+using UsedNames = std::set<std::string>;
+
+// The subsound's name with its extension (from the last '.') replaced by
+// ".wav", '/' and '\' made '_' first so a name never leaves the destination;
+// "subsound_NNNN.wav" for a name that is then empty, "." or ".."; and a name
+// already used numbered " (2)", " (3)", ... before its ".wav". Records the
+// result in `used`.
+std::string output_name(const char* subsound_name, int index, UsedNames& used);

@@ -1,0 +1,18 @@
+// Runs a program as a user would and keeps what it printed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ToolRun {
+    std::string out;  // standard output, byte for byte
+    std::string err;  // standard error
+    int status = -1;  // exit status 0..255; -1 when it did not exit normally
+};
+
+// Runs `program` with `args` in folder `cwd` (the current one when empty),
+// with no standard input.
+ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = "");
+
+// The built bankrip with the given arguments.
+ToolRun run_bankrip(const std::vector<std::string>& args, const std::string& cwd = "");

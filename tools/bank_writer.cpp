@@ -1,0 +1,171 @@
+#include "bank_writer.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace bankwriter {
+
+void put16(Bytes& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    put16(b, at, v & 0xFFFF);
+    put16(b, at + 2, v >> 16);
+}
+
+namespace {
+
+void append32(Bytes& b, std::uint32_t v) {
+    b.resize(b.size() + 4);
+    put32(b, b.size() - 4, v);
+}
+
+void pad_to(Bytes& b, std::size_t start, std::size_t multiple) {
+    while ((b.size() - start) % multiple) b.push_back(0);
+}
+
+Bytes write_fsb3_fsb4(const std::vector<Sound>& sounds, bool fsb4, std::uint32_t version, std::uint32_t bank_flags) {
+    const std::size_t header_size = fsb4 ? 0x30 : 0x18;
+    const std::size_t full = (!fsb4 && version == 0x00030000) ? 0x40 : 0x50;
+    Bytes headers;
+    for (const Sound& s : sounds) {
+        Bytes h(full, 0);
+        put16(h, 0, static_cast<std::uint32_t>(full + s.extra.size()));
+        std::memcpy(h.data() + 2, s.name.data(), s.name.size() < 30 ? s.name.size() : 30);
+        put32(h, 0x20, s.frames);
+        put32(h, 0x24, static_cast<std::uint32_t>(s.data.size()));
+        put32(h, 0x28, s.loop_start);
+        put32(h, 0x2C, s.loop_end);
+        put32(h, 0x30, s.flags);
+        put32(h, 0x34, s.frequency);
+        put16(h, 0x38, 255);
+        put16(h, 0x3A, 128);
+        put16(h, 0x3C, 128);
+        put16(h, 0x3E, s.channels);
+        headers.insert(headers.end(), h.begin(), h.end());
+        headers.insert(headers.end(), s.extra.begin(), s.extra.end());
+    }
+    Bytes data;
+    for (const Sound& s : sounds) {
+        data.insert(data.end(), s.data.begin(), s.data.end());
+        if (bank_flags & 0x40) pad_to(data, 0, 32);
+    }
+    Bytes bank(header_size, 0);
+    bank.reserve(bank.size() + headers.size() + data.size());
+    std::memcpy(bank.data(), fsb4 ? "FSB4" : "FSB3", 4);
+    put32(bank, 4, static_cast<std::uint32_t>(sounds.size()));
+    put32(bank, 8, static_cast<std::uint32_t>(headers.size()));
+    put32(bank, 0x0C, static_cast<std::uint32_t>(data.size()));
+    put32(bank, 0x10, version);
+    put32(bank, 0x14, bank_flags);
+    bank.insert(bank.end(), headers.begin(), headers.end());
+    bank.insert(bank.end(), data.begin(), data.end());
+    return bank;
+}
+
+int frequency_code(std::uint32_t hz) {
+    static constexpr std::uint32_t kRates[] = {4000,  8000,  11000, 11025, 16000, 22050,
+                                               24000, 32000, 44100, 48000, 96000};
+    for (int i = 0; i < 11; ++i) {
+        if (kRates[i] == hz) return i;
+    }
+    return -1;
+}
+
+int channel_code(std::uint32_t channels) {
+    switch (channels) {
+        case 1: return 0;
+        case 2: return 1;
+        case 6: return 2;
+        case 8: return 3;
+        default: return -1;
+    }
+}
+
+}  // namespace
+
+Bytes write_fsb4(const std::vector<Sound>& sounds, std::uint32_t bank_flags) {
+    return write_fsb3_fsb4(sounds, true, 0x00040000, bank_flags);
+}
+
+Bytes write_fsb3(const std::vector<Sound>& sounds, std::uint32_t version, std::uint32_t bank_flags) {
+    return write_fsb3_fsb4(sounds, false, version, bank_flags);
+}
+
+Bytes write_fsb5(const std::vector<Sound>& sounds, std::uint32_t codec, std::uint32_t flags) {
+    Bytes data;
+    std::vector<std::uint64_t> offsets;
+    for (const Sound& s : sounds) {
+        offsets.push_back(data.size());
+        data.insert(data.end(), s.data.begin(), s.data.end());
+        pad_to(data, 0, 32);
+    }
+
+    Bytes headers;
+    for (std::size_t i = 0; i < sounds.size(); ++i) {
+        const Sound& s = sounds[i];
+        std::vector<std::pair<std::uint32_t, Bytes>> chunks;
+        const int fcode = frequency_code(s.frequency);
+        const int ccode = channel_code(s.channels);
+        if (ccode < 0) chunks.push_back({1, Bytes{static_cast<std::uint8_t>(s.channels)}});
+        if (fcode < 0) {
+            Bytes p(4);
+            put32(p, 0, s.frequency);
+            chunks.push_back({2, p});
+        }
+        chunks.insert(chunks.end(), s.chunks.begin(), s.chunks.end());
+
+        std::uint64_t word = chunks.empty() ? 0 : 1;
+        word |= static_cast<std::uint64_t>(fcode < 0 ? 8 : fcode) << 1;
+        word |= static_cast<std::uint64_t>(ccode < 0 ? 0 : ccode) << 5;
+        word |= (offsets[i] / 32) << 7;
+        word |= static_cast<std::uint64_t>(s.frames) << 34;
+        append32(headers, static_cast<std::uint32_t>(word));
+        append32(headers, static_cast<std::uint32_t>(word >> 32));
+        for (std::size_t c = 0; c < chunks.size(); ++c) {
+            const std::uint32_t more = c + 1 < chunks.size() ? 1 : 0;
+            append32(headers, more | (static_cast<std::uint32_t>(chunks[c].second.size()) << 1) |
+                                  (chunks[c].first << 25));
+            headers.insert(headers.end(), chunks[c].second.begin(), chunks[c].second.end());
+        }
+    }
+
+    Bytes names;
+    bool any_name = false;
+    for (const Sound& s : sounds) any_name = any_name || !s.name.empty();
+    if (any_name) {
+        names.resize(4 * sounds.size());
+        for (std::size_t i = 0; i < sounds.size(); ++i) {
+            put32(names, 4 * i, static_cast<std::uint32_t>(names.size()));
+            names.insert(names.end(), sounds[i].name.begin(), sounds[i].name.end());
+            names.push_back(0);
+        }
+        pad_to(names, 0, 16);
+    }
+
+    Bytes bank(0x3C, 0);
+    bank.reserve(bank.size() + headers.size() + names.size() + data.size());
+    std::memcpy(bank.data(), "FSB5", 4);
+    put32(bank, 4, 1);
+    put32(bank, 8, static_cast<std::uint32_t>(sounds.size()));
+    put32(bank, 0x0C, static_cast<std::uint32_t>(headers.size()));
+    put32(bank, 0x10, static_cast<std::uint32_t>(names.size()));
+    put32(bank, 0x14, static_cast<std::uint32_t>(data.size()));
+    put32(bank, 0x18, codec);
+    put32(bank, 0x20, flags);
+    bank.insert(bank.end(), headers.begin(), headers.end());
+    bank.insert(bank.end(), names.begin(), names.end());
+    bank.insert(bank.end(), data.begin(), data.end());
+    return bank;
+}
+
+bool save(const std::string& path, const Bytes& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace bankwriter
