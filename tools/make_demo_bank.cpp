@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto bank = bankwriter::write_fsb5(
-        {tone("tone_440.wav", 1, 440, 0.15), tone("tone_660.wav", 1, 660, 0.1), tone("chord", 2, 330, 0.1)}, 2);
+        {tone("tone_440.wav", 1, 440, 0.15), tone("tone_660.wav", 1, 660, 0.1), tone("chord.wav", 2, 330, 0.1)}, 2);
     if (!bankwriter::save(argv[1], bank)) {
         std::perror(argv[1]);
         return 1;

@@ -25,7 +25,7 @@ void enter_directory(const std::string& folder);
 // `error`, when that is not possible; an existing folder is fine.
 bool make_directories(const std::string& path, std::string& error);
 
-// Removes a file; failure is silent.
+// Removes a regular file; anything else, and failure, is left alone.
 void remove_file(const std::string& path);
 
 // A file written from its start, truncating one of the same name. Every

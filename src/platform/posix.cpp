@@ -57,7 +57,11 @@ bool make_directories(const std::string& path, std::string& error) {
     return true;
 }
 
-void remove_file(const std::string& path) { (void)unlink(path.c_str()); }
+void remove_file(const std::string& path) {
+    // Only what we wrote ourselves: an output path may name a device.
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) (void)unlink(path.c_str());
+}
 
 OutputFile::~OutputFile() {
     if (is_open()) ::close(fd_of(handle_));

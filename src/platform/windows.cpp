@@ -55,7 +55,13 @@ bool make_directories(const std::string& path, std::string& error) {
     return true;
 }
 
-void remove_file(const std::string& path) { (void)DeleteFileA(path.c_str()); }
+void remove_file(const std::string& path) {
+    // Only what we wrote ourselves: an output path may name a device.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+        (void)DeleteFileA(path.c_str());
+    }
+}
 
 OutputFile::~OutputFile() {
     if (is_open()) CloseHandle(handle_of(handle_));

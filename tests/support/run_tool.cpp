@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
-ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd) {
+ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                 unsigned long file_size_limit) {
     ToolRun run;
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return run;
@@ -20,6 +23,11 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
         close(out_pipe[0]);
         close(err_pipe[0]);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        if (file_size_limit != 0) {
+            signal(SIGXFSZ, SIG_IGN);  // a failing write instead of a killed process
+            const rlimit limit{file_size_limit, file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

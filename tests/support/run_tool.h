@@ -11,8 +11,10 @@ struct ToolRun {
 };
 
 // Runs `program` with `args` in folder `cwd` (the current one when empty),
-// with no standard input.
-ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = "");
+// with no standard input; a non-zero `file_size_limit` makes writes beyond
+// it fail, as on a full disk.
+ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = "",
+                 unsigned long file_size_limit = 0);
 
 // The built bankrip with the given arguments.
 ToolRun run_bankrip(const std::vector<std::string>& args, const std::string& cwd = "");

@@ -1,0 +1,290 @@
+// The built bankrip run as a user runs it: files, bytes, console output and
+// exit status.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "bank_writer.h"
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using bankwriter::Bytes;
+using bankwriter::Sound;
+
+std::uint32_t u32(const Bytes& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+std::uint32_t u16(const Bytes& b, std::size_t at) { return b[at] | (b[at + 1] << 8); }
+
+Sound pcm(const std::string& name, std::uint32_t frames, std::uint32_t channels = 1, std::uint32_t flags = 0x10) {
+    Sound s;
+    s.name = name;
+    s.frames = frames;
+    s.channels = channels;
+    s.flags = flags;
+    const std::uint32_t width = (flags & 0x08) ? 1 : 2;
+    s.data.resize(static_cast<std::size_t>(frames) * channels * width);
+    for (std::size_t i = 0; i < s.data.size(); ++i) s.data[i] = static_cast<std::uint8_t>(i * 31 + 7);
+    return s;
+}
+
+// A bank saved in a fresh folder, unpacked into dir/out.
+struct Unpacked {
+    TempDir dir;
+    ToolRun run;
+    std::string bank() const { return dir.file("bank.fsb"); }
+    std::string out(const std::string& name = "") const { return dir.file("out/" + name); }
+};
+
+std::unique_ptr<Unpacked> unpack(const Bytes& bank) {
+    auto u = std::make_unique<Unpacked>();
+    write_file(u->bank(), bank);
+    u->run = run_bankrip({u->bank(), u->out()});
+    return u;
+}
+
+TEST(Tool, UsageTextByteForByte) {
+    const ToolRun run = run_bankrip({});
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(
+        "Usage : bankrip <fsb_name> [dest_dir]\n"
+        "           fsb_name  *.fsb\n"
+        "           dest_dir  \x8F\x6F\x97\xCD\x90\xE6\x28\x8F\xC8\x97\xAA\x89\xC2\x29\n",
+        run.out);
+    EXPECT_EQ("", run.err);
+}
+
+TEST(Tool, MissingBankIsAFatalLibraryError) {
+    TempDir dir;
+    const ToolRun run = run_bankrip({dir.file("nothing.fsb"), dir.file("out")});
+    EXPECT_EQ("FMOD error! (23) File not found. \n", run.out);
+    EXPECT_EQ(255, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("nothing.fsb")) << run.err;
+    EXPECT_FALSE(file_exists(dir.file("out")));  // nothing created on disk
+}
+
+TEST(Tool, NotABankIsUnsupportedAndSaysItMayBeEncrypted) {
+    TempDir dir;
+    write_file(dir.file("x.fsb"), Bytes(100, 0xA5));
+    const ToolRun run = run_bankrip({dir.file("x.fsb")});
+    EXPECT_EQ("FMOD error! (25) Unsupported file or audio format. \n", run.out);
+    EXPECT_EQ(255, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("encrypted")) << run.err;
+}
+
+TEST(Tool, OldLibraryIsRefused) {
+    const ToolRun run = run_tool(OLD_LIBRARY_BANKRIP_PATH, {"whatever.fsb"});
+    EXPECT_EQ("Error!  You are using an old version of FMOD 00041102.  This program requires 00041103\n", run.out);
+    EXPECT_EQ(0, run.status);
+}
+
+TEST(Tool, WritesEachSubsoundWithItsOwnFormatAndProgress) {
+    Sound mono = pcm("mono.ogg", 1000);
+    mono.frequency = 22050;
+    Sound stereo = pcm("stereo", 300, 2);
+    stereo.frequency = 48000;
+    auto u = unpack(bankwriter::write_fsb4({mono, stereo}));
+    EXPECT_EQ(0, u->run.status) << u->run.err;
+    EXPECT_EQ(u->out("mono.wav") + ".\n" + u->out("stereo") + ".\n", u->run.out);
+    EXPECT_EQ("", u->run.err);
+
+    const Bytes a = read_file(u->out("mono.wav"));
+    ASSERT_EQ(44u + 2000, a.size());
+    EXPECT_EQ(2036u, u32(a, 4));
+    EXPECT_EQ(1u, u16(a, 20));
+    EXPECT_EQ(1u, u16(a, 22));
+    EXPECT_EQ(22050u, u32(a, 24));
+    EXPECT_EQ(44100u, u32(a, 28));
+    EXPECT_EQ(2000u, u32(a, 40));
+    EXPECT_EQ(mono.data, Bytes(a.begin() + 44, a.end()));
+
+    const Bytes b = read_file(u->out("stereo"));
+    EXPECT_EQ(2u, u16(b, 22));
+    EXPECT_EQ(48000u, u32(b, 24));
+    EXPECT_EQ(192000u, u32(b, 28));
+    EXPECT_EQ(4u, u16(b, 32));
+    EXPECT_EQ(stereo.data, Bytes(b.begin() + 44, b.end()));
+}
+
+TEST(Tool, OneDotPerReadOfAQuarterMillionFrames) {
+    // 2 chunks and a tail of 100 frames; exactly one chunk; one frame short of it.
+    auto u = unpack(bankwriter::write_fsb4(
+        {pcm("a", 2 * 262144 + 100, 1, 0x08), pcm("b", 262144, 1, 0x08), pcm("c", 262143, 1, 0x08)}));
+    EXPECT_EQ(0, u->run.status) << u->run.err;
+    EXPECT_EQ(u->out("a") + "...\n" + u->out("b") + ".\n" + u->out("c") + ".\n", u->run.out);
+    const Bytes a = read_file(u->out("a"));
+    ASSERT_EQ(44u + 2 * 262144 + 100, a.size());
+    Bytes expected = pcm("a", 2 * 262144 + 100, 1, 0x08).data;
+    for (auto& byte : expected) byte ^= 0x80;  // signed 8-bit becomes unsigned
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), a.begin() + 44));
+}
+
+TEST(Tool, EmptySubsoundGetsAHeaderOnlyFile) {
+    auto u = unpack(bankwriter::write_fsb5({pcm("silence.wav", 0), pcm("x", 4)}, 2));
+    EXPECT_EQ(0, u->run.status) << u->run.err;
+    EXPECT_EQ(u->out("silence.wav") + "\n" + u->out("x") + ".\n", u->run.out);
+    const Bytes a = read_file(u->out("silence.wav"));
+    ASSERT_EQ(44u, a.size());
+    EXPECT_EQ(36u, u32(a, 4));
+    EXPECT_EQ(0u, u32(a, 40));
+}
+
+TEST(Tool, OddDataGetsThePadByte) {
+    auto u = unpack(bankwriter::write_fsb4({pcm("odd.raw", 3001, 1, 0x08)}));
+    const Bytes a = read_file(u->out("odd.wav"));
+    ASSERT_EQ(44u + 3001 + 1, a.size());
+    EXPECT_EQ(3001u, u32(a, 40));
+    EXPECT_EQ(a.size() - 8, u32(a, 4));
+    EXPECT_EQ(0, a.back());
+}
+
+TEST(Tool, FloatSamplesGetFormatTagThree) {
+    Sound f = pcm("f", 10, 2);
+    f.data.resize(80);
+    auto u = unpack(bankwriter::write_fsb5({f}, 5));
+    const Bytes a = read_file(u->out("f"));
+    EXPECT_EQ(3u, u16(a, 20));
+    EXPECT_EQ(32u, u16(a, 34));
+    EXPECT_EQ(8u, u16(a, 32));
+}
+
+TEST(Tool, NamesStayInsideTheDestinationAndNeverOverwriteEachOther) {
+    auto u = unpack(bankwriter::write_fsb5(
+        {pcm("../evil.wav", 2), pcm("same.wav", 2), pcm("same.ogg", 2), pcm("", 2), pcm("..", 2)}, 2));
+    EXPECT_EQ(0, u->run.status) << u->run.err;
+    EXPECT_EQ((std::vector<std::string>{".._evil.wav", "same (2).wav", "same.wav", "subsound_0003.wav",
+                                        "subsound_0004.wav"}),
+              list_dir(u->out()));
+    EXPECT_EQ((std::vector<std::string>{"bank.fsb", "out"}), list_dir(u->dir.path()));
+}
+
+TEST(Tool, ExistingFileOfTheSameNameIsOverwritten) {
+    TempDir dir;
+    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("x.wav", 2)}, 2));
+    std::filesystem::create_directory(dir.file("out"));
+    write_file(dir.file("out/x.wav"), Bytes(5000, 1));
+    const ToolRun run = run_bankrip({dir.file("bank.fsb"), dir.file("out")});
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(48u, read_file(dir.file("out/x.wav")).size());
+}
+
+TEST(Tool, DestinationArgumentForms) {
+    TempDir dir;
+    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("x.wav", 2)}, 2));
+    // Created with its parents; a trailing separator is not doubled.
+    ToolRun run = run_bankrip({dir.file("bank.fsb"), dir.file("a/b/c/")});
+    EXPECT_EQ(dir.file("a/b/c/x.wav") + ".\n", run.out);
+    EXPECT_TRUE(file_exists(dir.file("a/b/c/x.wav")));
+    // A third argument changes nothing.
+    run = run_bankrip({dir.file("bank.fsb"), dir.file("d"), "ignored"});
+    EXPECT_EQ(dir.file("d/x.wav") + ".\n", run.out);
+}
+
+TEST(Tool, RelativePathsAreTakenFromTheExecutablesFolder) {
+    // A copy of the tool in a folder of its own, started from another one.
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("tool/banks"));
+    std::filesystem::create_directories(dir.file("elsewhere"));
+    std::filesystem::copy_file(BANKRIP_PATH, dir.file("tool/bankrip"));
+    write_file(dir.file("tool/banks/b.fsb"), bankwriter::write_fsb5({pcm("x.wav", 2)}, 2));
+
+    ToolRun run = run_tool(dir.file("tool/bankrip"), {"banks/b.fsb", "out"}, dir.file("elsewhere"));
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("out/x.wav.\n", run.out);
+    EXPECT_TRUE(file_exists(dir.file("tool/out/x.wav")));
+    // Without a destination (or with an empty one) files land beside the tool.
+    run = run_tool(dir.file("tool/bankrip"), {"banks/b.fsb", ""}, dir.file("elsewhere"));
+    EXPECT_EQ("x.wav.\n", run.out);
+    EXPECT_TRUE(file_exists(dir.file("tool/x.wav")));
+    EXPECT_TRUE(list_dir(dir.file("elsewhere")).empty());
+}
+
+TEST(Tool, BankWithoutSubsoundsPrintsAndWritesNothing) {
+    auto u = unpack(bankwriter::write_fsb5({}, 2));
+    EXPECT_EQ(0, u->run.status);
+    EXPECT_EQ("", u->run.out);
+    EXPECT_FALSE(file_exists(u->out()));
+}
+
+TEST(Tool, UnsupportedCodecIsReportedAndLeavesNoFile) {
+    Sound vag = pcm("vag_sound", 28);
+    vag.flags = 0x1000000;  // XMA
+    auto u = unpack(bankwriter::write_fsb4({pcm("before", 4), vag, pcm("after", 4)}));
+    EXPECT_EQ(1, u->run.status);
+    EXPECT_EQ(u->out("before") + ".\n" + u->out("vag_sound") + ".\n" + u->out("after") + ".\n", u->run.out);
+    EXPECT_EQ("bankrip: " + u->out("vag_sound") +
+                  ": Unsupported file or audio format. (codec XMA is not decoded by this version); no file written\n",
+              u->run.err);
+    EXPECT_EQ((std::vector<std::string>{"after", "before"}), list_dir(u->out()));
+}
+
+TEST(Tool, ShortDataKeepsWhatWasReadWithTruthfulSizes) {
+    Sound s = pcm("short", 100);
+    s.data.resize(60);  // 30 of the 100 frames
+    auto u = unpack(bankwriter::write_fsb4({s, pcm("next", 2)}));
+    EXPECT_EQ(1, u->run.status);
+    EXPECT_NE(std::string::npos, u->run.err.find("the stored data ends at frame 30 of 100")) << u->run.err;
+    const Bytes a = read_file(u->out("short"));
+    ASSERT_EQ(44u + 60, a.size());
+    EXPECT_EQ(60u, u32(a, 40));
+    EXPECT_EQ(96u, u32(a, 4));
+    EXPECT_TRUE(file_exists(u->out("next")));
+}
+
+TEST(Tool, FramesWiderThanSixtyFourBytesAreRefused) {
+    Sound wide = pcm("wide", 2, 17);
+    wide.data.resize(2 * 17 * 4);
+    auto u = unpack(bankwriter::write_fsb5({wide, pcm("ok", 2)}, 5));
+    EXPECT_EQ(1, u->run.status);
+    EXPECT_NE(std::string::npos, u->run.err.find("68 bytes")) << u->run.err;
+    EXPECT_FALSE(file_exists(u->out("wide")));
+    EXPECT_TRUE(file_exists(u->out("ok")));
+}
+
+TEST(Tool, WideFramesWithinTheLimitUseALargerBuffer) {
+    Sound eight = pcm("eight", 262144 + 3, 8);  // 16-byte frames, more than one chunk
+    auto u = unpack(bankwriter::write_fsb5({eight}, 2));
+    EXPECT_EQ(0, u->run.status) << u->run.err;
+    EXPECT_EQ(u->out("eight") + "..\n", u->run.out);
+    const Bytes a = read_file(u->out("eight"));
+    EXPECT_EQ(eight.data, Bytes(a.begin() + 44, a.end()));
+}
+
+TEST(Tool, FileThatCannotBeCreatedIsReportedAndTheRunGoesOn) {
+    TempDir dir;
+    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("a", 2), pcm("b", 2)}, 2));
+    std::filesystem::create_directories(dir.file("out/a"));  // a folder where the file should go
+    const ToolRun run = run_bankrip({dir.file("bank.fsb"), dir.file("out")});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ(dir.file("out/a") + "\n" + dir.file("out/b") + ".\n", run.out);
+    EXPECT_EQ("bankrip: " + dir.file("out/a") + ": cannot create the file: Is a directory\n", run.err);
+    EXPECT_TRUE(file_exists(dir.file("out/b")));
+}
+
+TEST(Tool, DestinationThatCannotBeMadeIsReported) {
+    TempDir dir;
+    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("a", 2)}, 2));
+    write_file(dir.file("plain"), Bytes(1, 0));
+    const ToolRun run = run_bankrip({dir.file("bank.fsb"), dir.file("plain/sub")});
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("cannot create the destination directory")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("cannot create the file: Not a directory")) << run.err;
+}
+
+TEST(Tool, FailedWriteRemovesTheIncompleteFileAndKeepsTheOthers) {
+    // A file size limit stands in for a full disk.
+    TempDir dir;
+    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("small", 100), pcm("big", 5000)}, 2));
+    const ToolRun run = run_tool(BANKRIP_PATH, {dir.file("bank.fsb"), dir.file("out")}, "", 4096);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("bankrip: " + dir.file("out/big") +
+                  ": writing failed: File too large; the incomplete file was removed\n",
+              run.err);
+    EXPECT_EQ((std::vector<std::string>{"small"}), list_dir(dir.file("out")));
+}
+
+}  // namespace
