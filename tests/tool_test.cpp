@@ -79,7 +79,7 @@ TEST(Tool, NotABankIsUnsupportedAndSaysItMayBeEncrypted) {
 TEST(Tool, OldLibraryIsRefused) {
     const ToolRun run = run_tool(OLD_LIBRARY_BANKRIP_PATH, {"whatever.fsb"});
     EXPECT_EQ("Error!  You are using an old version of FMOD 00041102.  This program requires 00041103\n", run.out);
-    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(1, run.status);
 }
 
 TEST(Tool, WritesEachSubsoundWithItsOwnFormatAndProgress) {

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     if (version < REQUIRED_VERSION) {
         std::printf("Error!  You are using an old version of FMOD %08x.  This program requires %08x\n", version,
                     REQUIRED_VERSION);
-        return 0;
+        return 1;  // nothing was unpacked: not a success
     }
     check_result(FMOD_System_Init(system, 32, 0, nullptr));
     FMOD_SOUND* bank = nullptr;
