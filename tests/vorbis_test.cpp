@@ -214,15 +214,6 @@ TEST(VorbisSetupCache, FindsTheEncodersSetupAndKeepsWhatItGenerated) {
     EXPECT_EQ(found, cache.find(2, 44100, crc));
 }
 
-TEST(VorbisSetupCache, LowRatesUseTheEncodersOwnBlockSizes) {
-    const Encoded e = encode(1, 8000, 4096, kMiddleQuality);
-    soundlib::VorbisSetupCache cache;
-    const soundlib::VorbisSetup* found = cache.find(1, 8000, crc_of(e.setup));
-    ASSERT_NE(nullptr, found);
-    EXPECT_EQ(512u, found->block_short);
-    EXPECT_EQ(512u, found->block_long);
-}
-
 // Whole banks through the tool.
 class VorbisBank : public ::testing::Test {
 protected:
