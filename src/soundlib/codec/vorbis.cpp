@@ -219,7 +219,7 @@ DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, Code
         choice.code = FMOD_ERR_FORMAT;
         choice.detail = "no Vorbis setup header matches CRC " + hex32(crc) + " for " +
                         std::to_string(info.channels) + " channels at " + std::to_string(info.frequency) +
-                        " Hz (the bank was made by an encoder we cannot reproduce)";
+                        " Hz: the bank was made by an encoder we cannot reproduce";
         return choice;
     }
     // The block sizes are the ones of the encoder set-up that made this
