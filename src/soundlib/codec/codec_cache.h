@@ -2,8 +2,12 @@
 // set-up data that is costly to rebuild. Lives as long as the bank.
 #pragma once
 
+#include "soundlib/codec/vorbis_setup.h"
+
 namespace soundlib {
 
-struct CodecCache {};
+struct CodecCache {
+    VorbisSetupCache vorbis;  // generated Vorbis setup headers, per (channels, rate)
+};
 
 }  // namespace soundlib

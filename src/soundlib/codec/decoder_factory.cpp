@@ -1,12 +1,13 @@
 #include "soundlib/codec/decoder_factory.h"
 
 #include "soundlib/codec/pcm_source.h"
+#include "soundlib/codec/vorbis.h"
 
 namespace soundlib {
 
 PcmFormat output_format(const SubsoundInfo& info) { return pcm_output_format(info); }
 
-DecoderChoice make_decoder(const SubsoundInfo& info, BankFile& file, CodecCache& /*cache*/) {
+DecoderChoice make_decoder(const SubsoundInfo& info, BankFile& file, CodecCache& cache) {
     DecoderChoice choice;
     if (info.problem) {
         choice.code = FMOD_ERR_FILE_BAD;
@@ -21,6 +22,8 @@ DecoderChoice make_decoder(const SubsoundInfo& info, BankFile& file, CodecCache&
         case Codec::pcmfloat:
             choice.source = make_pcm_source(info, file);
             return choice;
+        case Codec::vorbis:
+            return make_vorbis_decoder(info, file, cache);
         default:
             choice.code = FMOD_ERR_FORMAT;
             choice.detail = std::string("codec ") + codec_name(info.codec) + " is not decoded by this version";

@@ -1,0 +1,241 @@
+#include "soundlib/codec/vorbis.h"
+
+#include <vorbis/codec.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "soundlib/io/bytes.h"
+
+namespace soundlib {
+
+namespace {
+
+constexpr std::size_t kMaxPacketBytes = 0xFFFF;  // the u16 length says no more
+
+std::string hex32(std::uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", v);
+    return text;
+}
+
+std::string vorbis_error_text(int code) {
+    switch (code) {
+        case OV_ENOTAUDIO: return "not an audio packet";
+        case OV_EBADPACKET: return "a malformed packet";
+        case OV_EINVAL: return "decoder state invalid";
+        default: return "error " + std::to_string(code);
+    }
+}
+
+class VorbisSource final : public FrameSource {
+public:
+    VorbisSource(DataRange data, std::uint32_t channels, std::uint32_t block_long)
+        : data_(data), channels_(channels), unit_frames_(std::max<std::uint32_t>(block_long / 2, 1)) {
+        vorbis_info_init(&info_);
+        vorbis_comment_init(&comment_);
+    }
+
+    ~VorbisSource() override {
+        stop_synthesis();
+        vorbis_comment_clear(&comment_);
+        vorbis_info_clear(&info_);
+    }
+
+    VorbisSource(const VorbisSource&) = delete;
+    VorbisSource& operator=(const VorbisSource&) = delete;
+
+    // Feeds the three headers and readies the synthesis.
+    bool open(const ByteVector& ident, const ByteVector& comment, const ByteVector& setup, std::string& detail) {
+        const ByteVector* headers[] = {&ident, &comment, &setup};
+        const char* names[] = {"identification", "comment", "setup"};
+        for (int i = 0; i < 3; ++i) {
+            ogg_packet op = packet(*headers[i], i);
+            op.b_o_s = i == 0;
+            const int r = vorbis_synthesis_headerin(&info_, &comment_, &op);
+            if (r != 0) {
+                detail = std::string("libvorbis refused the rebuilt Vorbis ") + names[i] + " header (" +
+                         vorbis_error_text(r) + ")";
+                return false;
+            }
+        }
+        if (!start_synthesis()) {
+            detail = "libvorbis could not start decoding with the rebuilt Vorbis headers";
+            return false;
+        }
+        return true;
+    }
+
+    std::uint32_t max_unit_frames() const override { return unit_frames_; }
+
+    std::uint64_t seek(std::uint64_t frame) override {
+        if (frame >= produced_) return produced_;  // decoding on reaches it
+        // Vorbis blocks overlap, so going back means starting over.
+        stop_synthesis();
+        start_synthesis();
+        position_ = 0;
+        produced_ = 0;
+        packet_number_ = 3;
+        ended_ = false;
+        return 0;
+    }
+
+    FMOD_RESULT decode(std::uint8_t* out, std::uint32_t& frames, std::string& detail) override {
+        frames = 0;
+        if (!running_) {
+            detail = "libvorbis could not restart decoding";
+            return FMOD_ERR_INTERNAL;
+        }
+        for (;;) {
+            float** pcm = nullptr;
+            const int ready = vorbis_synthesis_pcmout(&dsp_, &pcm);
+            if (ready > 0) {
+                const std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(ready), unit_frames_);
+                for (std::uint32_t f = 0; f < n; ++f) {
+                    for (std::uint32_t c = 0; c < channels_; ++c) {
+                        const std::int16_t v = vorbis_float_to_s16(pcm[c][f]);
+                        const auto u = static_cast<std::uint16_t>(v);
+                        *out++ = static_cast<std::uint8_t>(u & 0xFF);
+                        *out++ = static_cast<std::uint8_t>(u >> 8);
+                    }
+                }
+                vorbis_synthesis_read(&dsp_, static_cast<int>(n));
+                frames = n;
+                produced_ += n;
+                return FMOD_OK;
+            }
+            if (ended_) return FMOD_OK;
+            const FMOD_RESULT r = next_packet(detail);
+            if (r != FMOD_OK) return r;
+        }
+    }
+
+private:
+    ogg_packet packet(const ByteVector& bytes, std::int64_t number) {
+        ogg_packet op{};
+        op.packet = const_cast<unsigned char*>(bytes.data());
+        op.bytes = static_cast<long>(bytes.size());
+        op.granulepos = -1;  // no end trimming here: the stream trims to the subsound's length
+        op.packetno = number;
+        return op;
+    }
+
+    bool start_synthesis() {
+        if (vorbis_synthesis_init(&dsp_, &info_) != 0) return false;
+        if (vorbis_block_init(&dsp_, &block_) != 0) {
+            vorbis_dsp_clear(&dsp_);
+            return false;
+        }
+        running_ = true;
+        return true;
+    }
+
+    void stop_synthesis() {
+        if (!running_) return;
+        vorbis_block_clear(&block_);
+        vorbis_dsp_clear(&dsp_);
+        running_ = false;
+    }
+
+    // Reads the packet at position_ and hands it to libvorbis; sets ended_
+    // at the end of the stored packets (a zero length starts the padding).
+    FMOD_RESULT next_packet(std::string& detail) {
+        std::uint8_t length_bytes[2];
+        if (position_ + 2 > data_.size) {
+            ended_ = true;
+            return FMOD_OK;
+        }
+        if (data_.read_at(position_, length_bytes, 2) != 2) return read_failure(position_, detail);
+        const std::size_t length = le16(length_bytes);
+        if (length == 0) {
+            ended_ = true;
+            return FMOD_OK;
+        }
+        const std::uint64_t left = data_.size - position_ - 2;
+        if (length > left) {
+            detail = "the Vorbis packet at byte " + std::to_string(position_) + " of the subsound's data claims " +
+                     std::to_string(length) + " bytes, but only " + std::to_string(left) + " remain";
+            return FMOD_ERR_FILE_BAD;
+        }
+        buffer_.resize(length);
+        if (data_.read_at(position_ + 2, buffer_.data(), length) != length) {
+            return read_failure(position_ + 2, detail);
+        }
+        ogg_packet op = packet(buffer_, packet_number_);
+        int r = vorbis_synthesis(&block_, &op);
+        if (r == 0) r = vorbis_synthesis_blockin(&dsp_, &block_);
+        if (r != 0) {
+            detail = "libvorbis rejected the Vorbis packet at byte " + std::to_string(position_) +
+                     " of the subsound's data (" + vorbis_error_text(r) + ")";
+            return FMOD_ERR_FILE_BAD;
+        }
+        position_ += 2 + length;
+        ++packet_number_;
+        return FMOD_OK;
+    }
+
+    FMOD_RESULT read_failure(std::uint64_t at, std::string& detail) const {
+        detail = "the bank file could not be read at offset " + std::to_string(data_.offset + at);
+        return FMOD_ERR_FILE_BAD;
+    }
+
+    DataRange data_;
+    std::uint32_t channels_;
+    std::uint32_t unit_frames_;
+    vorbis_info info_;
+    vorbis_comment comment_;
+    vorbis_dsp_state dsp_{};
+    vorbis_block block_{};
+    bool running_ = false;
+    std::uint64_t position_ = 0;  // byte of the next packet's length in the data
+    std::uint64_t produced_ = 0;  // frames given so far: the first frame of the next unit
+    std::int64_t packet_number_ = 3;
+    bool ended_ = false;
+    std::vector<std::uint8_t> buffer_;  // one packet at a time
+};
+
+}  // namespace
+
+std::int16_t vorbis_float_to_s16(float x) {
+    const float scaled = x * 32767.0f;
+    if (scaled >= 32767.0f) return 32767;
+    if (scaled <= -32768.0f) return -32768;
+    if (!(scaled == scaled)) return 0;  // NaN
+    return static_cast<std::int16_t>(scaled);  // truncates toward zero
+}
+
+DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, CodecCache& cache) {
+    DecoderChoice choice;
+    std::uint8_t crc_bytes[4];
+    if (info.setup.size < 4 || !file.read_exact(info.setup.offset, crc_bytes, 4)) {
+        choice.code = FMOD_ERR_FORMAT;
+        choice.detail = "the Vorbis subsound has no setup CRC (chunk 11), so its setup header cannot be rebuilt";
+        return choice;
+    }
+    const std::uint32_t crc = le32(crc_bytes);
+    const VorbisSetup* setup = cache.vorbis.find(info.channels, info.frequency, crc);
+    if (!setup) {
+        choice.code = FMOD_ERR_FORMAT;
+        choice.detail = "no Vorbis setup header matches CRC " + hex32(crc) + " for " +
+                        std::to_string(info.channels) + " channels at " + std::to_string(info.frequency) +
+                        " Hz: the bank was made by an encoder we cannot reproduce";
+        return choice;
+    }
+    // The block sizes are the ones of the encoder set-up that made this
+    // setup header: 256 and 2048 for the rates and qualities banks use, but
+    // libvorbisenc picks others at low rates and the lowest qualities, and
+    // the packets follow the encoder.
+    const ByteVector ident =
+        vorbis_identification_header(info.channels, info.frequency, setup->block_short, setup->block_long);
+    auto source = std::make_unique<VorbisSource>(DataRange{&file, info.data.offset, info.data.size},
+                                                 info.channels, setup->block_long);
+    if (!source->open(ident, vorbis_comment_header(), setup->packet, choice.detail)) {
+        choice.code = FMOD_ERR_FORMAT;
+        return choice;
+    }
+    choice.source = std::move(source);
+    return choice;
+}
+
+}  // namespace soundlib

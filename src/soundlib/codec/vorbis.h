@@ -1,0 +1,18 @@
+// FSB5 Vorbis: raw Vorbis audio packets, each after a u16 little-endian
+// length, with the three header packets rebuilt (vorbis_setup.h) and the
+// audio decoded by libvorbis into interleaved 16-bit PCM.
+#pragma once
+
+#include "soundlib/codec/decoder_factory.h"
+
+namespace soundlib {
+
+// Fails with FMOD_ERR_FORMAT when no generated setup header matches the
+// subsound's setup CRC.
+DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, CodecCache& cache);
+
+// libvorbis float to 16-bit as the reference decodes do it: x * 32767
+// truncated toward zero, then clamped to the 16-bit range.
+std::int16_t vorbis_float_to_s16(float x);
+
+}  // namespace soundlib

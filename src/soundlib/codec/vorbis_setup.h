@@ -1,0 +1,69 @@
+// The Vorbis headers a bank leaves out. FSB5 stores only audio packets and,
+// in place of the setup header, its CRC-32; the setup header itself is what
+// stock libvorbisenc writes for the subsound's channels, rate and one of 100
+// quality steps, so we generate those and keep the one whose CRC matches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace soundlib {
+
+using ByteVector = std::vector<std::uint8_t>;
+
+// CRC-32 as zlib computes it (reflected, polynomial 0xEDB88320, inverted in
+// and out): the variant the banks' setup CRCs use.
+std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
+
+// A generated setup header and the block sizes of the encoder set-up that
+// produced it (the identification header must carry the same ones).
+struct VorbisSetup {
+    std::uint32_t crc = 0;
+    int quality = 0;  // 1..100, the first step that produced this header
+    std::uint32_t block_short = 0;
+    std::uint32_t block_long = 0;
+    ByteVector packet;
+};
+
+// Identification header for these channels, rate and block sizes (powers of
+// two, 64..8192), no bitrates.
+ByteVector vorbis_identification_header(std::uint32_t channels, std::uint32_t rate, std::uint32_t block_short,
+                                        std::uint32_t block_long);
+// Comment header with an empty vendor string and no comments.
+ByteVector vorbis_comment_header();
+
+// libvorbisenc's quality (-0.1..1.0) for a step of 1..100.
+float vorbis_quality_for_step(int step);
+
+// Generates the setup header for one step; false when libvorbisenc refuses
+// the set-up.
+bool generate_vorbis_setup(std::uint32_t channels, std::uint32_t rate, int step, VorbisSetup& out);
+
+// The candidates of each (channels, rate) a bank uses, generated on first use
+// and kept for the life of the bank. Steps are generated in order and only
+// until the wanted CRC turns up; a later lookup continues where the last one
+// stopped.
+class VorbisSetupCache {
+public:
+    // The setup header with this CRC, or null when no step produces one.
+    // The pointer stays valid as long as the cache.
+    const VorbisSetup* find(std::uint32_t channels, std::uint32_t rate, std::uint32_t crc);
+
+    // How many steps have been generated so far, over all pairs.
+    int steps_generated() const { return steps_generated_; }
+
+private:
+    struct Pair {
+        std::uint32_t channels = 0;
+        std::uint32_t rate = 0;
+        int next_step = 1;
+        // Distinct headers only: neighbouring steps often produce the same one.
+        std::vector<std::unique_ptr<VorbisSetup>> candidates;
+    };
+    std::vector<Pair> pairs_;
+    int steps_generated_ = 0;
+};
+
+}  // namespace soundlib

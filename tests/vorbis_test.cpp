@@ -1,0 +1,358 @@
+// FSB5 Vorbis: the rebuilt headers, the setup matching by CRC, and banks
+// holding real Vorbis packets made here with libvorbisenc, decoded through
+// the library and the tool.
+#include <gtest/gtest.h>
+#include <vorbis/vorbisenc.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bank_writer.h"
+#include "soundlib/codec/vorbis.h"
+#include "soundlib/codec/vorbis_setup.h"
+#include "soundlib/bank/bank_reader.h"
+#include "soundlib/codec/decoder_factory.h"
+#include "soundlib/codec/pcm_stream.h"
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using soundlib::ByteVector;
+
+constexpr double kPi = 3.14159265358979323846;
+
+// The test signal: a different tone and level on each channel, so a swap
+// or a shift shows.
+double tone(std::uint32_t channel, std::uint32_t frame, std::uint32_t rate) {
+    const double hz = 440.0 + 220.0 * channel;
+    const double level = 0.5 / (channel + 1);
+    return level * std::sin(2 * kPi * hz * frame / rate);
+}
+
+struct Encoded {
+    ByteVector setup;
+    std::vector<ByteVector> packets;
+};
+
+// Encodes `frames` of the test signal with stock libvorbisenc at `quality`.
+Encoded encode(std::uint32_t channels, std::uint32_t rate, std::uint32_t frames, float quality) {
+    Encoded e;
+    vorbis_info vi;
+    vorbis_info_init(&vi);
+    EXPECT_EQ(0, vorbis_encode_init_vbr(&vi, channels, rate, quality));
+    vorbis_dsp_state vd;
+    vorbis_analysis_init(&vd, &vi);
+    vorbis_block vb;
+    vorbis_block_init(&vd, &vb);
+    vorbis_comment vc;
+    vorbis_comment_init(&vc);
+    ogg_packet ident, comment, setup;
+    vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup);
+    e.setup.assign(setup.packet, setup.packet + setup.bytes);
+
+    auto drain = [&] {
+        while (vorbis_analysis_blockout(&vd, &vb) == 1) {
+            vorbis_analysis(&vb, nullptr);
+            vorbis_bitrate_addblock(&vb);
+            ogg_packet op;
+            while (vorbis_bitrate_flushpacket(&vd, &op) == 1) e.packets.emplace_back(op.packet, op.packet + op.bytes);
+        }
+    };
+    constexpr std::uint32_t kStep = 1024;
+    for (std::uint32_t at = 0; at < frames; at += kStep) {
+        const std::uint32_t n = std::min(kStep, frames - at);
+        float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(n));
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            for (std::uint32_t f = 0; f < n; ++f) buffer[c][f] = static_cast<float>(tone(c, at + f, rate));
+        }
+        vorbis_analysis_wrote(&vd, static_cast<int>(n));
+        drain();
+    }
+    vorbis_analysis_wrote(&vd, 0);
+    drain();
+
+    vorbis_comment_clear(&vc);
+    vorbis_block_clear(&vb);
+    vorbis_dsp_clear(&vd);
+    vorbis_info_clear(&vi);
+    return e;
+}
+
+ByteVector le32_bytes(std::uint32_t v) {
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
+            static_cast<std::uint8_t>(v >> 24)};
+}
+
+// A bank sound: each packet after its u16 length, chunk 11 with the CRC and
+// a seek table of one entry.
+bankwriter::Sound vorbis_sound(const std::string& name, std::uint32_t channels, std::uint32_t rate,
+                               std::uint32_t frames, const Encoded& e, std::uint32_t crc) {
+    bankwriter::Sound s;
+    s.name = name;
+    s.channels = channels;
+    s.frequency = rate;
+    s.frames = frames;
+    for (const ByteVector& p : e.packets) {
+        s.data.push_back(static_cast<std::uint8_t>(p.size()));
+        s.data.push_back(static_cast<std::uint8_t>(p.size() >> 8));
+        s.data.insert(s.data.end(), p.begin(), p.end());
+    }
+    ByteVector chunk = le32_bytes(crc);
+    for (std::uint8_t b : le32_bytes(0)) chunk.push_back(b);
+    for (std::uint8_t b : le32_bytes(0)) chunk.push_back(b);
+    s.chunks.push_back({11, chunk});
+    return s;
+}
+
+std::uint32_t crc_of(const ByteVector& b) { return soundlib::crc32(b.data(), b.size()); }
+
+// Byte offset of packet k's length in the stored data.
+std::size_t packet_offset(const Encoded& e, std::size_t k) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < k; ++i) at += 2 + e.packets[i].size();
+    return at;
+}
+
+struct Wav {
+    std::uint32_t channels = 0;
+    std::uint32_t rate = 0;
+    std::vector<std::int16_t> samples;
+    std::size_t frames() const { return channels ? samples.size() / channels : 0; }
+};
+
+Wav read_wav(const std::string& path) {
+    const ByteVector b = read_file(path);
+    Wav w;
+    if (b.size() < 44) return w;
+    w.channels = b[22] | (b[23] << 8);
+    w.rate = b[24] | (b[25] << 8) | (b[26] << 16) | (static_cast<std::uint32_t>(b[27]) << 24);
+    for (std::size_t i = 44; i + 1 < b.size(); i += 2) {
+        w.samples.push_back(static_cast<std::int16_t>(b[i] | (b[i + 1] << 8)));
+    }
+    return w;
+}
+
+// RMS of the difference from the test signal, past the first and last
+// blocks, relative to full scale. A good decode stays near 0.005; one frame
+// early or late already gives more than 0.015 on either channel.
+double error_rms(const Wav& w, std::uint32_t channel) {
+    double sum = 0;
+    std::size_t n = 0;
+    for (std::size_t f = 2048; f + 2048 < w.frames(); ++f) {
+        const double d = w.samples[f * w.channels + channel] / 32767.0 - tone(channel, static_cast<std::uint32_t>(f), w.rate);
+        sum += d * d;
+        ++n;
+    }
+    return n ? std::sqrt(sum / n) : 1.0;
+}
+
+// libvorbisenc's quality for the middle step, 50 of 1..100: (49 - 5) / 99.
+constexpr float kMiddleQuality = 44.0f / 99.0f;
+
+}  // namespace
+
+TEST(VorbisHeaders, Crc32IsTheZlibOne) {
+    const char* check = "123456789";
+    EXPECT_EQ(0xCBF43926u, soundlib::crc32(reinterpret_cast<const std::uint8_t*>(check), 9));
+    EXPECT_EQ(0u, soundlib::crc32(nullptr, 0));
+    const std::uint8_t zero = 0;
+    EXPECT_EQ(0xD202EF8Du, soundlib::crc32(&zero, 1));
+}
+
+TEST(VorbisHeaders, IdentificationAndCommentHeaders) {
+    const ByteVector expected_ident = {1,    'v',  'o',  'r', 'b', 'i', 's', 0, 0, 0, 0, 2, 0x80, 0xBB, 0, 0,
+                                       0,    0,    0,    0,   0,   0,   0,   0, 0, 0, 0, 0, 0xB8, 1};
+    EXPECT_EQ(expected_ident, soundlib::vorbis_identification_header(2, 48000, 256, 2048));
+    // 8 kHz as libvorbisenc sets it up: 512-sample blocks only.
+    EXPECT_EQ(0x99, soundlib::vorbis_identification_header(1, 8000, 512, 512)[28]);
+    const ByteVector expected_comment = {3, 'v', 'o', 'r', 'b', 'i', 's', 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    EXPECT_EQ(expected_comment, soundlib::vorbis_comment_header());
+}
+
+TEST(VorbisHeaders, FloatToSixteenBitTruncatesThenClamps) {
+    using soundlib::vorbis_float_to_s16;
+    EXPECT_EQ(32767, vorbis_float_to_s16(1.0f));
+    EXPECT_EQ(-32767, vorbis_float_to_s16(-1.0f));
+    EXPECT_EQ(32766, vorbis_float_to_s16(0.99999f));   // 32766.67
+    EXPECT_EQ(-16383, vorbis_float_to_s16(-0.5f));     // -16383.5, toward zero
+    EXPECT_EQ(0, vorbis_float_to_s16(-0.00003f));      // -0.98
+    EXPECT_EQ(32767, vorbis_float_to_s16(1.5f));
+    EXPECT_EQ(-32768, vorbis_float_to_s16(-1.5f));
+    EXPECT_EQ(0, vorbis_float_to_s16(std::nanf("")));
+}
+
+TEST(VorbisSetupCache, FindsTheEncodersSetupAndKeepsWhatItGenerated) {
+    const Encoded e = encode(2, 44100, 4096, kMiddleQuality);
+    const std::uint32_t crc = crc_of(e.setup);
+    soundlib::VorbisSetupCache cache;
+
+    const soundlib::VorbisSetup* found = cache.find(2, 44100, crc);
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ(e.setup, found->packet);
+    EXPECT_EQ(crc, found->crc);
+    EXPECT_EQ(256u, found->block_short);
+    EXPECT_EQ(2048u, found->block_long);
+    EXPECT_LE(found->quality, 50);
+    const int steps = cache.steps_generated();
+    EXPECT_EQ(found->quality, steps);  // stopped at the match
+
+    // Asked again (the next subsound of the bank): nothing regenerated.
+    EXPECT_EQ(found, cache.find(2, 44100, crc));
+    EXPECT_EQ(steps, cache.steps_generated());
+
+    // Another rate has other headers; a CRC nothing makes tries every step
+    // once, and only once.
+    EXPECT_EQ(nullptr, cache.find(2, 48000, crc));
+    EXPECT_EQ(steps + 100, cache.steps_generated());
+    EXPECT_EQ(nullptr, cache.find(2, 48000, crc));
+    EXPECT_EQ(steps + 100, cache.steps_generated());
+    // The first pair's earlier match is still there.
+    EXPECT_EQ(found, cache.find(2, 44100, crc));
+}
+
+// Whole banks through the tool.
+class VorbisBank : public ::testing::Test {
+protected:
+    static constexpr std::uint32_t kFrames = 30000;
+    TempDir dir;
+
+    std::string save(const std::vector<bankwriter::Sound>& sounds) {
+        const std::string path = dir.file("bank.fsb");
+        EXPECT_TRUE(bankwriter::save(path, bankwriter::write_fsb5(sounds, 15)));
+        return path;
+    }
+    ToolRun unpack(const std::string& bank) { return run_bankrip({bank, dir.file("out") + "/"}); }
+};
+
+TEST_F(VorbisBank, DecodesToTheEncodedSignalAtTheSubsoundsLength) {
+    const Encoded stereo = encode(2, 44100, kFrames, kMiddleQuality);
+    const Encoded mono8k = encode(1, 8000, kFrames, kMiddleQuality);
+    const ToolRun run = unpack(save({vorbis_sound("stereo", 2, 44100, kFrames, stereo, crc_of(stereo.setup)),
+                                     vorbis_sound("mono8k", 1, 8000, kFrames, mono8k, crc_of(mono8k.setup))}));
+    EXPECT_EQ(0, run.status) << run.err;
+
+    const Wav s = read_wav(dir.file("out/stereo"));
+    EXPECT_EQ(2u, s.channels);
+    EXPECT_EQ(kFrames, s.frames());
+    EXPECT_LT(error_rms(s, 0), 0.01);
+    EXPECT_LT(error_rms(s, 1), 0.01);
+
+    // Decoded with 256/2048 blocks this one would be noise.
+    const Wav m = read_wav(dir.file("out/mono8k"));
+    EXPECT_EQ(1u, m.channels);
+    EXPECT_EQ(8000u, m.rate);
+    EXPECT_EQ(kFrames, m.frames());
+    EXPECT_LT(error_rms(m, 0), 0.01);
+}
+
+TEST_F(VorbisBank, UnmatchedSetupCrcFailsThatSubsoundOnly) {
+    const Encoded e = encode(2, 44100, kFrames, kMiddleQuality);
+    const ToolRun run = unpack(save({vorbis_sound("unknown", 2, 44100, kFrames, e, 0x1234abcd),
+                                     vorbis_sound("known", 2, 44100, kFrames, e, crc_of(e.setup))}));
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("no Vorbis setup header matches CRC 0x1234abcd")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("out/unknown")) << run.err;
+    EXPECT_FALSE(file_exists(dir.file("out/unknown")));
+    EXPECT_EQ(kFrames, read_wav(dir.file("out/known")).frames());
+}
+
+TEST_F(VorbisBank, RejectedPacketKeepsWhatCameBefore) {
+    const Encoded good = encode(2, 44100, kFrames, kMiddleQuality);
+    Encoded bad = good;
+    bad.packets[12][0] |= 1;  // the header-packet bit: not audio
+    const std::uint32_t crc = crc_of(good.setup);
+    const ToolRun run = unpack(save({vorbis_sound("good", 2, 44100, kFrames, good, crc),
+                                     vorbis_sound("bad", 2, 44100, kFrames, bad, crc)}));
+    EXPECT_EQ(1, run.status);
+    const std::string where = "packet at byte " + std::to_string(packet_offset(bad, 12));
+    EXPECT_NE(std::string::npos, run.err.find(where)) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("not an audio packet")) << run.err;
+
+    // What came before the damaged packet, exactly as undamaged.
+    const Wav g = read_wav(dir.file("out/good"));
+    const Wav b = read_wav(dir.file("out/bad"));
+    ASSERT_GT(b.frames(), 0u);
+    ASSERT_LT(b.frames(), static_cast<std::size_t>(kFrames));
+    EXPECT_EQ(0, std::memcmp(g.samples.data(), b.samples.data(), b.samples.size() * 2));
+    EXPECT_NE(std::string::npos, run.err.find("holds the " + std::to_string(b.frames()) + " frames")) << run.err;
+}
+
+TEST_F(VorbisBank, PacketLengthPastTheDataIsReported) {
+    Encoded e = encode(1, 44100, kFrames, kMiddleQuality);
+    e.packets.resize(8);
+    bankwriter::Sound s = vorbis_sound("cut", 1, 44100, kFrames, e, crc_of(e.setup));
+    s.data.push_back(0xFF);  // a ninth packet of 65535 bytes, with 4 of them there
+    s.data.push_back(0xFF);
+    s.data.insert(s.data.end(), {1, 2, 3, 4});
+    const ToolRun run = unpack(save({s}));
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("packet at byte " + std::to_string(packet_offset(e, 8)) +
+                                              " of the subsound's data claims 65535 bytes"))
+        << run.err;
+    EXPECT_GT(read_wav(dir.file("out/cut")).frames(), 0u);
+}
+
+// Counts what the decoder is asked for, under the stream.
+class CountingSource final : public soundlib::FrameSource {
+public:
+    CountingSource(std::unique_ptr<soundlib::FrameSource> inner, std::uint64_t& frames)
+        : inner_(std::move(inner)), frames_(frames) {}
+    std::uint32_t max_unit_frames() const override { return inner_->max_unit_frames(); }
+    std::uint64_t seek(std::uint64_t frame) override { return inner_->seek(frame); }
+    FMOD_RESULT decode(std::uint8_t* out, std::uint32_t& frames, std::string& detail) override {
+        const FMOD_RESULT r = inner_->decode(out, frames, detail);
+        frames_ += frames;
+        return r;
+    }
+
+private:
+    std::unique_ptr<soundlib::FrameSource> inner_;
+    std::uint64_t& frames_;
+};
+
+TEST_F(VorbisBank, ReadsAtAnyFrameMatchTheSequentialDecode) {
+    const Encoded e = encode(2, 44100, kFrames, kMiddleQuality);
+    const std::string path = save({vorbis_sound("x", 2, 44100, kFrames, e, crc_of(e.setup))});
+    soundlib::BankFile file;
+    ASSERT_EQ(soundlib::BankFile::OpenError::none, file.open(path, nullptr));
+    std::vector<soundlib::SubsoundInfo> infos;
+    ASSERT_EQ(FMOD_OK, soundlib::read_bank(file, infos).code);
+    ASSERT_EQ(1u, infos.size());
+    soundlib::CodecCache cache;
+    std::uint64_t decoded = 0;
+    auto open = [&] {
+        soundlib::DecoderChoice choice = soundlib::make_decoder(infos[0], file, cache);
+        EXPECT_TRUE(choice.source) << choice.detail;
+        return soundlib::PcmStream(std::make_unique<CountingSource>(std::move(choice.source), decoded),
+                                   soundlib::output_format(infos[0]), kFrames);
+    };
+
+    // In pieces, each positioned where the last ended, as the tool reads:
+    // every frame decoded once (the tail of the last unit aside).
+    soundlib::PcmStream stream = open();
+    std::vector<std::int16_t> all(kFrames * 2);
+    std::size_t got = 0;
+    for (std::uint32_t at = 0; at < kFrames; at += 7000) {
+        const std::uint32_t n = std::min(7000u, kFrames - at);
+        stream.seek(at);
+        EXPECT_EQ(FMOD_OK, stream.read(reinterpret_cast<std::uint8_t*>(all.data() + at * 2), n * 4, got));
+        ASSERT_EQ(n * 4, got);
+    }
+    EXPECT_GE(decoded, kFrames);
+    EXPECT_LT(decoded, kFrames + 2048);
+
+    // Back, forward past what is decoded, back again to the very start.
+    for (std::uint32_t frame : {20000u, 777u, 29500u, 0u, 1u}) {
+        std::vector<std::int16_t> part(1000 * 2);
+        stream.seek(frame);
+        const std::uint32_t frames = std::min(1000u, kFrames - frame);
+        EXPECT_EQ(frames == 1000u ? FMOD_OK : FMOD_ERR_FILE_EOF,
+                  stream.read(reinterpret_cast<std::uint8_t*>(part.data()), 1000 * 4, got));
+        ASSERT_EQ(frames * 4, got);
+        EXPECT_EQ(0, std::memcmp(all.data() + frame * 2, part.data(), got)) << "at frame " << frame;
+    }
+}
