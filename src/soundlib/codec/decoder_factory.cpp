@@ -1,5 +1,6 @@
 #include "soundlib/codec/decoder_factory.h"
 
+#include "soundlib/codec/mpeg.h"
 #include "soundlib/codec/pcm_source.h"
 
 namespace soundlib {
@@ -20,6 +21,9 @@ DecoderChoice make_decoder(const SubsoundInfo& info, BankFile& file, CodecCache&
         case Codec::pcm32:
         case Codec::pcmfloat:
             choice.source = make_pcm_source(info, file);
+            return choice;
+        case Codec::mpeg:
+            choice.source = make_mpeg_source(info, file);
             return choice;
         default:
             choice.code = FMOD_ERR_FORMAT;
