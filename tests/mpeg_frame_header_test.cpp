@@ -1,6 +1,6 @@
-// Frame lengths worked out by hand from the header layout:
-// layer III MPEG-1 and layer II: 144 * bitrate / rate; layer III MPEG-2 and
-// 2.5: 72 * bitrate / rate; plus one byte when the padding bit is set.
+// Frame lengths worked out by hand from the header layout: layer III MPEG-1
+// and layer II take 144 * bitrate / rate bytes, layer III MPEG-2 and 2.5
+// take 72 * bitrate / rate, plus one when the padding bit is set.
 #include "soundlib/codec/mpeg_frame_header.h"
 
 #include <gtest/gtest.h>
@@ -12,92 +12,68 @@ using soundlib::parse_mpeg_frame_header;
 
 namespace {
 
-MpegFrameHeader parsed(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
-    const std::uint8_t bytes[4] = {0xFF, b1, b2, b3};
+struct Vector {
+    std::uint8_t b1, b2, b3;  // the bytes after 0xFF
+    int version, layer;
+    std::uint32_t kbps, rate, channels, samples, length, side_info;
+};
+
+constexpr Vector kValid[] = {
+    // 0xFB: MPEG-1 layer III, no CRC. 0x90: bitrate index 9, rate index 0: 417.96 bytes.
+    {0xFB, 0x90, 0x00, 10, 3, 128, 44100, 2, 1152, 417, 32},
+    {0xFB, 0x92, 0x00, 10, 3, 128, 44100, 2, 1152, 418, 32},  // padding bit
+    // The frames of the corpus's FSB4 MP3: index 14, rate index 1, joint stereo.
+    {0xFB, 0xE4, 0x40, 10, 3, 320, 48000, 2, 1152, 960, 32},
+    // 0xF3: MPEG-2 layer III. 64 kbps at 22050 Hz, single channel: 208.98 bytes.
+    {0xF3, 0x80, 0xC0, 20, 3, 64, 22050, 1, 576, 208, 9},
+    // 0xE3: MPEG-2.5 layer III. 8 kbps at 8000 Hz, padding bit.
+    {0xE3, 0x1A, 0x00, 25, 3, 8, 8000, 2, 576, 73, 17},
+    // 0xFD: MPEG-1 layer II. Index 10 is 192 kbps in the layer II table.
+    {0xFD, 0xA4, 0x00, 10, 2, 192, 48000, 2, 1152, 576, 0},
+    // Index 12: 256 kbps for layer II (224 for layer III); 835.9 bytes at 44100.
+    {0xFD, 0xC0, 0x00, 10, 2, 256, 44100, 2, 1152, 835, 0},
+    // 0xF5: MPEG-2 layer II keeps 1152 samples. 160 kbps at 24000 Hz.
+    {0xF5, 0xE4, 0x00, 20, 2, 160, 24000, 2, 1152, 960, 0},
+};
+
+TEST(MpegFrameHeader, LengthsSamplesAndChannels) {
+    for (const Vector& v : kValid) {
+        const std::uint8_t bytes[4] = {0xFF, v.b1, v.b2, v.b3};
+        MpegFrameHeader h;
+        const char* why = parse_mpeg_frame_header(bytes, h);
+        SCOPED_TRACE(testing::Message() << std::hex << int(v.b1) << " " << int(v.b2) << " " << int(v.b3));
+        ASSERT_EQ(nullptr, why) << why;
+        EXPECT_EQ(v.version, h.version);
+        EXPECT_EQ(v.layer, h.layer);
+        EXPECT_EQ(v.kbps * 1000, h.bitrate);
+        EXPECT_EQ(v.rate, h.sample_rate);
+        EXPECT_EQ(v.channels, h.channels);
+        EXPECT_EQ(v.samples, h.samples);
+        EXPECT_EQ(v.length, h.length);
+        EXPECT_EQ(v.side_info, h.side_info);
+        EXPECT_FALSE(h.crc);
+    }
+    const std::uint8_t with_crc[4] = {0xFF, 0xFC, 0xA4, 0x00};  // protection bit clear
     MpegFrameHeader h;
-    const char* why = parse_mpeg_frame_header(bytes, h);
-    EXPECT_EQ(nullptr, why) << why;
-    return h;
-}
-
-bool rejected(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
-    const std::uint8_t bytes[4] = {b0, b1, b2, 0x00};
-    MpegFrameHeader h;
-    return parse_mpeg_frame_header(bytes, h) != nullptr;
-}
-
-TEST(MpegFrameHeader, Mpeg1LayerThree128kbpsAt44100) {
-    // 0xFB: MPEG-1, layer III, no CRC. 0x90: bitrate index 9, rate index 0.
-    MpegFrameHeader h = parsed(0xFB, 0x90, 0x00);
-    EXPECT_EQ(10, h.version);
-    EXPECT_EQ(3, h.layer);
-    EXPECT_EQ(128000u, h.bitrate);
-    EXPECT_EQ(44100u, h.sample_rate);
-    EXPECT_EQ(2u, h.channels);
-    EXPECT_EQ(1152u, h.samples);
-    EXPECT_EQ(417u, h.length);  // 417.96 truncated
-    EXPECT_EQ(32u, h.side_info);
-    EXPECT_FALSE(h.crc);
-
-    EXPECT_EQ(418u, parsed(0xFB, 0x92, 0x00).length);  // padding bit
-}
-
-TEST(MpegFrameHeader, Mpeg1LayerThree320kbpsAt48000) {
-    // The frames of the corpus's FSB4 MP3 bank: 960 bytes each.
-    MpegFrameHeader h = parsed(0xFB, 0xE4, 0x40);
-    EXPECT_EQ(320000u, h.bitrate);
-    EXPECT_EQ(48000u, h.sample_rate);
-    EXPECT_EQ(960u, h.length);
-}
-
-TEST(MpegFrameHeader, Mpeg2AndMpeg25LayerThreeHoldHalfTheSamples) {
-    // 0xF3: MPEG-2 layer III. 0x80: 64 kbps, 22050 Hz. 0xC0: single channel.
-    MpegFrameHeader h = parsed(0xF3, 0x80, 0xC0);
-    EXPECT_EQ(20, h.version);
-    EXPECT_EQ(64000u, h.bitrate);
-    EXPECT_EQ(22050u, h.sample_rate);
-    EXPECT_EQ(1u, h.channels);
-    EXPECT_EQ(576u, h.samples);
-    EXPECT_EQ(208u, h.length);  // 72 * 64000 / 22050 = 208.98
-    EXPECT_EQ(9u, h.side_info);
-
-    // 0xE3: MPEG-2.5 layer III. 0x1A: 8 kbps, 8000 Hz, padding bit.
-    h = parsed(0xE3, 0x1A, 0x00);
-    EXPECT_EQ(25, h.version);
-    EXPECT_EQ(8000u, h.sample_rate);
-    EXPECT_EQ(576u, h.samples);
-    EXPECT_EQ(73u, h.length);
-    EXPECT_EQ(17u, h.side_info);
-}
-
-TEST(MpegFrameHeader, LayerTwo) {
-    // 0xFD: MPEG-1 layer II. 0xA4: index 10 = 192 kbps in the layer II table, 48000 Hz.
-    MpegFrameHeader h = parsed(0xFD, 0xA4, 0x00);
-    EXPECT_EQ(2, h.layer);
-    EXPECT_EQ(192000u, h.bitrate);
-    EXPECT_EQ(1152u, h.samples);
-    EXPECT_EQ(576u, h.length);
-    EXPECT_EQ(0u, h.side_info);
-    // Index 12 is 256 kbps for layer II (224 for layer III): 835.9 bytes at 44100.
-    EXPECT_EQ(835u, parsed(0xFD, 0xC0, 0x00).length);
-    // With a CRC (protection bit clear).
-    EXPECT_TRUE(parsed(0xFC, 0xA4, 0x00).crc);
-    // MPEG-2 layer II keeps 1152 samples: 0xF5, 160 kbps at 24000 Hz.
-    h = parsed(0xF5, 0xE4, 0x00);
-    EXPECT_EQ(1152u, h.samples);
-    EXPECT_EQ(960u, h.length);
+    ASSERT_EQ(nullptr, parse_mpeg_frame_header(with_crc, h));
+    EXPECT_TRUE(h.crc);
 }
 
 TEST(MpegFrameHeader, InvalidHeaders) {
-    EXPECT_TRUE(rejected(0xFF, 0xFB, 0xF0));  // bitrate index 15
-    EXPECT_TRUE(rejected(0xFF, 0xFB, 0x9C));  // sample rate index 3
-    EXPECT_TRUE(rejected(0xFF, 0xFB, 0x00));  // free format: no length
-    EXPECT_TRUE(rejected(0xFF, 0xEB, 0x90));  // reserved version
-    EXPECT_TRUE(rejected(0xFF, 0xF9, 0x90));  // reserved layer
-    EXPECT_TRUE(rejected(0xFF, 0xFF, 0x90));  // layer I
-    EXPECT_TRUE(rejected(0xFE, 0xFB, 0x90));  // sync broken in the first byte
-    EXPECT_TRUE(rejected(0xFF, 0x1B, 0x90));  // and in the second
-    EXPECT_TRUE(rejected(0x00, 0x00, 0x00));
+    const std::uint8_t invalid[][4] = {
+        {0xFF, 0xFB, 0xF0, 0x00},  // bitrate index 15
+        {0xFF, 0xFB, 0x9C, 0x00},  // sample rate index 3
+        {0xFF, 0xFB, 0x00, 0x00},  // free format: no length
+        {0xFF, 0xEB, 0x90, 0x00},  // reserved version
+        {0xFF, 0xF9, 0x90, 0x00},  // reserved layer
+        {0xFF, 0xFF, 0x90, 0x00},  // layer I
+        {0xFE, 0xFB, 0x90, 0x00},  // sync broken in the first byte
+        {0xFF, 0x1B, 0x90, 0x00},  // and in the second
+    };
+    for (const auto& bytes : invalid) {
+        MpegFrameHeader h;
+        EXPECT_NE(nullptr, parse_mpeg_frame_header(bytes, h)) << std::hex << int(bytes[1]) << " " << int(bytes[2]);
+    }
 }
 
 }  // namespace
