@@ -1,5 +1,6 @@
 #include "soundlib/codec/decoder_factory.h"
 
+#include "soundlib/codec/mpeg.h"
 #include "soundlib/codec/pcm_source.h"
 #include "soundlib/codec/vorbis.h"
 
@@ -24,6 +25,9 @@ DecoderChoice make_decoder(const SubsoundInfo& info, BankFile& file, CodecCache&
             return choice;
         case Codec::vorbis:
             return make_vorbis_decoder(info, file, cache);
+        case Codec::mpeg:
+            choice.source = make_mpeg_source(info, file);
+            return choice;
         default:
             choice.code = FMOD_ERR_FORMAT;
             choice.detail = std::string("codec ") + codec_name(info.codec) + " is not decoded by this version";
