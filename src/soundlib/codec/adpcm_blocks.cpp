@@ -33,8 +33,8 @@ std::uint64_t BlockSource::seek(std::uint64_t frame) {
         // Only unit starts whose history is known are exact starting points.
         const std::uint64_t known = checkpoints_.size() / layout_.channels;
         const std::uint64_t unit = std::min(block / unit_blocks_, known - 1);
-        std::copy_n(checkpoints_.begin() + static_cast<std::ptrdiff_t>(unit * layout_.channels),
-                    layout_.channels, history_.begin());
+        std::copy_n(checkpoints_.begin() + static_cast<std::ptrdiff_t>(unit * layout_.channels), layout_.channels,
+                    history_.begin());
         block = unit * unit_blocks_;
     }
     next_block_ = block;
@@ -57,7 +57,8 @@ FMOD_RESULT BlockSource::decode(std::uint8_t* out, std::uint32_t& frames, std::s
     for (std::uint32_t lane = 0; lane < lanes_.size(); ++lane) {
         const std::uint64_t room = at < lane_bytes_ ? lane_bytes_ - at : 0;
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(std::uint64_t{count} * bb, room));
-        const std::size_t got = data_.read_at(lane_offset(lane) + at, buffer_.data() + std::size_t{lane} * unit_blocks_ * bb, want);
+        const std::size_t got =
+            data_.read_at(lane_offset(lane) + at, buffer_.data() + std::size_t{lane} * unit_blocks_ * bb, want);
         if (got < want) read_error = true;
         whole = std::min(whole, static_cast<std::uint32_t>(got / bb));
     }
@@ -71,9 +72,9 @@ FMOD_RESULT BlockSource::decode(std::uint8_t* out, std::uint32_t& frames, std::s
         const int bad_channel = decode_block(lanes_.data(), out + 2 * unit_samples * b, problem);
         if (bad_channel >= 0) {
             const std::uint64_t block = next_block_ + b;
-            const std::uint64_t where = data_.offset +
-                                        (layout_.lane_per_channel ? lane_offset(static_cast<std::uint32_t>(bad_channel)) : 0) +
-                                        block * bb;
+            const std::uint64_t where =
+                data_.offset + (layout_.lane_per_channel ? lane_offset(static_cast<std::uint32_t>(bad_channel)) : 0) +
+                block * bb;
             failure_ = std::string(layout_.codec_label) + " block " + std::to_string(block) + " (byte " +
                        std::to_string(where) + " of the bank), channel " + std::to_string(bad_channel) + ": " + problem;
             next_block_ = block;
@@ -93,7 +94,7 @@ FMOD_RESULT BlockSource::decode(std::uint8_t* out, std::uint32_t& frames, std::s
             failure_ = std::string(layout_.codec_label) + " data ends early: the length needs " +
                        std::to_string(blocks_needed_) + " blocks of " + std::to_string(bb) + " bytes" +
                        (layout_.lane_per_channel ? " per channel" : "") + ", the " + std::to_string(data_.size) +
-                       " stored bytes at byte " + std::to_string(data_.offset) + " of the bank hold " +
+                       " stored bytes at byte " + std::to_string(data_.offset) + " of the bank hold only " +
                        std::to_string(lane_bytes_ / bb);
         }
         detail = failure_;

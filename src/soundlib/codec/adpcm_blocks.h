@@ -12,9 +12,7 @@
 
 namespace soundlib::adpcm {
 
-inline int clamp16(std::int64_t v) {
-    return v < -32768 ? -32768 : v > 32767 ? 32767 : static_cast<int>(v);
-}
+inline int clamp16(std::int64_t v) { return v < -32768 ? -32768 : v > 32767 ? 32767 : static_cast<int>(v); }
 
 // A 4-bit two's complement code as an int.
 inline int signed_nibble(unsigned nibble) {
@@ -46,8 +44,8 @@ struct BlockLayout {
     // Bytes one block spans: every channel's part when the channels share a
     // block; one channel's part when each channel has a lane of its own.
     std::uint32_t block_bytes = 0;
-    bool lane_per_channel = false;   // channel k's blocks are the k-th equal part
-    bool carries_history = false;    // a block's samples depend on the blocks before
+    bool lane_per_channel = false;  // channel k's blocks are the k-th equal part
+    bool carries_history = false;   // a block's samples depend on the blocks before
 };
 
 class BlockSource : public FrameSource {
@@ -84,7 +82,7 @@ private:
     // History at the start of each unit decoded so far (channels entries per
     // unit), so going back restarts exactly from the nearest one.
     std::vector<History> checkpoints_;
-    std::string failure_;          // set after damage until the next seek
+    std::string failure_;  // set after damage until the next seek
 };
 
 }  // namespace soundlib::adpcm

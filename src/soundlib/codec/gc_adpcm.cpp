@@ -55,8 +55,7 @@ protected:
                 const std::uint8_t packed = frame[1 + n / 2];
                 const int code = signed_nibble((n & 1) ? packed : packed >> 4);
                 const std::int64_t scaled = static_cast<std::int64_t>(code) * (std::int64_t{1} << exponent) * 2048;
-                const int sample =
-                    clamp16((scaled + 1024 + std::int64_t{c1} * h.h1 + std::int64_t{c2} * h.h2) >> 11);
+                const int sample = clamp16((scaled + 1024 + std::int64_t{c1} * h.h1 + std::int64_t{c2} * h.h2) >> 11);
                 h.push(sample);
                 put_sample(out, std::size_t{n} * channels + c, sample);
             }
@@ -76,8 +75,7 @@ std::unique_ptr<FrameSource> make_gc_adpcm_source(const SubsoundInfo& info, Bank
     const std::uint64_t needed = std::uint64_t{kChannelSetupBytes} * (info.channels - 1) + kCoefficientBytes;
     if (info.setup.size < needed) {
         detail = "GC DSP ADPCM subsound of " + std::to_string(info.channels) + " channels needs " +
-                 std::to_string(needed) + " bytes of coefficients, the header has " +
-                 std::to_string(info.setup.size);
+                 std::to_string(needed) + " bytes of coefficients, the header has " + std::to_string(info.setup.size);
         return nullptr;
     }
     std::vector<Coefficients> coefficients(info.channels);
