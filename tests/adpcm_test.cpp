@@ -3,7 +3,11 @@
 // reached through the library's decoder choice and read adapter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "soundlib/codec/decoder_factory.h"
 #include "soundlib/codec/pcm_stream.h"
@@ -151,14 +155,14 @@ Bytes dsp_setup(const std::vector<std::int16_t>& pairs) {
 const Bytes kDsp = dsp_setup({2048, 0, 1024, -1024});
 
 TEST(GcAdpcm, BigEndianCoefficientsRoundingAndSaturation) {
-    // Frame 0: pair 0, exponent 4, codes 7 add 112 each, to 1568 (h2 1456).
-    // Frame 1: pair 1, exponent 0, codes 0 0 0 1 -1: floor(56.5), floor(-755.5),
-    // floor(-405.5), floor(1 + 175 + .5), floor(-1 + 291 + .5).
+    // Frame 0: pair 0, exponent 0, codes 7 add 7 each, to 98 (h2 91).
+    // Frame 1: pair 1, exponent 0, codes 0 0 0 1 -1, (x + 1024) >> 11 with x:
+    // 1024 * 7 = 7168 -> 4; 1024 * -94 -> -47; 1024 * -51 -> -25;
+    // 2048 + 1024 * 22 -> 12; -2048 + 1024 * 37 -> 18.
     Samples ramp;
-    for (int i = 1; i <= 14; ++i) ramp.push_back(static_cast<std::int16_t>(112 * i));
-    const Bytes data = {0x04, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x10, 0x00, 0x01, 0xF0};
-    EXPECT_EQ(concat(ramp, {56, -756, -406, 176, 290}),
-              Raw(Codec::gcadpcm, 1, 19, block(16, 0, data), kDsp).all().samples);
+    for (int i = 1; i <= 14; ++i) ramp.push_back(static_cast<std::int16_t>(7 * i));
+    const Bytes data = {0x00, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x10, 0x00, 0x01, 0xF0};
+    EXPECT_EQ(concat(ramp, {4, -47, -25, 12, 18}), Raw(Codec::gcadpcm, 1, 19, block(16, 0, data), kDsp).all().samples);
 
     // Exponent 11: 7 adds 14336, -8 takes 16384 from the clamped sample.
     EXPECT_EQ((Samples{14336, 28672, 32767, 16383, -1, -16385, -32768, -32768}),
