@@ -1,7 +1,11 @@
 #include "soundlib/codec/decoder_factory.h"
 
+#include "soundlib/codec/fadpcm.h"
+#include "soundlib/codec/gc_adpcm.h"
+#include "soundlib/codec/ima_adpcm.h"
 #include "soundlib/codec/mpeg.h"
 #include "soundlib/codec/pcm_source.h"
+#include "soundlib/codec/vag.h"
 #include "soundlib/codec/vorbis.h"
 
 namespace soundlib {
@@ -27,6 +31,19 @@ DecoderChoice make_decoder(const SubsoundInfo& info, BankFile& file, CodecCache&
             return make_vorbis_decoder(info, file, cache);
         case Codec::mpeg:
             choice.source = make_mpeg_source(info, file);
+            return choice;
+        case Codec::imaadpcm:
+            choice.source = make_ima_adpcm_source(info, file);
+            return choice;
+        case Codec::gcadpcm:
+            choice.source = make_gc_adpcm_source(info, file, choice.detail);
+            if (!choice.source) choice.code = FMOD_ERR_FILE_BAD;
+            return choice;
+        case Codec::vag:
+            choice.source = make_vag_source(info, file);
+            return choice;
+        case Codec::fadpcm:
+            choice.source = make_fadpcm_source(info, file);
             return choice;
         default:
             choice.code = FMOD_ERR_FORMAT;

@@ -1,0 +1,111 @@
+#include "soundlib/codec/adpcm_blocks.h"
+
+#include <algorithm>
+
+namespace soundlib::adpcm {
+
+namespace {
+
+// About this much stored data per decode(): few file reads, small buffers.
+constexpr std::uint32_t kUnitBytes = 16 * 1024;
+
+}  // namespace
+
+BlockSource::BlockSource(const BlockLayout& layout, DataRange data, std::uint64_t total_frames)
+    : layout_(layout), data_(data) {
+    if (layout_.channels == 0) layout_.channels = 1;
+    if (layout_.block_frames == 0) layout_.block_frames = 1;
+    if (layout_.block_bytes == 0) layout_.block_bytes = 1;
+    const std::uint32_t lanes = layout_.lane_per_channel ? layout_.channels : 1;
+    lane_bytes_ = data_.size / lanes;
+    blocks_needed_ = (total_frames + layout_.block_frames - 1) / layout_.block_frames;
+    unit_blocks_ = std::max<std::uint32_t>(1, kUnitBytes / (layout_.block_bytes * lanes));
+    buffer_.resize(static_cast<std::size_t>(unit_blocks_) * layout_.block_bytes * lanes);
+    lanes_.resize(lanes);
+    history_.resize(layout_.channels);
+    if (layout_.carries_history) checkpoints_ = history_;
+}
+
+std::uint64_t BlockSource::seek(std::uint64_t frame) {
+    failure_.clear();
+    std::uint64_t block = std::min(frame / layout_.block_frames, blocks_needed_);
+    if (layout_.carries_history) {
+        // Only unit starts whose history is known are exact starting points.
+        const std::uint64_t known = checkpoints_.size() / layout_.channels;
+        const std::uint64_t unit = std::min(block / unit_blocks_, known - 1);
+        std::copy_n(checkpoints_.begin() + static_cast<std::ptrdiff_t>(unit * layout_.channels), layout_.channels,
+                    history_.begin());
+        block = unit * unit_blocks_;
+    }
+    next_block_ = block;
+    return block * layout_.block_frames;
+}
+
+FMOD_RESULT BlockSource::decode(std::uint8_t* out, std::uint32_t& frames, std::string& detail) {
+    frames = 0;
+    if (!failure_.empty()) {
+        detail = failure_;
+        return FMOD_ERR_FILE_BAD;
+    }
+    if (next_block_ >= blocks_needed_) return FMOD_OK;
+
+    const std::uint32_t bb = layout_.block_bytes;
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(unit_blocks_, blocks_needed_ - next_block_));
+    const std::uint64_t at = next_block_ * bb;
+    std::uint32_t whole = count;
+    bool read_error = false;
+    for (std::uint32_t lane = 0; lane < lanes_.size(); ++lane) {
+        const std::uint64_t room = at < lane_bytes_ ? lane_bytes_ - at : 0;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(std::uint64_t{count} * bb, room));
+        const std::size_t got =
+            data_.read_at(lane_offset(lane) + at, buffer_.data() + std::size_t{lane} * unit_blocks_ * bb, want);
+        if (got < want) read_error = true;
+        whole = std::min(whole, static_cast<std::uint32_t>(got / bb));
+    }
+
+    const std::size_t unit_samples = std::size_t{layout_.block_frames} * layout_.channels;
+    std::string problem;
+    for (std::uint32_t b = 0; b < whole; ++b) {
+        for (std::uint32_t lane = 0; lane < lanes_.size(); ++lane) {
+            lanes_[lane] = buffer_.data() + (std::size_t{lane} * unit_blocks_ + b) * bb;
+        }
+        const int bad_channel = decode_block(lanes_.data(), out + 2 * unit_samples * b, problem);
+        if (bad_channel >= 0) {
+            const std::uint64_t block = next_block_ + b;
+            const std::uint64_t where =
+                data_.offset + (layout_.lane_per_channel ? lane_offset(static_cast<std::uint32_t>(bad_channel)) : 0) +
+                block * bb;
+            failure_ = std::string(layout_.codec_label) + " block " + std::to_string(block) + " (byte " +
+                       std::to_string(where) + " of the bank), channel " + std::to_string(bad_channel) + ": " + problem;
+            next_block_ = block;
+            detail = failure_;
+            return FMOD_ERR_FILE_BAD;
+        }
+        frames += layout_.block_frames;
+    }
+    next_block_ += whole;
+
+    if (whole < count) {
+        const std::uint64_t block = next_block_;
+        if (read_error && (block + 1) * bb <= lane_bytes_) {
+            failure_ = std::string(layout_.codec_label) + " data could not be read at byte " +
+                       std::to_string(data_.offset + block * bb) + " of the bank";
+        } else {
+            failure_ = std::string(layout_.codec_label) + " data ends early: the length needs " +
+                       std::to_string(blocks_needed_) + " blocks of " + std::to_string(bb) + " bytes" +
+                       (layout_.lane_per_channel ? " per channel" : "") + ", the " + std::to_string(data_.size) +
+                       " stored bytes at byte " + std::to_string(data_.offset) + " of the bank hold only " +
+                       std::to_string(lane_bytes_ / bb);
+        }
+        detail = failure_;
+        return FMOD_ERR_FILE_BAD;
+    }
+
+    if (layout_.carries_history && next_block_ % unit_blocks_ == 0 &&
+        next_block_ / unit_blocks_ == checkpoints_.size() / layout_.channels) {
+        checkpoints_.insert(checkpoints_.end(), history_.begin(), history_.end());
+    }
+    return FMOD_OK;
+}
+
+}  // namespace soundlib::adpcm

@@ -1,0 +1,88 @@
+// What the ADPCM decoders share: sample helpers, and a FrameSource over
+// fixed-size blocks that reads whole units of blocks through one bounded
+// buffer, stops at the subsound's length and says where data is damaged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "soundlib/codec/frame_source.h"
+#include "soundlib/io/bank_file.h"
+
+namespace soundlib::adpcm {
+
+inline int clamp16(std::int64_t v) { return v < -32768 ? -32768 : v > 32767 ? 32767 : static_cast<int>(v); }
+
+// A 4-bit two's complement code as an int.
+inline int signed_nibble(unsigned nibble) {
+    nibble &= 0x0F;
+    return nibble >= 8 ? static_cast<int>(nibble) - 16 : static_cast<int>(nibble);
+}
+
+// Writes sample `index` of an interleaved 16-bit little-endian buffer.
+inline void put_sample(std::uint8_t* out, std::size_t index, int value) {
+    const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
+    out[2 * index] = static_cast<std::uint8_t>(v & 0xFF);
+    out[2 * index + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+// The two previous samples of one channel, for codecs that predict from them.
+struct History {
+    int h1 = 0;
+    int h2 = 0;
+    void push(int s) {
+        h2 = h1;
+        h1 = s;
+    }
+};
+
+struct BlockLayout {
+    const char* codec_label = "ADPCM";
+    std::uint32_t channels = 1;
+    std::uint32_t block_frames = 0;  // frames one block gives
+    // Bytes one block spans: every channel's part when the channels share a
+    // block; one channel's part when each channel has a lane of its own.
+    std::uint32_t block_bytes = 0;
+    bool lane_per_channel = false;  // channel k's blocks are the k-th equal part
+    bool carries_history = false;   // a block's samples depend on the blocks before
+};
+
+class BlockSource : public FrameSource {
+public:
+    BlockSource(const BlockLayout& layout, DataRange data, std::uint64_t total_frames);
+
+    std::uint32_t max_unit_frames() const override { return unit_blocks_ * layout_.block_frames; }
+    std::uint64_t seek(std::uint64_t frame) override;
+    FMOD_RESULT decode(std::uint8_t* out, std::uint32_t& frames, std::string& detail) override;
+
+protected:
+    // Decodes one block of every channel into `out` (interleaved, room for
+    // block_frames frames). `lanes[k]` points at channel k's bytes when each
+    // channel has a lane, else lanes[0] holds the whole block. Returns -1,
+    // or on damage the channel whose part is bad, with what is wrong in
+    // `problem`.
+    virtual int decode_block(const std::uint8_t* const* lanes, std::uint8_t* out, std::string& problem) = 0;
+
+    const BlockLayout& layout() const { return layout_; }
+    // Per-channel history; kept across units and restored on seeks.
+    std::vector<History> history_;
+
+private:
+    std::uint64_t lane_offset(std::uint32_t lane) const { return lane * lane_bytes_; }
+
+    BlockLayout layout_;
+    DataRange data_;
+    std::uint64_t lane_bytes_;     // bytes of each lane (the whole data when there is one)
+    std::uint64_t blocks_needed_;  // blocks that hold the subsound's length
+    std::uint32_t unit_blocks_;    // blocks one decode() reads
+    std::uint64_t next_block_ = 0;
+    std::vector<std::uint8_t> buffer_;
+    std::vector<const std::uint8_t*> lanes_;
+    // History at the start of each unit decoded so far (channels entries per
+    // unit), so going back restarts exactly from the nearest one.
+    std::vector<History> checkpoints_;
+    std::string failure_;  // set after damage until the next seek
+};
+
+}  // namespace soundlib::adpcm
