@@ -12,8 +12,6 @@ namespace soundlib {
 
 namespace {
 
-constexpr std::size_t kMaxPacketBytes = 0xFFFF;  // the u16 length says no more
-
 std::string hex32(std::uint32_t v) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08x", v);
