@@ -196,9 +196,8 @@ TEST(VorbisSetupCache, FindsTheEncodersSetupAndKeepsWhatItGenerated) {
     EXPECT_EQ(crc, found->crc);
     EXPECT_EQ(256u, found->block_short);
     EXPECT_EQ(2048u, found->block_long);
-    EXPECT_LE(found->quality, 50);
     const int steps = cache.steps_generated();
-    EXPECT_EQ(found->quality, steps);  // stopped at the match
+    EXPECT_LE(steps, 3);  // the search starts at the middle step and stops at the match
 
     // Asked again (the next subsound of the bank): nothing regenerated.
     EXPECT_EQ(found, cache.find(2, 44100, crc));

@@ -37,6 +37,14 @@ std::uint8_t log2_of(std::uint32_t v) {
     return n;
 }
 
+// The steps in the order they are tried: from the middle outwards, where the
+// banks we know were made (steps 48 to 50), so a match usually takes one or
+// two candidates; every step still comes once.
+int step_in_search_order(int i) {
+    const int k = (i + 1) / 2;
+    return (i % 2) ? 50 + k : 50 - k;
+}
+
 }  // namespace
 
 std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
@@ -110,15 +118,15 @@ const VorbisSetup* VorbisSetupCache::find(std::uint32_t channels, std::uint32_t 
         if (p.channels == channels && p.rate == rate) pair = &p;
     }
     if (!pair) {
-        pairs_.push_back(Pair{channels, rate, 1, {}});
+        pairs_.push_back(Pair{channels, rate, 0, {}});
         pair = &pairs_.back();
     }
     for (const auto& c : pair->candidates) {
         if (c->crc == crc) return c.get();
     }
-    while (pair->next_step <= 100) {
+    while (pair->tried < 100) {
         auto candidate = std::make_unique<VorbisSetup>();
-        const bool made = generate_vorbis_setup(channels, rate, pair->next_step++, *candidate);
+        const bool made = generate_vorbis_setup(channels, rate, step_in_search_order(pair->tried++), *candidate);
         ++steps_generated_;
         if (!made) continue;
         bool seen = false;

@@ -21,7 +21,7 @@ std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
 // produced it (the identification header must carry the same ones).
 struct VorbisSetup {
     std::uint32_t crc = 0;
-    int quality = 0;  // 1..100, the first step that produced this header
+    int quality = 0;  // 1..100, the step that produced this header
     std::uint32_t block_short = 0;
     std::uint32_t block_long = 0;
     ByteVector packet;
@@ -42,9 +42,8 @@ float vorbis_quality_for_step(int step);
 bool generate_vorbis_setup(std::uint32_t channels, std::uint32_t rate, int step, VorbisSetup& out);
 
 // The candidates of each (channels, rate) a bank uses, generated on first use
-// and kept for the life of the bank. Steps are generated in order and only
-// until the wanted CRC turns up; a later lookup continues where the last one
-// stopped.
+// and kept for the life of the bank. Steps are generated only until the
+// wanted CRC turns up; a later lookup continues where the last one stopped.
 class VorbisSetupCache {
 public:
     // The setup header with this CRC, or null when no step produces one.
@@ -58,7 +57,7 @@ private:
     struct Pair {
         std::uint32_t channels = 0;
         std::uint32_t rate = 0;
-        int next_step = 1;
+        int tried = 0;  // steps generated so far, in search order
         // Distinct headers only: neighbouring steps often produce the same one.
         std::vector<std::unique_ptr<VorbisSetup>> candidates;
     };
