@@ -48,6 +48,19 @@ struct BlockLayout {
     bool carries_history = false;   // a block's samples depend on the blocks before
 };
 
+// Every channel's block side by side, `channel_bytes` each, giving
+// `block_frames` frames: the layout of all but non-interleaved GC data.
+inline BlockLayout shared_block_layout(const char* label, std::uint32_t channels, std::uint32_t block_frames,
+                                       std::uint32_t channel_bytes, bool carries_history) {
+    BlockLayout layout;
+    layout.codec_label = label;
+    layout.channels = channels;
+    layout.block_frames = block_frames;
+    layout.block_bytes = channel_bytes * channels;
+    layout.carries_history = carries_history;
+    return layout;
+}
+
 class BlockSource : public FrameSource {
 public:
     BlockSource(const BlockLayout& layout, DataRange data, std::uint64_t total_frames);

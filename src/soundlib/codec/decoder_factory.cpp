@@ -24,32 +24,22 @@ DecoderChoice make_decoder(const SubsoundInfo& info, BankFile& file, CodecCache&
         case Codec::pcm16:
         case Codec::pcm24:
         case Codec::pcm32:
-        case Codec::pcmfloat:
-            choice.source = make_pcm_source(info, file);
-            return choice;
-        case Codec::vorbis:
-            return make_vorbis_decoder(info, file, cache);
-        case Codec::mpeg:
-            choice.source = make_mpeg_source(info, file);
-            return choice;
-        case Codec::imaadpcm:
-            choice.source = make_ima_adpcm_source(info, file);
-            return choice;
+        case Codec::pcmfloat: choice.source = make_pcm_source(info, file); break;
+        case Codec::imaadpcm: choice.source = make_ima_adpcm_source(info, file); break;
+        case Codec::vag: choice.source = make_vag_source(info, file); break;
+        case Codec::fadpcm: choice.source = make_fadpcm_source(info, file); break;
+        case Codec::mpeg: choice.source = make_mpeg_source(info, file); break;
         case Codec::gcadpcm:
             choice.source = make_gc_adpcm_source(info, file, choice.detail);
             if (!choice.source) choice.code = FMOD_ERR_FILE_BAD;
-            return choice;
-        case Codec::vag:
-            choice.source = make_vag_source(info, file);
-            return choice;
-        case Codec::fadpcm:
-            choice.source = make_fadpcm_source(info, file);
-            return choice;
+            break;
+        case Codec::vorbis: return make_vorbis_decoder(info, file, cache);
         default:
             choice.code = FMOD_ERR_FORMAT;
             choice.detail = std::string("codec ") + codec_name(info.codec) + " is not decoded by this version";
-            return choice;
+            break;
     }
+    return choice;
 }
 
 }  // namespace soundlib

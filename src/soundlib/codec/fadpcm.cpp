@@ -60,11 +60,8 @@ protected:
 }  // namespace
 
 std::unique_ptr<FrameSource> make_fadpcm_source(const SubsoundInfo& info, BankFile& file) {
-    BlockLayout layout;
-    layout.codec_label = "FADPCM";
-    layout.channels = info.channels;
-    layout.block_frames = kFrameSamples;
-    layout.block_bytes = kFrameBytes * info.channels;
+    // Each frame carries its own history, so any frame is a starting point.
+    const BlockLayout layout = shared_block_layout("FADPCM", info.channels, kFrameSamples, kFrameBytes, false);
     return std::make_unique<FadpcmSource>(layout, DataRange{&file, info.data.offset, info.data.size}, info.frames);
 }
 

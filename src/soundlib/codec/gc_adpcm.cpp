@@ -89,13 +89,11 @@ std::unique_ptr<FrameSource> make_gc_adpcm_source(const SubsoundInfo& info, Bank
         for (std::uint32_t i = 0; i < 16; ++i) coefficients[c][i] = static_cast<std::int16_t>(be16(raw + 2 * i));
     }
 
-    BlockLayout layout;
-    layout.codec_label = "GC DSP ADPCM";
-    layout.channels = info.channels;
-    layout.block_frames = kFrameSamples;
-    layout.lane_per_channel = !info.adpcm_interleaved && info.channels > 1;
-    layout.block_bytes = layout.lane_per_channel ? kFrameBytes : kFrameBytes * info.channels;
-    layout.carries_history = true;
+    BlockLayout layout = shared_block_layout("GC DSP ADPCM", info.channels, kFrameSamples, kFrameBytes, true);
+    if (!info.adpcm_interleaved && info.channels > 1) {
+        layout.lane_per_channel = true;  // channel k's frames are the k-th equal part
+        layout.block_bytes = kFrameBytes;
+    }
     return std::make_unique<GcAdpcmSource>(layout, DataRange{&file, info.data.offset, info.data.size}, info.frames,
                                            std::move(coefficients));
 }

@@ -68,11 +68,8 @@ protected:
 }  // namespace
 
 std::unique_ptr<FrameSource> make_ima_adpcm_source(const SubsoundInfo& info, BankFile& file) {
-    BlockLayout layout;
-    layout.codec_label = "IMA ADPCM";
-    layout.channels = info.channels;
-    layout.block_frames = kBlockFrames;
-    layout.block_bytes = kChannelBlockBytes * info.channels;
+    const BlockLayout layout =
+        shared_block_layout("IMA ADPCM", info.channels, kBlockFrames, kChannelBlockBytes, false);
     return std::make_unique<ImaAdpcmSource>(layout, DataRange{&file, info.data.offset, info.data.size}, info.frames);
 }
 

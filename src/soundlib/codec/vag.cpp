@@ -49,12 +49,7 @@ protected:
 }  // namespace
 
 std::unique_ptr<FrameSource> make_vag_source(const SubsoundInfo& info, BankFile& file) {
-    BlockLayout layout;
-    layout.codec_label = "PS ADPCM";
-    layout.channels = info.channels;
-    layout.block_frames = kFrameSamples;
-    layout.block_bytes = kFrameBytes * info.channels;
-    layout.carries_history = true;
+    const BlockLayout layout = shared_block_layout("PS ADPCM", info.channels, kFrameSamples, kFrameBytes, true);
     return std::make_unique<VagSource>(layout, DataRange{&file, info.data.offset, info.data.size}, info.frames);
 }
 
