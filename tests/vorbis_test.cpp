@@ -13,7 +13,7 @@
 #include "bank_writer.h"
 #include "soundlib/codec/vorbis.h"
 #include "soundlib/codec/vorbis_setup.h"
-#include "soundlib/bank/bank_reader.h"
+#include "soundlib/bank/bank_locator.h"
 #include "soundlib/codec/decoder_factory.h"
 #include "soundlib/codec/pcm_stream.h"
 #include "support/run_tool.h"
