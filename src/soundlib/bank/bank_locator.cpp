@@ -105,6 +105,7 @@ BankReadError read_fev(BankFile& file, std::vector<BankPart>& parts, std::vector
     bool sound_chunk = false;
     bool unreadable_sound = false;
     BankReadError first_error;
+    std::string broken;
 
     std::vector<std::uint64_t> list_ends{end};
     std::uint64_t pos = 12;
@@ -120,11 +121,11 @@ BankReadError read_fev(BankFile& file, std::vector<BankPart>& parts, std::vector
         const std::uint64_t chunk_size = le32(ch + 4);
         const std::uint64_t data = pos + 8;
         const std::uint64_t chunk_end = data + chunk_size;
-        if (chunk_end > list_ends.back() && chunk_end <= size) {
-            notes.push_back({"the chunk \"" + std::string(reinterpret_cast<char*>(ch), 4) + "\" at " + at(pos) +
-                                 " claims " + bytes_text(chunk_size) + ", more than the list holding it; " +
-                                 "the file is read up to it",
-                             true});
+        // A chunk running past the end of a truncated file is cut by the
+        // truncation; past the end of its list otherwise, it is damage.
+        if (chunk_end > list_ends.back() && !(riff_end > size && chunk_end > size)) {
+            broken = "the chunk \"" + std::string(reinterpret_cast<char*>(ch), 4) + "\" at " + at(pos) + " claims " +
+                     bytes_text(chunk_size) + ", more than the list holding it";
             break;
         }
         if (std::memcmp(ch, "LIST", 4) == 0 && list_ends.size() < kMaxListDepth && chunk_size >= 4) {
@@ -162,6 +163,10 @@ BankReadError read_fev(BankFile& file, std::vector<BankPart>& parts, std::vector
         pos = chunk_end + (chunk_size & 1);
     }
 
+    if (!broken.empty()) {
+        if (!sound_chunk) return {FMOD_ERR_FILE_BAD, broken};
+        notes.push_back({broken + "; the file is read up to it", true});
+    }
     if (!sound_chunk && riff_end > size) {
         return {FMOD_ERR_FILE_EOF, "the file is truncated before any \"SND \" chunk: its RIFF header announces " +
                                        bytes_text(riff_end) + ", it has " + bytes_text(size)};
