@@ -221,9 +221,9 @@ DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, Code
         return choice;
     }
     // The block sizes are the ones of the encoder set-up that made this
-    // setup header: 256 and 2048 for the rates and qualities banks use, but
-    // libvorbisenc picks others at low rates and the lowest qualities, and
-    // the packets follow the encoder.
+    // setup header: 256 and 2048 for most banks, but stock libvorbisenc
+    // picks others at low rates and the lowest qualities, and the packets
+    // follow the encoder.
     const ByteVector ident =
         vorbis_identification_header(info.channels, info.frequency, setup->block_short, setup->block_long);
     auto source = std::make_unique<VorbisSource>(DataRange{&file, info.data.offset, info.data.size},
