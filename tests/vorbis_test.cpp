@@ -14,6 +14,7 @@
 #include "bank_writer.h"
 #include "soundlib/codec/vorbis.h"
 #include "soundlib/codec/vorbis_setup.h"
+#include "soundlib/codec/vorbis_setup_cache.h"
 #include "soundlib/codec/vorbis_setup_packet.h"
 #include "soundlib/bank/bank_reader.h"
 #include "soundlib/codec/decoder_factory.h"
@@ -237,32 +238,53 @@ TEST(VorbisVariant, RebuildsTheSetupsOfTheBanks) {
     EXPECT_EQ(1u, soundlib::make_vorbis_setups(2, 44100, 10).size());
 }
 
-TEST(VorbisSetupCache, FindsTheEncodersSetupAndKeepsWhatItGenerated) {
+TEST(VorbisSetupCache, TabulatedRatesCostOneSetupPerCrc) {
     const Encoded e = encode(2, 44100, 4096, kMiddleQuality);
-    const std::uint32_t crc = crc_of(e.setup);
     soundlib::VorbisSetupCache cache;
 
-    const soundlib::VorbisSetup* found = cache.find(2, 44100, crc);
+    const soundlib::VorbisSetup* found = cache.find(2, 44100, crc_of(e.setup));
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(e.setup, found->packet);
-    EXPECT_EQ(crc, found->crc);
     EXPECT_EQ(256u, found->block_short);
     EXPECT_EQ(2048u, found->block_long);
-    const int steps = cache.steps_generated();
-    EXPECT_LE(steps, 3);  // the search starts at the middle step and stops at the match
+    const soundlib::VorbisSetup* variant = cache.find(2, 44100, 0xb03f2dd0);
+    ASSERT_NE(nullptr, variant);
+    EXPECT_EQ(2048u, variant->block_long);
+    EXPECT_EQ(2, cache.steps_generated());
 
-    // Asked again (the next subsound of the bank): nothing regenerated.
-    EXPECT_EQ(found, cache.find(2, 44100, crc));
-    EXPECT_EQ(steps, cache.steps_generated());
+    // Asked again (the next subsounds of the bank), or for CRCs that no step
+    // makes at these rates: nothing generated.
+    EXPECT_EQ(found, cache.find(2, 44100, crc_of(e.setup)));
+    for (const std::uint32_t rate : {8000u, 16000u, 22050u, 44100u, 48000u}) {
+        EXPECT_EQ(nullptr, cache.find(1, rate, 0x1234abcd));
+        EXPECT_EQ(nullptr, cache.find(2, rate, 0x1234abcd));
+    }
+    EXPECT_EQ(2, cache.steps_generated());
+}
 
-    // Another rate has other headers; a CRC nothing makes tries every step
-    // once, and only once.
-    EXPECT_EQ(nullptr, cache.find(2, 48000, crc));
-    EXPECT_EQ(steps + 100, cache.steps_generated());
-    EXPECT_EQ(nullptr, cache.find(2, 48000, crc));
-    EXPECT_EQ(steps + 100, cache.steps_generated());
-    // The first pair's earlier match is still there.
-    EXPECT_EQ(found, cache.find(2, 44100, crc));
+TEST(VorbisSetupCache, SearchesOtherRatesWithinABudget) {
+    // A rate the table leaves out: searched from the middle step.
+    const Encoded e = encode(2, 44056, 4096, kMiddleQuality);
+    soundlib::VorbisSetupCache cache;
+    const soundlib::VorbisSetup* found = cache.find(2, 44056, crc_of(e.setup));
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ(e.setup, found->packet);
+    EXPECT_LE(cache.steps_generated(), 3);
+
+    // A CRC nothing makes, at many rates: the search stops at the budget and
+    // says so; a rate already searched through is not searched again.
+    EXPECT_EQ(nullptr, cache.find(2, 44056, 0x1234abcd));
+    const int one_rate = cache.steps_generated();
+    EXPECT_LE(one_rate, 101);
+    EXPECT_FALSE(cache.search_cut_short());
+    for (std::uint32_t rate = 30001; rate < 30100; ++rate) EXPECT_EQ(nullptr, cache.find(1, rate, 0x1234abcd));
+    EXPECT_TRUE(cache.search_cut_short());
+    EXPECT_LE(cache.steps_generated(), soundlib::kVorbisSearchBudget + 3);
+    const int spent = cache.steps_generated();
+    EXPECT_EQ(nullptr, cache.find(2, 44056, 0x1234abcd));
+    EXPECT_EQ(nullptr, cache.find(2, 96000, 0x1234abcd));
+    EXPECT_EQ(found, cache.find(2, 44056, crc_of(e.setup)));
+    EXPECT_EQ(spent, cache.steps_generated());
 }
 
 // Whole banks through the tool.

@@ -215,9 +215,13 @@ DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, Code
     const VorbisSetup* setup = cache.vorbis.find(info.channels, info.frequency, crc);
     if (!setup) {
         choice.code = FMOD_ERR_FORMAT;
-        choice.detail = "no Vorbis setup header matches CRC " + hex32(crc) + " for " +
-                        std::to_string(info.channels) + " channels at " + std::to_string(info.frequency) +
-                        " Hz: the bank was made by an encoder we cannot reproduce";
+        const std::string what = "CRC " + hex32(crc) + " for " + std::to_string(info.channels) + " channels at " +
+                                 std::to_string(info.frequency) + " Hz";
+        choice.detail = cache.vorbis.search_cut_short()
+                            ? "the search for the Vorbis setup header with " + what +
+                                  " stopped: the bank's other sample rates used up the time it may take"
+                            : "no Vorbis setup header matches " + what +
+                                  ": the bank was made by an encoder we cannot reproduce";
         return choice;
     }
     // The block sizes are the ones of the encoder set-up that made this

@@ -224,35 +224,4 @@ std::vector<VorbisSetup> make_vorbis_setups(std::uint32_t channels, std::uint32_
     return setups;
 }
 
-const VorbisSetup* VorbisSetupCache::find(std::uint32_t channels, std::uint32_t rate, std::uint32_t crc) {
-    Pair* pair = nullptr;
-    for (Pair& p : pairs_) {
-        if (p.channels == channels && p.rate == rate) pair = &p;
-    }
-    if (!pair) {
-        pairs_.push_back(Pair{channels, rate, 0, {}});
-        pair = &pairs_.back();
-    }
-    for (const auto& c : pair->candidates) {
-        if (c->crc == crc) return c.get();
-    }
-    while (pair->tried < 100) {
-        std::vector<VorbisSetup> setups =
-            make_vorbis_setups(channels, rate, vorbis_step_in_search_order(pair->tried++));
-        ++steps_generated_;
-        const VorbisSetup* match = nullptr;
-        for (VorbisSetup& candidate : setups) {
-            bool seen = false;
-            for (const auto& c : pair->candidates) {
-                seen = seen || (c->crc == candidate.crc && c->packet == candidate.packet);
-            }
-            if (seen) continue;
-            pair->candidates.push_back(std::make_unique<VorbisSetup>(std::move(candidate)));
-            if (!match && pair->candidates.back()->crc == crc) match = pair->candidates.back().get();
-        }
-        if (match) return match;
-    }
-    return nullptr;
-}
-
 }  // namespace soundlib

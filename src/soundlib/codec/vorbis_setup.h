@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace soundlib {
@@ -53,29 +52,5 @@ int vorbis_step_in_search_order(int i);
 // The set-ups of one step: the stock one, then the variant's where it
 // differs from it. Empty when libvorbisenc refuses the channels and rate.
 std::vector<VorbisSetup> make_vorbis_setups(std::uint32_t channels, std::uint32_t rate, int step);
-
-// The candidates of each (channels, rate) a bank uses, generated on first use
-// and kept for the life of the bank. Steps are generated only until the
-// wanted CRC turns up; a later lookup continues where the last one stopped.
-class VorbisSetupCache {
-public:
-    // The setup header with this CRC, or null when no step produces one.
-    // The pointer stays valid as long as the cache.
-    const VorbisSetup* find(std::uint32_t channels, std::uint32_t rate, std::uint32_t crc);
-
-    // How many steps have been generated so far, over all pairs.
-    int steps_generated() const { return steps_generated_; }
-
-private:
-    struct Pair {
-        std::uint32_t channels = 0;
-        std::uint32_t rate = 0;
-        int tried = 0;  // steps generated so far, in search order
-        // Distinct headers only: neighbouring steps often produce the same one.
-        std::vector<std::unique_ptr<VorbisSetup>> candidates;
-    };
-    std::vector<Pair> pairs_;
-    int steps_generated_ = 0;
-};
 
 }  // namespace soundlib
