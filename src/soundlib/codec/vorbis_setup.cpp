@@ -132,6 +132,7 @@ bool make_variant(const VorbisSetup& stock, std::uint32_t channels, std::uint32_
     VorbisSetupHeader h;
     if (!floors || !read_vorbis_setup(stock.packet, channels, h) || h.floors.size() != 2) return false;
     const int stock_floor_books = std::max(h.floors[0].books_used, h.floors[1].books_used);
+    if (static_cast<std::size_t>(stock_floor_books) > h.books.size()) return false;
     const long shift = static_cast<long>(floors->books.size()) - stock_floor_books;
 
     std::vector<BitString> books = floors->books;
