@@ -5,45 +5,71 @@
 // was asked for); damaged banks themselves are not a failure here.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "soundlib/soundlib.h"
 
-inline bool read_everything(const std::string& path, int max_subsounds, int reads_each) {
+namespace read_everything_detail {
+
+inline bool read_subsounds(FMOD_SOUND* bank, int max_subsounds, int reads_each) {
+    int count = 0;
+    FMOD_Sound_GetNumSubSounds(bank, &count);
+    std::vector<unsigned char> buffer(1 << 16);
+    for (int i = 0; i < count && i < max_subsounds; ++i) {
+        FMOD_SOUND* sub = nullptr;
+        if (FMOD_Sound_GetSubSound(bank, i, &sub) != FMOD_OK) return false;
+        char name[256];
+        FMOD_Sound_GetName(sub, name, sizeof name);
+        unsigned int frames = 0;
+        FMOD_Sound_GetLength(sub, &frames, FMOD_TIMEUNIT_PCM);
+        // Enough reads to cross several blocks, bounded for huge claimed lengths.
+        for (int r = 0; r < reads_each; ++r) {
+            unsigned int got = 0;
+            const FMOD_RESULT result =
+                FMOD_Sound_ReadData(sub, buffer.data(), static_cast<unsigned int>(buffer.size()), &got);
+            if (got > buffer.size()) return false;
+            if (result != FMOD_OK) break;
+        }
+        FMOD_Sound_SeekData(sub, frames / 2);
+        unsigned int got = 0;
+        FMOD_Sound_ReadData(sub, buffer.data(), 4096, &got);
+        if (got > 4096) return false;
+    }
+    return true;
+}
+
+// Opens `name_or_data` with `mode` and reads it.
+inline bool open_and_read(const char* name_or_data, FMOD_MODE mode, FMOD_CREATESOUNDEXINFO* exinfo,
+                          int max_subsounds, int reads_each) {
     FMOD_SYSTEM* system = nullptr;
     if (FMOD_System_Create(&system) != FMOD_OK || FMOD_System_Init(system, 32, 0, nullptr) != FMOD_OK) return false;
     bool kept_promises = true;
     FMOD_SOUND* bank = nullptr;
-    if (FMOD_System_CreateSound(system, path.c_str(), FMOD_CREATESTREAM, nullptr, &bank) == FMOD_OK) {
-        int count = 0;
-        FMOD_Sound_GetNumSubSounds(bank, &count);
-        std::vector<unsigned char> buffer(1 << 16);
-        for (int i = 0; i < count && i < max_subsounds && kept_promises; ++i) {
-            FMOD_SOUND* sub = nullptr;
-            if (FMOD_Sound_GetSubSound(bank, i, &sub) != FMOD_OK) {
-                kept_promises = false;
-                break;
-            }
-            char name[256];
-            FMOD_Sound_GetName(sub, name, sizeof name);
-            unsigned int frames = 0;
-            FMOD_Sound_GetLength(sub, &frames, FMOD_TIMEUNIT_PCM);
-            // Enough reads to cross several blocks, bounded for huge claimed lengths.
-            for (int r = 0; r < reads_each; ++r) {
-                unsigned int got = 0;
-                const FMOD_RESULT result =
-                    FMOD_Sound_ReadData(sub, buffer.data(), static_cast<unsigned int>(buffer.size()), &got);
-                if (got > buffer.size()) kept_promises = false;
-                if (result != FMOD_OK) break;
-            }
-            FMOD_Sound_SeekData(sub, frames / 2);
-            unsigned int got = 0;
-            FMOD_Sound_ReadData(sub, buffer.data(), 4096, &got);
-            if (got > 4096) kept_promises = false;
-        }
+    if (FMOD_System_CreateSound(system, name_or_data, mode, exinfo, &bank) == FMOD_OK) {
+        kept_promises = read_subsounds(bank, max_subsounds, reads_each);
         FMOD_Sound_Release(bank);
     }
     FMOD_System_Release(system);
     return kept_promises;
+}
+
+}  // namespace read_everything_detail
+
+// The bank in the file at `path`.
+inline bool read_everything(const std::string& path, int max_subsounds, int reads_each) {
+    return read_everything_detail::open_and_read(path.c_str(), FMOD_CREATESTREAM, nullptr, max_subsounds,
+                                                 reads_each);
+}
+
+// The bank in `size` bytes at `data`.
+inline bool read_everything(const void* data, std::size_t size, int max_subsounds, int reads_each) {
+    if (size > 0xFFFFFFFFu) return true;  // more than the interface can be given: nothing to check
+    FMOD_CREATESOUNDEXINFO exinfo{static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO)), static_cast<unsigned int>(size)};
+    // A null pointer is no bank, even an empty one: point an empty one anywhere.
+    static const char nothing = 0;
+    const char* bytes = size ? static_cast<const char*>(data) : &nothing;
+    return read_everything_detail::open_and_read(bytes, FMOD_CREATESTREAM | FMOD_OPENMEMORY, &exinfo,
+                                                 max_subsounds, reads_each);
 }
