@@ -17,6 +17,10 @@
 #ifdef SOUNDLIB_LEAK_CHECKED
 #include <sanitizer/lsan_interface.h>
 #endif
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+#include <map>
+#include <tuple>
+#endif
 
 namespace soundlib {
 
@@ -189,6 +193,19 @@ bool make_variant(const VorbisSetup& stock, std::uint32_t channels, std::uint32_
     return true;
 }
 
+std::vector<VorbisSetup> make_setups(std::uint32_t channels, std::uint32_t rate, int step) {
+    std::vector<VorbisSetup> setups(1);
+    double lowpass_khz = 0;
+    if (!stock_setup(channels, rate, vorbis_quality_for_step(step), setups[0], lowpass_khz)) return {};
+    setups[0].quality = step;
+    VorbisSetup variant;
+    if (make_variant(setups[0], channels, rate, lowpass_khz, variant)) {
+        variant.quality = step;
+        setups.push_back(std::move(variant));
+    }
+    return setups;
+}
+
 }  // namespace
 
 std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
@@ -234,16 +251,17 @@ int vorbis_step_in_search_order(int i) {
 }
 
 std::vector<VorbisSetup> make_vorbis_setups(std::uint32_t channels, std::uint32_t rate, int step) {
-    std::vector<VorbisSetup> setups(1);
-    double lowpass_khz = 0;
-    if (!stock_setup(channels, rate, vorbis_quality_for_step(step), setups[0], lowpass_khz)) return {};
-    setups[0].quality = step;
-    VorbisSetup variant;
-    if (make_variant(setups[0], channels, rate, lowpass_khz, variant)) {
-        variant.quality = step;
-        setups.push_back(std::move(variant));
-    }
-    return setups;
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    // Fuzzing: the same few set-ups come back input after input, and making
+    // one costs as much as reading a hundred inputs, so the process keeps them.
+    static std::map<std::tuple<std::uint32_t, std::uint32_t, int>, std::vector<VorbisSetup>> made;
+    const auto key = std::tuple(channels, rate, step);
+    if (const auto it = made.find(key); it != made.end()) return it->second;
+    if (made.size() >= 256) made.clear();
+    return made[key] = make_setups(channels, rate, step);
+#else
+    return make_setups(channels, rate, step);
+#endif
 }
 
 }  // namespace soundlib

@@ -16,8 +16,12 @@
 namespace soundlib {
 
 // Steps a search may generate over the life of a cache: about 3 ms each,
-// so a second or two; four rates searched through.
-inline constexpr int kVorbisSearchBudget = 400;
+// so a second or two; four rates searched through. A build may set another
+// (the fuzz build lowers it).
+#ifndef SOUNDLIB_VORBIS_SEARCH_BUDGET
+#define SOUNDLIB_VORBIS_SEARCH_BUDGET 400
+#endif
+inline constexpr int kVorbisSearchBudget = SOUNDLIB_VORBIS_SEARCH_BUDGET;
 
 class VorbisSetupCache {
 public:
