@@ -1,0 +1,41 @@
+// libFuzzer target: the container reader alone, from memory: find the banks
+// of a file, walk and describe every subsound, and check that what it
+// describes lies within the file.
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "soundlib/bank/bank_locator.h"
+
+namespace {
+
+using namespace soundlib;
+
+// An empty span is none, wherever it says it starts.
+bool within(const FileSpan& span, std::uint64_t size) {
+    return span.size == 0 || (span.offset <= size && span.size <= size - span.offset);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    BankFile file;
+    file.open_memory(data, size);
+
+    std::vector<BankPart> parts;
+    std::vector<BankNote> notes;
+    if (locate_banks(file, parts, notes).code == FMOD_OK) {
+        for (const BankPart& p : parts) {
+            // Headers and name table lie within the part's bytes, which lie within the file.
+            if (p.start >= p.limit || p.limit > size || p.names_start + p.names_bytes > p.limit) std::abort();
+        }
+    }
+
+    std::vector<SubsoundInfo> subsounds;
+    if (read_bank(file, subsounds).code != FMOD_OK) return 0;
+    for (const SubsoundInfo& s : subsounds) {
+        if (!within(s.data, size) || !within(s.name, size) || !within(s.setup, size)) std::abort();
+        if (!s.problem && (s.channels < 1 || s.channels > 255)) std::abort();
+    }
+    return 0;
+}
