@@ -1,6 +1,8 @@
 #include "soundlib/codec/gc_adpcm.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -29,41 +31,84 @@ public:
         : BlockSource(layout, data, total_frames), coefficients_(std::move(coefficients)) {}
 
 protected:
-    int decode_block(const std::uint8_t* const* lanes, std::uint8_t* out, std::string& problem) override {
-        const std::uint32_t channels = layout().channels;
-        for (std::uint32_t c = 0; c < channels; ++c) {
-            // Interleaved channels share each frame's span in 2-byte pieces.
-            std::uint8_t frame[kFrameBytes];
-            if (layout().lane_per_channel) {
-                for (std::uint32_t i = 0; i < kFrameBytes; ++i) frame[i] = lanes[c][i];
-            } else {
-                for (std::uint32_t piece = 0; piece < kFrameBytes / 2; ++piece) {
-                    frame[2 * piece] = lanes[0][(piece * channels + c) * 2];
-                    frame[2 * piece + 1] = lanes[0][(piece * channels + c) * 2 + 1];
-                }
-            }
-            const unsigned pair = frame[0] >> 4;
-            const unsigned exponent = frame[0] & 0x0F;
-            if (pair > 7) {
-                problem = "coefficient pair " + std::to_string(pair) + " does not exist (0 to 7)";
-                return static_cast<int>(c);
-            }
-            const int c1 = coefficients_[c][2 * pair];
-            const int c2 = coefficients_[c][2 * pair + 1];
-            History& h = history_[c];
-            for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
-                const std::uint8_t packed = frame[1 + n / 2];
-                const int code = signed_nibble((n & 1) ? packed : packed >> 4);
-                const std::int64_t scaled = static_cast<std::int64_t>(code) * (std::int64_t{1} << exponent) * 2048;
-                const int sample = clamp16((scaled + 1024 + std::int64_t{c1} * h.h1 + std::int64_t{c2} * h.h2) >> 11);
-                h.push(sample);
-                put_sample(out, std::size_t{n} * channels + c, sample);
-            }
+    std::uint32_t decode_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
+                                int& bad_channel, std::string& problem) override {
+        switch (layout().lane_per_channel ? 0 : layout().channels) {
+            case 1: return decode<1>(lanes, count, out, bad_channel, problem);
+            case 2: return decode<2>(lanes, count, out, bad_channel, problem);
+            default: return decode<0>(lanes, count, out, bad_channel, problem);
         }
-        return -1;
     }
 
 private:
+    // One channel's frame: its bytes, and the prediction it starts with.
+    struct Frame {
+        std::uint8_t bytes[kFrameBytes];
+        std::int64_t scale;  // 2^exponent * 2048
+        std::int64_t c1;
+        std::int64_t c2;
+    };
+
+    // Gathers channel c's frame of block b; false when its header is bad.
+    bool gather(const std::uint8_t* const* lanes, std::uint32_t b, std::uint32_t c, std::uint32_t channels,
+                Frame& f, int& bad_channel, std::string& problem) const {
+        if (layout().lane_per_channel) {
+            std::memcpy(f.bytes, lanes[c] + std::size_t{b} * kFrameBytes, kFrameBytes);
+        } else {
+            // Interleaved channels share each frame's span in 2-byte pieces.
+            const std::uint8_t* block = lanes[0] + std::size_t{b} * kFrameBytes * channels;
+            for (std::uint32_t piece = 0; piece < kFrameBytes / 2; ++piece) {
+                std::memcpy(f.bytes + 2 * piece, block + (piece * channels + c) * 2, 2);
+            }
+        }
+        const unsigned pair = f.bytes[0] >> 4;
+        if (pair > 7) {
+            problem = "coefficient pair " + std::to_string(pair) + " does not exist (0 to 7)";
+            bad_channel = static_cast<int>(c);
+            return false;
+        }
+        f.scale = std::int64_t{2048} << (f.bytes[0] & 0x0F);
+        f.c1 = coefficients_[c][2 * pair];
+        f.c2 = coefficients_[c][2 * pair + 1];
+        return true;
+    }
+
+    static int predict(const Frame& f, std::uint32_t n, History& h) {
+        const std::uint8_t packed = f.bytes[1 + n / 2];
+        const int code = (n & 1) ? low_nibble(packed) : high_nibble(packed);
+        const int sample = static_cast<int>(
+            std::clamp<std::int64_t>((code * f.scale + 1024 + f.c1 * h.h1 + f.c2 * h.h2) >> 11, -32768, 32767));
+        h.h2 = h.h1;
+        h.h1 = sample;
+        return sample;
+    }
+
+    // Channels 1 or 2 known at compile time, so stereo runs both channels'
+    // chains side by side; 0 for any count.
+    template <std::uint32_t Channels>
+    std::uint32_t decode(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out, int& bad_channel,
+                         std::string& problem) {
+        const std::uint32_t channels = Channels ? Channels : layout().channels;
+        constexpr std::uint32_t kMost = Channels ? Channels : 1;
+        const std::size_t stride = std::size_t{channels} * 2;
+        for (std::uint32_t b = 0; b < count; ++b) {
+            std::uint8_t* dst = out + std::size_t{b} * kFrameSamples * stride;
+            for (std::uint32_t c0 = 0; c0 < channels; c0 += kMost) {
+                Frame f[kMost];
+                History h[kMost];
+                for (std::uint32_t k = 0; k < kMost; ++k) {
+                    if (!gather(lanes, b, c0 + k, channels, f[k], bad_channel, problem)) return b;
+                    h[k] = history_[c0 + k];
+                }
+                for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
+                    for (std::uint32_t k = 0; k < kMost; ++k) store16(dst + n * stride + 2 * (c0 + k), predict(f[k], n, h[k]));
+                }
+                for (std::uint32_t k = 0; k < kMost; ++k) history_[c0 + k] = h[k];
+            }
+        }
+        return count;
+    }
+
     std::vector<Coefficients> coefficients_;
 };
 

@@ -1,5 +1,7 @@
 #include "soundlib/codec/vag.h"
 
+#include <algorithm>
+
 #include "soundlib/codec/adpcm_blocks.h"
 
 namespace soundlib {
@@ -18,31 +20,62 @@ public:
     using BlockSource::BlockSource;
 
 protected:
-    int decode_block(const std::uint8_t* const* lanes, std::uint8_t* out, std::string& problem) override {
-        const std::uint32_t channels = layout().channels;
-        for (std::uint32_t c = 0; c < channels; ++c) {
-            const std::uint8_t* frame = lanes[0] + kFrameBytes * c;
-            const unsigned filter = frame[0] >> 4;
-            const unsigned shift = frame[0] & 0x0F;
-            if (filter > 4) {
-                problem = "prediction filter " + std::to_string(filter) + " does not exist (0 to 4)";
-                return static_cast<int>(c);
-            }
-            // frame[1] holds loop and end marks, which do not change the samples.
-            const int f0 = kFilters[filter][0];
-            const int f1 = kFilters[filter][1];
-            History& h = history_[c];
-            for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
-                const std::uint8_t packed = frame[2 + n / 2];
-                const int code = signed_nibble((n & 1) ? packed >> 4 : packed);
-                // code << 12 then an arithmetic shift right: floor division.
-                const int scaled = (code * 4096) >> shift;
-                const int sample = clamp16(scaled + ((f0 * h.h1 + f1 * h.h2) >> 6));
-                h.push(sample);
-                put_sample(out, std::size_t{n} * channels + c, sample);
+    std::uint32_t decode_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
+                                int& bad_channel, std::string& problem) override {
+        switch (layout().channels) {
+            case 1: return decode<1>(lanes[0], count, out, bad_channel, problem);
+            case 2: return decode<2>(lanes[0], count, out, bad_channel, problem);
+            default: return decode<0>(lanes[0], count, out, bad_channel, problem);
+        }
+    }
+
+private:
+    // Channels 1 or 2 known at compile time, so stereo runs both channels'
+    // chains side by side; 0 for any count. Each channel's 16-byte frame
+    // follows the one before.
+    template <std::uint32_t Channels>
+    std::uint32_t decode(const std::uint8_t* data, std::uint32_t count, std::uint8_t* out, int& bad_channel,
+                         std::string& problem) {
+        const std::uint32_t channels = Channels ? Channels : layout().channels;
+        constexpr std::uint32_t kMost = Channels ? Channels : 1;
+        const std::size_t stride = std::size_t{channels} * 2;
+        for (std::uint32_t b = 0; b < count; ++b) {
+            const std::uint8_t* block = data + std::size_t{b} * kFrameBytes * channels;
+            std::uint8_t* dst = out + std::size_t{b} * kFrameSamples * stride;
+            for (std::uint32_t c0 = 0; c0 < channels; c0 += kMost) {
+                const std::uint8_t* frame[kMost];
+                int shift[kMost], f0[kMost], f1[kMost];
+                History h[kMost];
+                for (std::uint32_t k = 0; k < kMost; ++k) {
+                    frame[k] = block + kFrameBytes * (c0 + k);
+                    const unsigned filter = frame[k][0] >> 4;
+                    if (filter > 4) {
+                        problem = "prediction filter " + std::to_string(filter) + " does not exist (0 to 4)";
+                        bad_channel = static_cast<int>(c0 + k);
+                        return b;
+                    }
+                    // frame[1] holds loop and end marks, which do not change the samples.
+                    shift[k] = frame[k][0] & 0x0F;
+                    f0[k] = kFilters[filter][0];
+                    f1[k] = kFilters[filter][1];
+                    h[k] = history_[c0 + k];
+                }
+                for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
+                    for (std::uint32_t k = 0; k < kMost; ++k) {
+                        const std::uint8_t packed = frame[k][2 + n / 2];
+                        const int code = (n & 1) ? high_nibble(packed) : low_nibble(packed);
+                        // code << 12 then an arithmetic shift right: floor division.
+                        const int scaled = (code * 4096) >> shift[k];
+                        const int sample = std::clamp(scaled + ((f0[k] * h[k].h1 + f1[k] * h[k].h2) >> 6), -32768, 32767);
+                        h[k].h2 = h[k].h1;
+                        h[k].h1 = sample;
+                        store16(dst + n * stride + 2 * (c0 + k), sample);
+                    }
+                }
+                for (std::uint32_t k = 0; k < kMost; ++k) history_[c0 + k] = h[k];
             }
         }
-        return -1;
+        return count;
     }
 };
 
