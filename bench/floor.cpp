@@ -1,6 +1,6 @@
 // The floor for the compressed codecs: the codec library alone decoding the
-// benchmark bank's frames or packets, converted to 16 bits by the same rule
-// as the tool, the samples written to a file in large pieces.
+// benchmark bank's frames or packets, converted to 16 bits by the tool's own
+// conversion, the samples written to a file in large pieces.
 //   floor mpeg|vorbis BANK.fsb OUT
 // Reads only what make_bench_banks writes: one stereo subsound in FSB5.
 #include <fcntl.h>
@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "soundlib/codec/float_to_s16.h"
+
 namespace {
 
 constexpr int kVorbisStep = 50;
@@ -25,25 +27,16 @@ std::uint32_t le32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// x * 32767 in float, truncated toward zero, clamped; NaN gives 0.
-inline std::int16_t to_s16(float x) {
-    float v = x * 32767.0f;
-    v = v == v ? v : 0.0f;
-    v = v < -32768.0f ? -32768.0f : v;
-    v = v > 32767.0f ? 32767.0f : v;
-    return static_cast<std::int16_t>(static_cast<std::int32_t>(v));
-}
-
 struct Output {
     int fd = -1;
-    std::vector<std::int16_t> buffer = std::vector<std::int16_t>(kOutBytes / 2);
-    std::size_t used = 0;    // samples
+    std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kOutBytes);
+    std::size_t used = 0;    // bytes
     std::uint64_t left = 0;  // frames still to write
     bool ok = true;
 
     void flush() {
-        const auto* p = reinterpret_cast<const char*>(buffer.data());
-        std::size_t n = used * 2;
+        const std::uint8_t* p = buffer.data();
+        std::size_t n = used;
         while (n > 0 && ok) {
             const ssize_t w = write(fd, p, n);
             ok = w > 0;
@@ -55,11 +48,11 @@ struct Output {
         used = 0;
     }
     // Room for `frames` stereo frames, after the subsound's length is applied.
-    std::int16_t* take(std::uint64_t& frames) {
+    std::uint8_t* take(std::uint64_t& frames) {
         if (frames > left) frames = left;
-        if (used + frames * 2 > buffer.size()) flush();
-        std::int16_t* at = buffer.data() + used;
-        used += frames * 2;
+        if (used + frames * 4 > buffer.size()) flush();
+        std::uint8_t* at = buffer.data() + used;
+        used += frames * 4;
         left -= frames;
         return at;
     }
@@ -113,8 +106,8 @@ bool floor_mpeg(const Bank& bank, Output& out) {
         if (r != MPG123_OK && r != MPG123_NEW_FORMAT) break;
         std::uint64_t frames = bytes / (2 * sizeof(float));
         const auto* x = reinterpret_cast<const float*>(audio);
-        std::int16_t* dst = out.take(frames);
-        for (std::size_t i = 0; i < frames * 2; ++i) dst[i] = to_s16(x[i]);
+        std::uint8_t* dst = out.take(frames);
+        soundlib::floats_to_s16(x, frames * 2, dst);
     }
     mpg123_delete(h);
     return out.left == 0;
@@ -158,11 +151,7 @@ bool floor_vorbis(const Bank& bank, Output& out) {
         const int ready = vorbis_synthesis_pcmout(&vd, &pcm);
         if (ready <= 0) continue;
         std::uint64_t frames = static_cast<std::uint64_t>(ready);
-        std::int16_t* dst = out.take(frames);
-        for (std::size_t f = 0; f < frames; ++f) {
-            dst[2 * f] = to_s16(pcm[0][f]);
-            dst[2 * f + 1] = to_s16(pcm[1][f]);
-        }
+        soundlib::planes_to_s16(pcm, 2, frames, out.take(frames));
         vorbis_synthesis_read(&vd, ready);
     }
     vorbis_block_clear(&vb);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "soundlib/codec/float_to_s16.h"
 #include "soundlib/codec/mpeg_frame_header.h"
 
 namespace soundlib {
@@ -307,17 +308,20 @@ private:
             // thrown away, however it went.
             bytes = 0;
         }
+        const std::size_t samples = std::size_t{spf_} * s.channels;
+        if (bytes == 0) {
+            std::memset(zeros_.data(), 0, samples * sizeof(float));
+            audio = reinterpret_cast<unsigned char*>(zeros_.data());
+        }
+        const auto* x = reinterpret_cast<const float*>(audio);
+        if (streams_.size() == 1) {
+            floats_to_s16(x, samples, out);
+            return FMOD_OK;
+        }
+        // Several streams: each fills its own channels of the frames.
         for (std::uint32_t i = 0; i < spf_; ++i) {
             std::uint8_t* dst = out + (static_cast<std::size_t>(i) * channels_ + s.first_channel) * 2;
-            for (std::uint32_t c = 0; c < s.channels; ++c) {
-                float x = 0;
-                if (bytes)
-                    std::memcpy(&x, audio + (static_cast<std::size_t>(i) * s.channels + c) * sizeof(float),
-                                sizeof(float));
-                const std::int16_t v = mpeg_sample_to_s16(x);
-                dst[2 * c] = static_cast<std::uint8_t>(v & 0xFF);
-                dst[2 * c + 1] = static_cast<std::uint8_t>((static_cast<std::uint16_t>(v) >> 8) & 0xFF);
-            }
+            floats_to_s16(x + std::size_t{i} * s.channels, s.channels, dst);
         }
         return FMOD_OK;
     }
@@ -328,6 +332,7 @@ private:
     std::uint64_t total_;
     std::uint32_t padding_;
     std::vector<std::uint8_t> frame_;  // the frame being decoded
+    std::vector<float> zeros_ = std::vector<float>(2 * kMaxUnitFrames);  // a warm-up frame's thrown-away samples
     std::vector<Stream> streams_;
 
     // From the first frame.
@@ -348,15 +353,7 @@ private:
 
 }  // namespace
 
-std::int16_t mpeg_sample_to_s16(float x) {
-    // The product in float, not double: the references round it there, and
-    // a double product truncates one lower now and then.
-    const float v = x * 32767.0f;
-    if (v != v) return 0;
-    if (v <= -32768.0f) return -32768;
-    if (v >= 32767.0f) return 32767;
-    return static_cast<std::int16_t>(static_cast<std::int32_t>(v));
-}
+std::int16_t mpeg_sample_to_s16(float x) { return float_to_s16(x); }
 
 std::unique_ptr<FrameSource> make_mpeg_source(const SubsoundInfo& info, BankFile& file) {
     return std::make_unique<MpegSource>(info, file);
