@@ -24,16 +24,18 @@ constexpr int kMaxStepIndex = 88;
 constexpr std::uint32_t kChannelBlockBytes = 36;
 constexpr std::uint32_t kBlockFrames = 64;  // the header sample and 63 of the 64 codes
 
-// For each step index and 4-bit code: the signed difference the code adds,
-// and the next step index. One load each per sample instead of a sum over
-// the code's bits and two clamps.
-struct Tables {
-    std::int32_t diff[(kMaxStepIndex + 1) * 16];
-    std::uint8_t next[(kMaxStepIndex + 1) * 16];
+// For each step index and 4-bit code, one entry: the signed difference the
+// code adds (above bit 11) and the next step index times 16 (below it, the
+// row of the next sample's entry). One load per sample instead of a sum
+// over the code's bits and two clamps.
+constexpr int kEntryShift = 11;
+
+struct Table {
+    std::int32_t entry[(kMaxStepIndex + 1) * 16];
 };
 
-constexpr Tables make_tables() {
-    Tables t{};
+constexpr Table make_table() {
+    Table t{};
     for (int index = 0; index <= kMaxStepIndex; ++index) {
         const int step = kSteps[index];
         for (int code = 0; code < 16; ++code) {
@@ -41,24 +43,23 @@ constexpr Tables make_tables() {
             if (code & 4) diff += step;
             if (code & 2) diff += step >> 1;
             if (code & 1) diff += step >> 2;
-            const int next = index + kIndexChange[code & 7];
-            t.diff[index * 16 + code] = (code & 8) ? -diff : diff;
-            t.next[index * 16 + code] = static_cast<std::uint8_t>(next < 0 ? 0 : next > kMaxStepIndex ? kMaxStepIndex : next);
+            const int next = std::clamp(index + kIndexChange[code & 7], 0, kMaxStepIndex);
+            t.entry[index * 16 + code] = ((code & 8) ? -diff : diff) * (1 << kEntryShift) + next * 16;
         }
     }
     return t;
 }
 
-constexpr Tables kTables = make_tables();
+constexpr Table kTable = make_table();
 
 struct Channel {
     int predictor;
-    int index;  // times 16: the row of the tables
+    int row;  // the step index times 16
 
     int step(unsigned code) {
-        const unsigned k = static_cast<unsigned>(index) + code;
-        predictor = std::clamp(predictor + kTables.diff[k], -32768, 32767);
-        index = kTables.next[k] * 16;
+        const std::int32_t e = kTable.entry[static_cast<unsigned>(row) + code];
+        predictor = std::clamp(predictor + (e >> kEntryShift), -32768, 32767);
+        row = e & ((1 << kEntryShift) - 1);
         return predictor;
     }
 };
@@ -72,68 +73,90 @@ protected:
                                 int& bad_channel, std::string& problem) override {
         const std::uint32_t channels = layout().channels;
         const std::uint32_t block_bytes = layout().block_bytes;
-        for (std::uint32_t b = 0; b < count; ++b) {
-            const std::uint8_t* block = lanes[0] + std::size_t{b} * block_bytes;
-            std::uint8_t* dst = out + std::size_t{b} * kBlockFrames * channels * 2;
-            bool ok;
-            switch (channels) {
-                case 1: ok = decode_narrow<1>(block, dst, bad_channel, problem); break;
-                case 2: ok = decode_narrow<2>(block, dst, bad_channel, problem); break;
-                default: ok = decode_wide(block, channels, dst, bad_channel, problem); break;
+        const std::size_t out_bytes = std::size_t{kBlockFrames} * channels * 2;
+        std::uint32_t b = 0;
+        if (channels <= 2) {
+            // Blocks start afresh, so two at a time give two more chains to
+            // overlap; a pair with a bad header goes the single way.
+            for (; b + 2 <= count; b += 2) {
+                const std::uint8_t* block = lanes[0] + std::size_t{b} * block_bytes;
+                if (!headers_valid(block, channels) || !headers_valid(block + block_bytes, channels)) break;
+                if (channels == 1) {
+                    decode_narrow<1, 2>(block, out + b * out_bytes);
+                } else {
+                    decode_narrow<2, 2>(block, out + b * out_bytes);
+                }
             }
-            if (!ok) return b;
+        }
+        for (; b < count; ++b) {
+            const std::uint8_t* block = lanes[0] + std::size_t{b} * block_bytes;
+            std::uint8_t* dst = out + b * out_bytes;
+            const bool wide = channels > 2;
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                const std::uint8_t step_byte = wide ? block[2 * channels + 2 * c] : block[4 * c + 2];
+                if (step_byte > kMaxStepIndex) {
+                    problem = "step index " + std::to_string(step_byte) + " is beyond " + std::to_string(kMaxStepIndex);
+                    bad_channel = static_cast<int>(c);
+                    return b;
+                }
+            }
+            switch (channels) {
+                case 1: decode_narrow<1, 1>(block, dst); break;
+                case 2: decode_narrow<2, 1>(block, dst); break;
+                default: decode_wide(block, channels, dst); break;
+            }
         }
         return count;
     }
 
 private:
-    static bool start(const std::uint8_t* sample, std::uint8_t step_byte, std::uint32_t c, Channel& ch,
-                      int& bad_channel, std::string& problem) {
-        if (step_byte > kMaxStepIndex) {
-            problem = "step index " + std::to_string(step_byte) + " is beyond " + std::to_string(kMaxStepIndex);
-            bad_channel = static_cast<int>(c);
-            return false;
+    static bool headers_valid(const std::uint8_t* block, std::uint32_t channels) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            if (block[4 * c + 2] > kMaxStepIndex) return false;
         }
-        ch.predictor = static_cast<std::int16_t>(le16(sample));
-        ch.index = step_byte * 16;
         return true;
     }
 
     // Mono and stereo: each channel has a 4-byte header (sample, step
     // index, reserved), then the channels take turns with 4-byte runs of
-    // codes, low nibble first.
-    template <std::uint32_t Channels>
-    static bool decode_narrow(const std::uint8_t* block, std::uint8_t* out, int& bad_channel, std::string& problem) {
-        Channel ch[Channels];
-        for (std::uint32_t c = 0; c < Channels; ++c) {
-            if (!start(block + 4 * c, block[4 * c + 2], c, ch[c], bad_channel, problem)) return false;
-            store16(out + 2 * c, ch[c].predictor);
+    // codes, low nibble first. Decodes `Blocks` blocks side by side.
+    template <std::uint32_t Channels, std::uint32_t Blocks>
+    static void decode_narrow(const std::uint8_t* first, std::uint8_t* out) {
+        constexpr std::size_t kBlockBytes = kChannelBlockBytes * Channels;
+        constexpr std::size_t kOutBytes = std::size_t{kBlockFrames} * Channels * 2;
+        Channel ch[Blocks][Channels];
+        for (std::uint32_t k = 0; k < Blocks; ++k) {
+            for (std::uint32_t c = 0; c < Channels; ++c) {
+                const std::uint8_t* header = first + k * kBlockBytes + 4 * c;
+                ch[k][c].predictor = static_cast<std::int16_t>(le16(header));
+                ch[k][c].row = header[2] * 16;
+                store16(out + k * kOutBytes + 2 * c, ch[k][c].predictor);
+            }
         }
-        const std::uint8_t* codes = block + 4 * Channels;
-        std::uint8_t* dst = out + 2 * Channels;
         for (std::uint32_t run = 0; run < 8; ++run) {
             for (std::uint32_t i = 0; i < 4; ++i) {
                 const bool last = run == 7 && i == 3;  // its high nibble is the unused 64th code
-                for (std::uint32_t c = 0; c < Channels; ++c) {
-                    const std::uint8_t byte = codes[(run * Channels + c) * 4 + i];
-                    store16(dst + 2 * c, ch[c].step(byte & 0x0F));
-                    if (!last) store16(dst + 2 * (Channels + c), ch[c].step(byte >> 4));
+                const std::size_t frame = 1 + 2 * (4 * run + i);
+                for (std::uint32_t k = 0; k < Blocks; ++k) {
+                    const std::uint8_t* codes = first + k * kBlockBytes + 4 * Channels;
+                    std::uint8_t* dst = out + k * kOutBytes + frame * Channels * 2;
+                    for (std::uint32_t c = 0; c < Channels; ++c) {
+                        const std::uint8_t byte = codes[(run * Channels + c) * 4 + i];
+                        store16(dst + 2 * c, ch[k][c].step(byte & 0x0F));
+                        if (!last) store16(dst + 2 * (Channels + c), ch[k][c].step(byte >> 4));
+                    }
                 }
-                dst += 4 * Channels;
             }
         }
-        return true;
     }
 
     // More channels: all first samples, then all step bytes, then the
     // channels take turns with 2-byte runs of codes.
-    static bool decode_wide(const std::uint8_t* block, std::uint32_t channels, std::uint8_t* out, int& bad_channel,
-                            std::string& problem) {
+    static void decode_wide(const std::uint8_t* block, std::uint32_t channels, std::uint8_t* out) {
         const std::uint8_t* codes = block + 4 * channels;
         const std::size_t stride = std::size_t{channels} * 2;  // bytes per output frame
         for (std::uint32_t c = 0; c < channels; ++c) {
-            Channel ch;
-            if (!start(block + 2 * c, block[2 * channels + 2 * c], c, ch, bad_channel, problem)) return false;
+            Channel ch{static_cast<std::int16_t>(le16(block + 2 * c)), block[2 * channels + 2 * c] * 16};
             std::uint8_t* dst = out + 2 * c;
             store16(dst, ch.predictor);
             for (std::uint32_t byte = 0; byte < 32; ++byte) {
@@ -142,7 +165,6 @@ private:
                 if (byte != 31) store16(dst + (2 * byte + 2) * stride, ch.step(packed >> 4));
             }
         }
-        return true;
     }
 };
 
