@@ -489,6 +489,19 @@ TEST(Adpcm, FastPathsMatchAPlainDecodeOnRandomBlocks) {
             EXPECT_EQ(Samples(from, from + static_cast<std::ptrdiff_t>(n * p.channels)), raw.read(start, n).samples)
                 << what << ", " << n << " frames at " << start;
         }
+
+        // A bad header on the last channel of block 5, inside a group the
+        // paths decode together: the blocks before it, then the failure.
+        Bytes bad = data;
+        const std::uint32_t c = p.channels - 1, block_bytes = p.frame_bytes * p.channels;
+        if (p.codec == Codec::imaadpcm) bad[5 * block_bytes + (p.channels > 2 ? 2 * p.channels + 2 * c : 4 * c + 2)] = 89;
+        if (p.codec == Codec::gcadpcm)
+            bad[p.interleaved ? 5 * block_bytes + 2 * c : c * (data.size() / p.channels) + 5 * 8] = 0x80;
+        if (p.codec == Codec::vag) bad[5 * block_bytes + 16 * c] = 0x50;
+        if (p.codec == Codec::fadpcm) bad[5 * block_bytes + 140 * c] = 0x05;
+        const Read r = Raw(p.codec, p.channels, frames, bad, p.codec == Codec::gcadpcm ? setup : Bytes{}, p.interleaved).all();
+        EXPECT_EQ(FMOD_ERR_FILE_BAD, r.code) << what;
+        EXPECT_EQ(Samples(expected.begin(), expected.begin() + 5 * p.block_frames * p.channels), r.samples) << what;
     }
 }
 

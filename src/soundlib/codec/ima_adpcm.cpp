@@ -1,6 +1,7 @@
 #include "soundlib/codec/ima_adpcm.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "soundlib/codec/adpcm_blocks.h"
 #include "soundlib/io/bytes.h"
@@ -52,6 +53,31 @@ constexpr Table make_table() {
 
 constexpr Table kTable = make_table();
 
+#if defined(__SSE2__) || defined(_M_X64)
+// The same, for the vector path: the difference split into two halves of
+// its sign, each within 16 bits (bits 0-15 and 16-31), and the next row
+// above bit 32.
+struct SplitTable {
+    std::uint64_t entry[(kMaxStepIndex + 1) * 16];
+};
+
+constexpr SplitTable make_split_table() {
+    SplitTable t{};
+    for (int k = 0; k < (kMaxStepIndex + 1) * 16; ++k) {
+        const std::int32_t e = kTable.entry[k];
+        const int diff = e >> kEntryShift;
+        const int half = diff >> 1;
+        t.entry[k] = static_cast<std::uint16_t>(half) | std::uint64_t{static_cast<std::uint16_t>(diff - half)} << 16 |
+                     std::uint64_t(e & ((1 << kEntryShift) - 1)) << 32;
+    }
+    return t;
+}
+
+constexpr SplitTable kSplitTable = make_split_table();
+#include <emmintrin.h>
+#define IMA_STEREO_VECTOR 1
+#endif
+
 struct Channel {
     int predictor;
     int row;  // the step index times 16
@@ -75,6 +101,17 @@ protected:
         const std::uint32_t block_bytes = layout().block_bytes;
         const std::size_t out_bytes = std::size_t{kBlockFrames} * channels * 2;
         std::uint32_t b = 0;
+#ifdef IMA_STEREO_VECTOR
+        if (channels == 2) {
+            for (; b + 4 <= count; b += 4) {
+                const std::uint8_t* block = lanes[0] + std::size_t{b} * block_bytes;
+                bool valid = true;
+                for (std::uint32_t k = 0; k < 4; ++k) valid = valid && headers_valid(block + k * block_bytes, 2);
+                if (!valid) break;
+                decode_stereo4(block, out + b * out_bytes);
+            }
+        }
+#endif
         if (channels <= 2) {
             // Blocks start afresh, so two at a time give two more chains to
             // overlap; a pair with a bad header goes the single way.
@@ -116,6 +153,81 @@ private:
         }
         return true;
     }
+
+#ifdef IMA_STEREO_VECTOR
+    // Stereo, four blocks at once: eight chains. The step index does not
+    // depend on the samples, so a scalar pass walks the eight index chains
+    // and notes each code's difference; a vector pass then adds them up,
+    // eight samples at a time. Two saturating 16-bit adds of a
+    // difference's halves clamp exactly as a wide add and a clamp would:
+    // the halves share the sign, so the first add saturates only when the
+    // whole sum does.
+    static void decode_stereo4(const std::uint8_t* first, std::uint8_t* out) {
+        constexpr std::size_t kBlockBytes = kChannelBlockBytes * 2;
+        constexpr std::size_t kOutBytes = std::size_t{kBlockFrames} * 4;
+        alignas(16) std::uint32_t halves[kBlockFrames - 1][8];
+        alignas(16) std::int16_t start[8];
+        unsigned row[8];
+        for (std::uint32_t lane = 0; lane < 8; ++lane) {
+            const std::uint8_t* header = first + (lane / 2) * kBlockBytes + 4 * (lane % 2);
+            start[lane] = static_cast<std::int16_t>(le16(header));
+            row[lane] = header[2] * 16u;
+            store16(out + (lane / 2) * kOutBytes + 2 * (lane % 2), start[lane]);
+        }
+        for (std::uint32_t run = 0; run < 8; ++run) {
+            for (std::uint32_t i = 0; i < 4; ++i) {
+                const std::uint32_t n = 2 * (4 * run + i);
+                for (std::uint32_t lane = 0; lane < 8; ++lane) {
+                    const std::uint8_t byte = first[(lane / 2) * kBlockBytes + 8 + (run * 2 + lane % 2) * 4 + i];
+                    std::uint64_t e = kSplitTable.entry[row[lane] + (byte & 0x0F)];
+                    halves[n][lane] = static_cast<std::uint32_t>(e);
+                    row[lane] = static_cast<unsigned>(e >> 32);
+                    if (n + 1 < kBlockFrames - 1) {  // the last high nibble is the unused 64th code
+                        e = kSplitTable.entry[row[lane] + (byte >> 4)];
+                        halves[n + 1][lane] = static_cast<std::uint32_t>(e);
+                        row[lane] = static_cast<unsigned>(e >> 32);
+                    }
+                }
+            }
+        }
+
+        // Lanes hold (block, channel) pairs: each 32-bit lane is one block's
+        // stereo frame. Four frames at a time are turned into four stores.
+        __m128i p = _mm_load_si128(reinterpret_cast<const __m128i*>(start));
+        __m128i frames[4];
+        constexpr std::uint32_t kGrouped = (kBlockFrames - 1) / 4 * 4;
+        for (std::uint32_t n = 0; n < kBlockFrames - 1; ++n) {
+            const __m128i lo = _mm_load_si128(reinterpret_cast<const __m128i*>(halves[n]));
+            const __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(halves[n] + 4));
+            const __m128i first_half = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(lo, 16), 16),
+                                                       _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16));
+            const __m128i second_half = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+            p = _mm_adds_epi16(_mm_adds_epi16(p, first_half), second_half);
+            if (n >= kGrouped) {  // the last three frames, one block at a time
+                std::uint8_t* dst = out + (n + 1) * 4;
+                store32(dst, _mm_cvtsi128_si32(p));
+                store32(dst + kOutBytes, _mm_cvtsi128_si32(_mm_srli_si128(p, 4)));
+                store32(dst + 2 * kOutBytes, _mm_cvtsi128_si32(_mm_srli_si128(p, 8)));
+                store32(dst + 3 * kOutBytes, _mm_cvtsi128_si32(_mm_srli_si128(p, 12)));
+                continue;
+            }
+            frames[n % 4] = p;
+            if (n % 4 == 3) {
+                std::uint8_t* dst = out + (n - 2) * 4;  // frames n - 2 .. n + 1 of each block
+                const __m128i t0 = _mm_unpacklo_epi32(frames[0], frames[1]);
+                const __m128i t1 = _mm_unpacklo_epi32(frames[2], frames[3]);
+                const __m128i t2 = _mm_unpackhi_epi32(frames[0], frames[1]);
+                const __m128i t3 = _mm_unpackhi_epi32(frames[2], frames[3]);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_unpacklo_epi64(t0, t1));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + kOutBytes), _mm_unpackhi_epi64(t0, t1));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * kOutBytes), _mm_unpacklo_epi64(t2, t3));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * kOutBytes), _mm_unpackhi_epi64(t2, t3));
+            }
+        }
+    }
+
+    static void store32(std::uint8_t* dst, std::int32_t v) { std::memcpy(dst, &v, 4); }
+#endif
 
     // Mono and stereo: each channel has a 4-byte header (sample, step
     // index, reserved), then the channels take turns with 4-byte runs of
