@@ -33,7 +33,7 @@ public:
 protected:
     std::uint32_t decode_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
                                 int& bad_channel, std::string& problem) override {
-        switch (layout().lane_per_channel ? 0 : layout().channels) {
+        switch (layout().channels) {
             case 1: return decode<1>(lanes, count, out, bad_channel, problem);
             case 2: return decode<2>(lanes, count, out, bad_channel, problem);
             default: return decode<0>(lanes, count, out, bad_channel, problem);
@@ -41,69 +41,96 @@ protected:
     }
 
 private:
-    // One channel's frame: its bytes, and the prediction it starts with.
+    // One channel's frame: its eight bytes as one little-endian word, and
+    // the prediction it starts with.
     struct Frame {
-        std::uint8_t bytes[kFrameBytes];
-        std::int64_t scale;  // 2^exponent * 2048
+        std::uint64_t bits;
+        int shift;  // exponent + 11
         std::int64_t c1;
         std::int64_t c2;
     };
 
-    // Gathers channel c's frame of block b; false when its header is bad.
-    bool gather(const std::uint8_t* const* lanes, std::uint32_t b, std::uint32_t c, std::uint32_t channels,
-                Frame& f, int& bad_channel, std::string& problem) const {
-        if (layout().lane_per_channel) {
-            std::memcpy(f.bytes, lanes[c] + std::size_t{b} * kFrameBytes, kFrameBytes);
-        } else {
-            // Interleaved channels share each frame's span in 2-byte pieces.
-            const std::uint8_t* block = lanes[0] + std::size_t{b} * kFrameBytes * channels;
-            for (std::uint32_t piece = 0; piece < kFrameBytes / 2; ++piece) {
-                std::memcpy(f.bytes + 2 * piece, block + (piece * channels + c) * 2, 2);
-            }
-        }
-        const unsigned pair = f.bytes[0] >> 4;
-        if (pair > 7) {
-            problem = "coefficient pair " + std::to_string(pair) + " does not exist (0 to 7)";
-            bad_channel = static_cast<int>(c);
-            return false;
-        }
-        f.scale = std::int64_t{2048} << (f.bytes[0] & 0x0F);
-        f.c1 = coefficients_[c][2 * pair];
-        f.c2 = coefficients_[c][2 * pair + 1];
-        return true;
+    const std::uint8_t* frame_start(const std::uint8_t* const* lanes, std::uint32_t b, std::uint32_t c,
+                                    std::uint32_t channels) const {
+        return layout().lane_per_channel ? lanes[c] + std::size_t{b} * kFrameBytes
+                                         : lanes[0] + std::size_t{b} * kFrameBytes * channels + 2 * c;
     }
 
-    static int predict(const Frame& f, std::uint32_t n, History& h) {
-        const std::uint8_t packed = f.bytes[1 + n / 2];
-        const int code = (n & 1) ? low_nibble(packed) : high_nibble(packed);
-        const int sample = static_cast<int>(
-            std::clamp<std::int64_t>((code * f.scale + 1024 + f.c1 * h.h1 + f.c2 * h.h2) >> 11, -32768, 32767));
-        h.h2 = h.h1;
-        h.h1 = sample;
-        return sample;
+    // The blocks before the first with a bad header; the bad one reported.
+    std::uint32_t valid_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint32_t channels,
+                               int& bad_channel, std::string& problem) const {
+        for (std::uint32_t b = 0; b < count; ++b) {
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                const unsigned pair = frame_start(lanes, b, c, channels)[0] >> 4;
+                if (pair > 7) {
+                    problem = "coefficient pair " + std::to_string(pair) + " does not exist (0 to 7)";
+                    bad_channel = static_cast<int>(c);
+                    return b;
+                }
+            }
+        }
+        return count;
+    }
+
+    // Channel c's frame of block b, its header already checked.
+    Frame gather(const std::uint8_t* const* lanes, std::uint32_t b, std::uint32_t c, std::uint32_t channels) const {
+        std::uint8_t bytes[kFrameBytes];
+        const std::uint8_t* start = frame_start(lanes, b, c, channels);
+        if (layout().lane_per_channel) {
+            std::memcpy(bytes, start, kFrameBytes);
+        } else {
+            // Interleaved channels share each frame's span in 2-byte pieces.
+            for (std::uint32_t piece = 0; piece < kFrameBytes / 2; ++piece) {
+                std::memcpy(bytes + 2 * piece, start + piece * channels * 2, 2);
+            }
+        }
+        const unsigned pair = bytes[0] >> 4;
+        return Frame{le64(bytes), (bytes[0] & 0x0F) + 11, coefficients_[c][2 * pair], coefficients_[c][2 * pair + 1]};
+    }
+
+    // Code n sits in byte 1 + n / 2, high nibble first.
+    static std::int64_t code(std::uint64_t bits, std::uint32_t n) {
+        const std::uint32_t low_bit = 8 * (1 + n / 2) + (n % 2 ? 0 : 4);
+        return static_cast<std::int64_t>(bits << (60 - low_bit)) >> 60;
     }
 
     // Channels 1 or 2 known at compile time, so stereo runs both channels'
-    // chains side by side; 0 for any count.
+    // chains side by side; 0 for any count. The part of each prediction
+    // that does not wait for the previous sample is added first.
     template <std::uint32_t Channels>
     std::uint32_t decode(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out, int& bad_channel,
                          std::string& problem) {
         const std::uint32_t channels = Channels ? Channels : layout().channels;
         constexpr std::uint32_t kMost = Channels ? Channels : 1;
         const std::size_t stride = std::size_t{channels} * 2;
-        for (std::uint32_t b = 0; b < count; ++b) {
-            std::uint8_t* dst = out + std::size_t{b} * kFrameSamples * stride;
-            for (std::uint32_t c0 = 0; c0 < channels; c0 += kMost) {
+        count = valid_blocks(lanes, count, channels, bad_channel, problem);
+        for (std::uint32_t c0 = 0; c0 < channels; c0 += kMost) {
+            std::int64_t h1[kMost], h2[kMost];
+            for (std::uint32_t k = 0; k < kMost; ++k) {
+                h1[k] = history_[c0 + k].h1;
+                h2[k] = history_[c0 + k].h2;
+            }
+            for (std::uint32_t b = 0; b < count; ++b) {
                 Frame f[kMost];
-                History h[kMost];
-                for (std::uint32_t k = 0; k < kMost; ++k) {
-                    if (!gather(lanes, b, c0 + k, channels, f[k], bad_channel, problem)) return b;
-                    h[k] = history_[c0 + k];
-                }
+                for (std::uint32_t k = 0; k < kMost; ++k) f[k] = gather(lanes, b, c0 + k, channels);
+                std::uint8_t* dst = out + std::size_t{b} * kFrameSamples * stride + 2 * c0;
+#if defined(__GNUC__)
+#pragma GCC unroll 14  // fixed code positions: each code is two shifts of a register
+#endif
                 for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
-                    for (std::uint32_t k = 0; k < kMost; ++k) store16(dst + n * stride + 2 * (c0 + k), predict(f[k], n, h[k]));
+                    for (std::uint32_t k = 0; k < kMost; ++k) {
+                        const std::int64_t early = (code(f[k].bits, n) << f[k].shift) + 1024 + f[k].c2 * h2[k];
+                        const std::int64_t sample =
+                            std::clamp<std::int64_t>((early + f[k].c1 * h1[k]) >> 11, -32768, 32767);
+                        h2[k] = h1[k];
+                        h1[k] = sample;
+                        store16(dst + n * stride + 2 * k, static_cast<int>(sample));
+                    }
                 }
-                for (std::uint32_t k = 0; k < kMost; ++k) history_[c0 + k] = h[k];
+            }
+            for (std::uint32_t k = 0; k < kMost; ++k) {
+                history_[c0 + k].h1 = static_cast<int>(h1[k]);
+                history_[c0 + k].h2 = static_cast<int>(h2[k]);
             }
         }
         return count;
