@@ -302,6 +302,24 @@ TEST(Tool, ShortDataKeepsWhatWasReadWithTruthfulSizes) {
     EXPECT_TRUE(file_exists(u->out("next")));
 }
 
+TEST(Tool, ABankCutShortInItsDataKeepsWhatIsThere) {
+    const Bytes whole = bankwriter::write_fsb5({pcm("a", 64), pcm("b", 64), pcm("c", 64)}, 2);
+    // Cut 40 bytes into b's data (each sound's data is 128 bytes, padded to 32).
+    auto u = unpack(Bytes(whole.begin(), whole.end() - 128 - 88));
+    EXPECT_EQ(1, u->run.status);
+    EXPECT_EQ(u->out("a") + ".\n" + u->out("b") + ".\n" + u->out("c") + ".\n", u->run.out);
+    EXPECT_EQ(44u + 128, read_file(u->out("a")).size());
+    const Bytes b = read_file(u->out("b"));
+    ASSERT_EQ(44u + 40, b.size());
+    EXPECT_EQ(40u, u32(b, 40));
+    EXPECT_FALSE(file_exists(u->out("c")));
+    EXPECT_NE(std::string::npos, u->run.err.find("b: Error loading file. (the file ends inside this sound's data"))
+        << u->run.err;
+    EXPECT_NE(std::string::npos, u->run.err.find("c: Error loading file. (the file ends before this sound's data"))
+        << u->run.err;
+    EXPECT_NE(std::string::npos, u->run.err.find("it is truncated, and sounds past the cut are lost")) << u->run.err;
+}
+
 TEST(Tool, FramesWiderThanSixtyFourBytesAreRefused) {
     Sound wide = pcm("wide", 2, 17);
     wide.data.resize(2 * 17 * 4);
