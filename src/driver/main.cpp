@@ -32,6 +32,19 @@ FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result) {
     return result;
 }
 
+// What the library noticed in the file without failing (trailing bytes, a
+// .bank file without audio, damage further in), one line each. True when
+// sounds may have been lost to it.
+bool report_bank_notes(FMOD_SOUND* bank) {
+    int damaged = 0;
+    const std::string notes = soundlib_bank_notes(bank, &damaged);
+    std::size_t start = 0;
+    for (std::size_t end; (end = notes.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::fprintf(stderr, "bankrip: %s\n", notes.substr(start, end - start).c_str());
+    }
+    return damaged != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,13 +70,15 @@ int main(int argc, char** argv) {
     int count = 0;
     check_result(FMOD_Sound_GetNumSubSounds(bank, &count));
 
-    bool all_written = true;
-    if (count > 0) all_written = prepare_destination(destination);
+    bool all_written = !report_bank_notes(bank);
+    if (count > 0) all_written = prepare_destination(destination) && all_written;
     UsedNames used_names;
+    const platform::FileId bank_file = platform::file_id(argv[1]);
+    platform::remove_unfinished_file_on_interrupt();
     for (int index = 0; index < count; ++index) {
         FMOD_SOUND* subsound = nullptr;
         check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
-        all_written = extract_subsound(subsound, index, destination, used_names) && all_written;
+        all_written = extract_subsound(subsound, index, destination, used_names, bank_file) && all_written;
     }
 
     check_result(FMOD_Sound_Release(bank));
