@@ -174,18 +174,24 @@ private:
             row[lane] = header[2] * 16u;
             store16(out + (lane / 2) * kOutBytes + 2 * (lane % 2), start[lane]);
         }
-        for (std::uint32_t run = 0; run < 8; ++run) {
-            for (std::uint32_t i = 0; i < 4; ++i) {
-                const std::uint32_t n = 2 * (4 * run + i);
-                for (std::uint32_t lane = 0; lane < 8; ++lane) {
-                    const std::uint8_t byte = first[(lane / 2) * kBlockBytes + 8 + (run * 2 + lane % 2) * 4 + i];
-                    std::uint64_t e = kSplitTable.entry[row[lane] + (byte & 0x0F)];
-                    halves[n][lane] = static_cast<std::uint32_t>(e);
-                    row[lane] = static_cast<unsigned>(e >> 32);
-                    if (n + 1 < kBlockFrames - 1) {  // the last high nibble is the unused 64th code
-                        e = kSplitTable.entry[row[lane] + (byte >> 4)];
-                        halves[n + 1][lane] = static_cast<std::uint32_t>(e);
-                        row[lane] = static_cast<unsigned>(e >> 32);
+        // Four chains at a time: enough to overlap the table loads, few
+        // enough to stay in registers.
+        for (std::uint32_t group = 0; group < 8; group += 4) {
+            unsigned r[4] = {row[group], row[group + 1], row[group + 2], row[group + 3]};
+            for (std::uint32_t run = 0; run < 8; ++run) {
+                for (std::uint32_t i = 0; i < 4; ++i) {
+                    const std::uint32_t n = 2 * (4 * run + i);
+                    for (std::uint32_t k = 0; k < 4; ++k) {
+                        const std::uint32_t lane = group + k;
+                        const std::uint8_t byte = first[(lane / 2) * kBlockBytes + 8 + (run * 2 + lane % 2) * 4 + i];
+                        std::uint64_t e = kSplitTable.entry[r[k] + (byte & 0x0F)];
+                        halves[n][lane] = static_cast<std::uint32_t>(e);
+                        r[k] = static_cast<unsigned>(e >> 32);
+                        if (n + 1 < kBlockFrames - 1) {  // the last high nibble is the unused 64th code
+                            e = kSplitTable.entry[r[k] + (byte >> 4)];
+                            halves[n + 1][lane] = static_cast<std::uint32_t>(e);
+                            r[k] = static_cast<unsigned>(e >> 32);
+                        }
                     }
                 }
             }
