@@ -147,7 +147,7 @@ def main():
             met = ratio <= limit and rss <= MEMORY_LIMIT_KIB and double_rss[kind] <= MEMORY_LIMIT_KIB
             if not met and not args.smoke:
                 failures.append(f"{label}: target missed")
-            rows.append((label, f"{os.path.getsize(banks[kind]) / 2**20:.0f}", f"{wall:.3f}", f"{cpu:.3f}",
+            rows.append((label, f"{os.path.getsize(banks[kind]) / 2**20:.1f}", f"{wall:.3f}", f"{cpu:.3f}",
                          against, f"{ref_wall:.3f}", f"{ref_cpu:.3f}", f"{ratio:.2f}", f"{cpu_ratio:.2f}",
                          f"<= {limit:.2f}", f"{rss / 1024:.1f}", f"{double_rss[kind] / 1024:.1f}",
                          "yes" if met else "no"))
@@ -156,7 +156,8 @@ def main():
                 "target", "peak MiB", "2x bank", "met")
         widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
         print(f"bankrip bench: median of {runs} runs after a warm-up; {platform.machine()}, "
-              f"{os.cpu_count()} cores, load average {os.getloadavg()[0]:.2f} at the end")
+              f"{os.cpu_count()} cores, load average {os.getloadavg()[0]:.2f} at the end"
+              + ("; smoke run: banks too small to judge the targets" if args.smoke else ""))
         for r in [head] + rows:
             print("| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |")
             if r is head:
