@@ -349,6 +349,7 @@ struct Plain {
     bool interleaved;
     std::uint32_t frame_bytes;  // one channel's part of a block
     std::uint32_t block_frames;
+    bool small_coefficients = false;  // GC: ones whose sums fit in 32 bits
 };
 
 // Random bytes for `blocks` blocks with every channel's header made valid.
@@ -460,13 +461,15 @@ Samples plain_decode(const Plain& p, const Bytes& data, const Bytes& setup) {
 }
 
 TEST(Adpcm, FastPathsMatchAPlainDecodeOnRandomBlocks) {
-    Bytes setup;
+    Bytes setup, small_setup;
     std::uint32_t seed = 99;
     for (int i = 0; i < 6 * 0x2E; ++i) setup.push_back(static_cast<std::uint8_t>(next_random(seed) >> 24));
+    for (int i = 0; i < 6 * 0x2E; ++i) small_setup.push_back(static_cast<std::uint8_t>(i % 2 ? setup[i] : static_cast<std::int8_t>(setup[i]) >> 2));
     const std::vector<Plain> cases = {
         {Codec::imaadpcm, 1, true, 36, 64},  {Codec::imaadpcm, 2, true, 36, 64},  {Codec::imaadpcm, 6, true, 36, 64},
         {Codec::gcadpcm, 1, true, 8, 14},    {Codec::gcadpcm, 2, true, 8, 14},    {Codec::gcadpcm, 3, true, 8, 14},
-        {Codec::gcadpcm, 2, false, 8, 14},   {Codec::vag, 1, true, 16, 28},       {Codec::vag, 2, true, 16, 28},
+        {Codec::gcadpcm, 2, false, 8, 14},   {Codec::gcadpcm, 2, true, 8, 14, true}, {Codec::gcadpcm, 2, false, 8, 14, true},
+        {Codec::vag, 1, true, 16, 28},       {Codec::vag, 2, true, 16, 28},
         {Codec::vag, 5, true, 16, 28},       {Codec::fadpcm, 1, true, 140, 256},  {Codec::fadpcm, 2, true, 140, 256},
         {Codec::fadpcm, 3, true, 140, 256},
     };
@@ -474,11 +477,13 @@ TEST(Adpcm, FastPathsMatchAPlainDecodeOnRandomBlocks) {
         // Several decoding units, so reads cross them and go back over them.
         const std::size_t blocks = 40000 / (p.frame_bytes * p.channels) + 3;
         const Bytes data = random_blocks(p, blocks, 7 + p.channels);
-        const Samples expected = plain_decode(p, data, setup);
+        const Bytes& coefficients = p.small_coefficients ? small_setup : setup;
+        const Samples expected = plain_decode(p, data, coefficients);
         const std::uint64_t frames = expected.size() / p.channels - 5;
-        Raw raw(p.codec, p.channels, frames, data, p.codec == Codec::gcadpcm ? setup : Bytes{}, p.interleaved);
+        Raw raw(p.codec, p.channels, frames, data, p.codec == Codec::gcadpcm ? coefficients : Bytes{}, p.interleaved);
         const std::string what = std::string(soundlib::codec_name(p.codec)) + ", " + std::to_string(p.channels) +
-                                 " channels" + (p.interleaved ? "" : ", in halves");
+                                 " channels" + (p.interleaved ? "" : ", in halves") +
+                                 (p.small_coefficients ? ", small coefficients" : "");
         ASSERT_EQ(Samples(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(frames * p.channels)),
                   raw.all().samples)
             << what;
@@ -499,7 +504,7 @@ TEST(Adpcm, FastPathsMatchAPlainDecodeOnRandomBlocks) {
             bad[p.interleaved ? 5 * block_bytes + 2 * c : c * (data.size() / p.channels) + 5 * 8] = 0x80;
         if (p.codec == Codec::vag) bad[5 * block_bytes + 16 * c] = 0x50;
         if (p.codec == Codec::fadpcm) bad[5 * block_bytes + 140 * c] = 0x05;
-        const Read r = Raw(p.codec, p.channels, frames, bad, p.codec == Codec::gcadpcm ? setup : Bytes{}, p.interleaved).all();
+        const Read r = Raw(p.codec, p.channels, frames, bad, p.codec == Codec::gcadpcm ? coefficients : Bytes{}, p.interleaved).all();
         EXPECT_EQ(FMOD_ERR_FILE_BAD, r.code) << what;
         EXPECT_EQ(Samples(expected.begin(), expected.begin() + 5 * p.block_frames * p.channels), r.samples) << what;
     }
