@@ -17,8 +17,6 @@
 
 namespace soundlib::adpcm {
 
-inline int clamp16(std::int64_t v) { return v < -32768 ? -32768 : v > 32767 ? 32767 : static_cast<int>(v); }
-
 // The low and high 4-bit two's complement codes of a byte, without branches.
 inline int low_nibble(std::uint8_t b) { return static_cast<std::int8_t>(static_cast<std::uint8_t>(b << 4)) >> 4; }
 inline int high_nibble(std::uint8_t b) { return static_cast<std::int8_t>(b) >> 4; }

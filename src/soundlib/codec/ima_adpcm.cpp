@@ -6,6 +6,11 @@
 #include "soundlib/codec/adpcm_blocks.h"
 #include "soundlib/io/bytes.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define IMA_STEREO_VECTOR 1
+#endif
+
 namespace soundlib {
 
 namespace {
@@ -53,7 +58,7 @@ constexpr Table make_table() {
 
 constexpr Table kTable = make_table();
 
-#if defined(__SSE2__) || defined(_M_X64)
+#ifdef IMA_STEREO_VECTOR
 // The same, for the vector path: the difference split into two halves of
 // its sign, each within 16 bits (bits 0-15 and 16-31), and the next row
 // above bit 32.
@@ -74,8 +79,6 @@ constexpr SplitTable make_split_table() {
 }
 
 constexpr SplitTable kSplitTable = make_split_table();
-#include <emmintrin.h>
-#define IMA_STEREO_VECTOR 1
 #endif
 
 struct Channel {
