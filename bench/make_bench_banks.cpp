@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,8 @@ std::int16_t signal(std::uint32_t channel, std::uint64_t frame) {
     const double t = static_cast<double>(frame) / kRate;
     double v = 0;
     const double base = channel ? 220.0 : 277.18;
-    for (int k = 1; k <= 4; ++k) v += std::sin(2 * M_PI * base * k * t * (1 + 0.001 * std::sin(t))) / (k + 1);
-    v = v * 0.3 * (0.6 + 0.4 * std::sin(2 * M_PI * 0.5 * t));
+    for (int k = 1; k <= 4; ++k) v += std::sin(2 * std::numbers::pi * base * k * t * (1 + 0.001 * std::sin(t))) / (k + 1);
+    v = v * 0.3 * (0.6 + 0.4 * std::sin(2 * std::numbers::pi * 0.5 * t));
     v += (static_cast<int>(next_random() % 2001) - 1000) / 100000.0;
     return static_cast<std::int16_t>(std::lround(v * 32767));
 }
