@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <cstring>
+#include <filesystem>
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
@@ -244,6 +249,30 @@ TEST(BankReaderRejects, ChunksRunningOutOfTheHeaderRegion) {
     // Claim a chunk payload of 2^24 - 1 bytes.
     bankwriter::put32(b, 0x3C + 8, (0xFFFFFFu << 1) | (13u << 25));
     EXPECT_EQ(FMOD_ERR_FILE_EOF, open_bytes(dir, b).error.code);
+}
+
+// A million subsounds claimed by a sparse file of 8 MiB: what the bank keeps
+// per subsound stays within 32 bytes, with no description held.
+TEST(BankReader, MemoryPerSubsoundStaysSmall) {
+#if !defined(__GLIBC__)
+    GTEST_SKIP() << "needs glibc's heap statistics";
+#else
+    TempDir dir;
+    constexpr std::uint32_t kCount = 1 << 20;
+    Bytes head = bankwriter::write_fsb5({}, 2);
+    bankwriter::put32(head, 8, kCount);
+    bankwriter::put32(head, 0x0C, kCount * 8);
+    const std::string path = dir.file("many.fsb");
+    write_file(path, head);
+    std::filesystem::resize_file(path, head.size() + kCount * 8ull);  // zero headers: empty subsounds
+
+    const std::size_t before = mallinfo2().uordblks;
+    auto o = open_path(path);
+    const std::size_t after = mallinfo2().uordblks;
+    ASSERT_EQ(FMOD_OK, o.error.code) << o.error.detail;
+    EXPECT_EQ(static_cast<int>(kCount), o.bank->count());
+    EXPECT_LE(after - before, 32u * kCount + (1u << 20));
+#endif
 }
 
 // A file cut short: a cut inside the headers is a failure; a cut inside the

@@ -73,10 +73,12 @@ int main(int argc, char** argv) {
     bool all_written = !report_bank_notes(bank);
     if (count > 0) all_written = prepare_destination(destination) && all_written;
     UsedNames used_names;
+    const platform::FileId bank_file = platform::file_id(argv[1]);
+    platform::remove_unfinished_file_on_interrupt();
     for (int index = 0; index < count; ++index) {
         FMOD_SOUND* subsound = nullptr;
         check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
-        all_written = extract_subsound(subsound, index, destination, used_names) && all_written;
+        all_written = extract_subsound(subsound, index, destination, used_names, bank_file) && all_written;
     }
 
     check_result(FMOD_Sound_Release(bank));

@@ -245,9 +245,14 @@ FMOD_RESULT FMOD_Sound_ReadData(FMOD_SOUND* sound, void* buffer, unsigned int le
         sound->position = static_cast<std::uint32_t>(stream->position());
         if (read) *read = static_cast<unsigned int>(delivered);
         if (code != FMOD_OK && code != FMOD_ERR_FILE_EOF) {
-            const bool cut = bank.info(index).cut_short;
-            bank.set_detail(index, (cut ? "the file ends inside this sound's data (it is truncated); " : "") +
-                                       stream->detail());
+            const soundlib::SubsoundInfo info = bank.info(index);
+            std::string why = stream->detail();
+            if (info.cut_short) {
+                why = (info.data.size == 0 ? "the file ends before this sound's data (it is truncated); "
+                                           : "the file ends inside this sound's data (it is truncated); ") +
+                      why;
+            }
+            bank.set_detail(index, why);
         }
         return code;
     });

@@ -1,8 +1,10 @@
 #include "wav/extract_subsound.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "platform/platform.h"
 #include "result/result.h"
@@ -10,8 +12,30 @@
 
 namespace {
 
-// One chunk of 16-bit stereo; grows once for wider frames.
-std::vector<unsigned char> transfer_buffer(CHUNK_FRAMES * 4);
+// The one buffer every chunk passes through, page-aligned: the kernel copies
+// written data out of an aligned buffer markedly faster. Sized for 16-bit
+// stereo; grows once for wider frames.
+constexpr std::size_t kPageBytes = 4096;
+
+struct AlignedFree {
+    void operator()(unsigned char* p) const { ::operator delete(p, std::align_val_t{kPageBytes}); }
+};
+
+class TransferBuffer {
+public:
+    unsigned char* data() const { return data_.get(); }
+    void reserve(std::size_t bytes) {
+        if (bytes <= size_) return;
+        data_.reset(static_cast<unsigned char*>(::operator new(bytes, std::align_val_t{kPageBytes})));
+        size_ = bytes;
+    }
+
+private:
+    std::unique_ptr<unsigned char, AlignedFree> data_;
+    std::size_t size_ = 0;
+};
+
+TransferBuffer transfer_buffer;
 
 void print_now(const char* text) {
     std::fputs(text, stdout);
@@ -39,7 +63,8 @@ std::uint32_t whole_hz(float frequency) {
 
 }  // namespace
 
-bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names) {
+bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
+                      const platform::FileId& bank_file) {
     char name[256];
     check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
     const std::string file_name = output_name(name, index, used_names);
@@ -75,17 +100,24 @@ bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destin
         report(path, std::to_string(audio_bytes) + " bytes of audio do not fit in a WAV file; not written");
         return false;
     }
+    const std::uint32_t sample_rate = whole_hz(frequency);
+    if (static_cast<std::uint64_t>(sample_rate) * static_cast<std::uint64_t>(block_align) > 0xFFFFFFFFull) {
+        print_now("\n");
+        report(path, "a sample rate of " + std::to_string(sample_rate) + " Hz with frames of " +
+                         std::to_string(block_align) + " bytes does not fit a WAV header; not written");
+        return false;
+    }
     const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
-    if (transfer_buffer.size() < chunk_bytes) transfer_buffer.resize(chunk_bytes);
+    transfer_buffer.reserve(std::max<std::size_t>(chunk_bytes, std::size_t{CHUNK_FRAMES} * 4));
 
     platform::OutputFile file;
-    if (!file.create(path)) {
+    if (!file.create(path, bank_file)) {
         print_now("\n");
-        report(path, "cannot create the file: " + file.error());
+        report(path, file.error());
         return false;
     }
 
-    patch_wav_header(channels, bits, pcm_bytes, whole_hz(frequency), format == FMOD_SOUND_FORMAT_PCMFLOAT);
+    patch_wav_header(channels, bits, pcm_bytes, sample_rate, format == FMOD_SOUND_FORMAT_PCMFLOAT);
     bool write_ok = file.write(wav_header, WAV_HEADER_BYTES);
 
     // Whole chunks, each positioned before it is read, then the tail.

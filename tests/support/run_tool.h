@@ -16,5 +16,9 @@ struct ToolRun {
 ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = "",
                  unsigned long file_size_limit = 0);
 
+// Runs the built bankrip and sends it `signal_number` as soon as its
+// standard output holds `marker`, as a user pressing Ctrl-C would.
+ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number);
+
 // The built bankrip with the given arguments.
 ToolRun run_bankrip(const std::vector<std::string>& args, const std::string& cwd = "");

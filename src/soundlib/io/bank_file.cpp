@@ -24,6 +24,14 @@ constexpr std::size_t kWindowBytes = 64 * 1024;
 
 BankFile::~BankFile() { close(); }
 
+void BankFile::close() {
+    if (handle_ != kClosed) close_handle();
+    handle_ = kClosed;
+    memory_ = nullptr;
+    size_ = 0;
+    window_bytes_ = 0;
+}
+
 void BankFile::open_memory(const void* data, std::uint64_t size) {
     close();
     memory_ = static_cast<const std::uint8_t*>(data);
@@ -45,13 +53,7 @@ std::string windows_error_text(DWORD code) {
 
 }  // namespace
 
-void BankFile::close() {
-    if (handle_ != kClosed) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    handle_ = kClosed;
-    memory_ = nullptr;
-    size_ = 0;
-    window_bytes_ = 0;
-}
+void BankFile::close_handle() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
 
 BankFile::OpenError BankFile::open(const std::string& path, std::string* error_text) {
     close();
@@ -91,13 +93,7 @@ std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t l
 
 #else
 
-void BankFile::close() {
-    if (handle_ != kClosed) ::close(static_cast<int>(handle_));
-    handle_ = kClosed;
-    memory_ = nullptr;
-    size_ = 0;
-    window_bytes_ = 0;
-}
+void BankFile::close_handle() { ::close(static_cast<int>(handle_)); }
 
 BankFile::OpenError BankFile::open(const std::string& path, std::string* error_text) {
     close();

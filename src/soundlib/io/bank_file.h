@@ -46,6 +46,7 @@ private:
     // Reads straight from the system; short only at the end or on error.
     std::size_t read_direct(std::uint64_t offset, void* dst, std::size_t len);
     void close();
+    void close_handle();  // the system's part of close()
 
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;  // a file descriptor, or a HANDLE on Windows
