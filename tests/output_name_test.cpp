@@ -63,6 +63,11 @@ TEST(OutputName, LongNamesAreShortenedBeforeTheirExtension) {
     std::string accents;
     for (int i = 0; i < 150; ++i) accents += "\xc3\xa9";
     EXPECT_EQ(accents.substr(0, 250) + ".wav", name_of((accents + ".ogg").c_str()));
+    // Bytes that only look like the inside of characters are cut all the same, not to nothing.
+    EXPECT_EQ(std::string(255, '\x81'), name_of(std::string(300, '\x81').c_str()));
+    std::string odd(301, '\xbf');
+    odd[0] = 'a';
+    EXPECT_EQ(odd.substr(0, 251) + ".wav", name_of((odd + ".x").c_str()));
     // Two long names that shorten alike are numbered, still within 255 bytes.
     UsedNames used;
     EXPECT_EQ(std::string(255, 'n'), output_name((n300 + "a").c_str(), 0, used));

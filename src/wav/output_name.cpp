@@ -12,12 +12,16 @@ constexpr std::size_t kMaxNameBytes = 255;
 // control byte that would reach the terminal when the path is printed.
 bool replaced(unsigned char c) { return c == '/' || c == '\\' || c < 0x20 || c == 0x7F; }
 
+bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 // The longest start of `stem` of at most `room` bytes that does not end in
-// the middle of a UTF-8 sequence.
+// the middle of a UTF-8 sequence. A sequence starts at most 3 bytes back;
+// further back, the bytes are not UTF-8 and are cut at `room`.
 std::string cut(const std::string& stem, std::size_t room) {
     if (stem.size() <= room) return stem;
     std::size_t end = room;
-    while (end > 0 && (static_cast<unsigned char>(stem[end]) & 0xC0) == 0x80) --end;
+    while (end > 0 && room - end < 3 && continuation(stem[end])) --end;
+    if (continuation(stem[end])) end = room;
     return stem.substr(0, end);
 }
 
