@@ -1,5 +1,6 @@
 #include "wav/output_name.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -7,6 +8,7 @@ namespace {
 constexpr const char* kWav = ".wav";
 // What the file systems we write to allow for one name.
 constexpr std::size_t kMaxNameBytes = 255;
+constexpr std::size_t kLongestNumber = sizeof " (2147483647)" - 1;
 
 // A byte that may not stand in a file name as it is: a separator, or a
 // control byte that would reach the terminal when the path is printed.
@@ -46,9 +48,18 @@ std::string output_name(const char* subsound_name, int index, UsedNames& used) {
     } else {
         stem = name;
     }
-    for (int k = 1;; ++k) {
-        const std::string number = k == 1 ? "" : " (" + std::to_string(k) + ")";
-        const std::string candidate = cut(stem, kMaxNameBytes - number.size() - suffix.size()) + number + suffix;
-        if (used.insert(candidate).second) return candidate;
+    std::string candidate = cut(stem, kMaxNameBytes - suffix.size()) + suffix;
+    if (used.names.insert(candidate).second) return candidate;
+    // Numbers below the one recorded for this name were taken when it last
+    // came, so n repeats cost n steps, not n²/2. Long names that shorten
+    // alike share one record.
+    int& next = used.next_number[cut(stem, kMaxNameBytes - suffix.size() - kLongestNumber) + '/' + suffix];
+    for (int k = std::max(next, 2);; ++k) {
+        const std::string number = " (" + std::to_string(k) + ")";
+        candidate = cut(stem, kMaxNameBytes - number.size() - suffix.size()) + number + suffix;
+        if (used.names.insert(candidate).second) {
+            next = k + 1;
+            return candidate;
+        }
     }
 }

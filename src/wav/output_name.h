@@ -1,11 +1,16 @@
 // The file name a subsound is written under.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 
-// The names already written in this run.
-using UsedNames = std::set<std::string>;
+// The names already given in this run, and for each name given more than
+// once the number its next repeat starts from.
+struct UsedNames {
+    std::set<std::string> names;
+    std::map<std::string, int> next_number;
+};
 
 // The subsound's name with its extension (from the last '.') replaced by
 // ".wav"; '/', '\' and control bytes made '_' first, so a name never leaves
