@@ -16,14 +16,19 @@ namespace read_everything_detail {
 inline bool read_subsounds(FMOD_SOUND* bank, int max_subsounds, int reads_each) {
     int count = 0;
     FMOD_Sound_GetNumSubSounds(bank, &count);
+    soundlib_bank_notes(bank, nullptr);
     std::vector<unsigned char> buffer(1 << 16);
     for (int i = 0; i < count && i < max_subsounds; ++i) {
         FMOD_SOUND* sub = nullptr;
         if (FMOD_Sound_GetSubSound(bank, i, &sub) != FMOD_OK) return false;
         char name[256];
         FMOD_Sound_GetName(sub, name, sizeof name);
-        unsigned int frames = 0;
+        unsigned int frames = 0, bytes = 0, loop_start = 0, loop_end = 0;
         FMOD_Sound_GetLength(sub, &frames, FMOD_TIMEUNIT_PCM);
+        FMOD_Sound_GetLength(sub, &bytes, FMOD_TIMEUNIT_PCMBYTES);
+        FMOD_Sound_GetLoopPoints(sub, &loop_start, FMOD_TIMEUNIT_PCM, &loop_end, FMOD_TIMEUNIT_PCM);
+        FMOD_Sound_GetFormat(sub, nullptr, nullptr, nullptr, nullptr);
+        FMOD_Sound_GetDefaults(sub, nullptr, nullptr, nullptr, nullptr);
         // Enough reads to cross several blocks, bounded for huge claimed lengths.
         for (int r = 0; r < reads_each; ++r) {
             unsigned int got = 0;
@@ -36,6 +41,7 @@ inline bool read_subsounds(FMOD_SOUND* bank, int max_subsounds, int reads_each) 
         unsigned int got = 0;
         FMOD_Sound_ReadData(sub, buffer.data(), 4096, &got);
         if (got > 4096) return false;
+        soundlib_error_detail(sub);
     }
     return true;
 }
