@@ -39,7 +39,8 @@ std::uint32_t whole_hz(float frequency) {
 
 }  // namespace
 
-bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names) {
+bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
+                      bool destination_usable) {
     char name[256];
     check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
     const std::string file_name = output_name(name, index, used_names);
@@ -81,7 +82,7 @@ bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destin
     platform::OutputFile file;
     if (!file.create(path)) {
         print_now("\n");
-        report(path, "cannot create the file: " + file.error());
+        if (destination_usable) report(path, "cannot create the file: " + file.error());
         return false;
     }
 

@@ -14,5 +14,8 @@ constexpr int MAX_BLOCK_ALIGN = 64;
 // `destination` is empty or ends with the separator. Returns false when the
 // subsound could not be written whole; the reason has then gone to standard
 // error. A failing query of the library ends the run (check_result) before
-// any file is created.
-bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names);
+// any file is created. When the destination has been reported unusable
+// (`destination_usable` false), a file that cannot be created there is not
+// reported again.
+bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
+                      bool destination_usable = true);

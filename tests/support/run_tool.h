@@ -7,12 +7,15 @@
 struct ToolRun {
     std::string out;  // standard output, byte for byte
     std::string err;  // standard error
-    int status = -1;  // exit status 0..255; -1 when it did not exit normally
+    // The exit status: 0..255 on POSIX (-1 when it did not exit normally);
+    // on Windows the whole exit code, so the tool's -1 stays -1.
+    int status = -1;
 };
+
 
 // Runs `program` with `args` in folder `cwd` (the current one when empty),
 // with no standard input; a non-zero `file_size_limit` makes writes beyond
-// it fail, as on a full disk.
+// it fail, as on a full disk (POSIX only).
 ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = "",
                  unsigned long file_size_limit = 0);
 
