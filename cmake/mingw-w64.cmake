@@ -15,7 +15,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # tests), in a wine prefix of the build folder's own, quietly, without the
 # .NET and HTML runtimes that a new prefix would offer to install.
 find_program(WINE_PROGRAM NAMES wine wine64 REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all
+set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${WINE_PREFIX} WINEDEBUG=-all
     WINEDLLOVERRIDES=mscoree,mshtml= ${WINE_PROGRAM})
 
 # Libraries come only from the MinGW sysroot and from WINDOWS_DEPS, the
