@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bank_writer.h"
-#include "soundlib/bank/bank_reader.h"
+#include "soundlib/bank/bank_locator.h"
 #include "soundlib/codec/pcm_stream.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"

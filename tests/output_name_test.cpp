@@ -47,10 +47,26 @@ TEST(OutputName, RepeatedNamesAreNumberedBeforeTheirExtension) {
     EXPECT_EQ("subsound_0006 (2).wav", output_name("subsound_0006.wav", 7, used));
 }
 
-TEST(OutputName, LongNamesAreNotCut) {
-    const std::string long_name(300, 'n');
-    EXPECT_EQ(long_name, name_of(long_name.c_str()));
-    EXPECT_EQ(long_name + ".wav", name_of((long_name + ".ext").c_str()));
+TEST(OutputName, ControlBytesNeverReachTheTerminalOrTheFileSystem) {
+    EXPECT_EQ("a_[2J_b.wav", name_of("a\x1b[2J\nb.ogg"));
+    EXPECT_EQ("del_", name_of("del\x7f"));
+    EXPECT_EQ("caf\xc3\xa9.wav", name_of("caf\xc3\xa9.ogg"));  // other bytes stay
+}
+
+TEST(OutputName, LongNamesAreShortenedBeforeTheirExtension) {
+    const std::string n300(300, 'n');
+    EXPECT_EQ(std::string(255, 'n'), name_of(n300.c_str()));
+    EXPECT_EQ(std::string(251, 'n') + ".wav", name_of((n300 + ".ext").c_str()));
+    // A 255-byte name whose extension is shorter than ".wav".
+    EXPECT_EQ(std::string(251, 'n') + ".wav", name_of((std::string(253, 'n') + ".x").c_str()));
+    // Never inside a UTF-8 character: 2-byte characters, the cut at byte 251 falls in one.
+    std::string accents;
+    for (int i = 0; i < 150; ++i) accents += "\xc3\xa9";
+    EXPECT_EQ(accents.substr(0, 250) + ".wav", name_of((accents + ".ogg").c_str()));
+    // Two long names that shorten alike are numbered, still within 255 bytes.
+    UsedNames used;
+    EXPECT_EQ(std::string(255, 'n'), output_name((n300 + "a").c_str(), 0, used));
+    EXPECT_EQ(std::string(251, 'n') + " (2)", output_name((n300 + "b").c_str(), 1, used));
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 // The built bankrip run as a user runs it: files, bytes, console output and
 // exit status.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
+#include <csignal>
 #include <filesystem>
 
 #include "bank_writer.h"
@@ -162,14 +166,101 @@ TEST(Tool, NamesStayInsideTheDestinationAndNeverOverwriteEachOther) {
     EXPECT_EQ((std::vector<std::string>{"bank.fsb", "out"}), list_dir(u->dir.path()));
 }
 
-TEST(Tool, ExistingFileOfTheSameNameIsOverwritten) {
+TEST(Tool, OnlyEmptyFilesAndWavFilesInTheWayAreOverwritten) {
     TempDir dir;
-    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("x.wav", 2)}, 2));
+    write_file(dir.file("bank.fsb"),
+               bankwriter::write_fsb5({pcm("wav.ogg", 2), pcm("empty", 2), pcm("other", 2)}, 2));
     std::filesystem::create_directory(dir.file("out"));
-    write_file(dir.file("out/x.wav"), Bytes(5000, 1));
+    Bytes previous(100, 0);
+    std::copy_n("RIFF", 4, previous.begin());
+    std::copy_n("WAVE", 4, previous.begin() + 8);
+    write_file(dir.file("out/wav.wav"), previous);
+    write_file(dir.file("out/empty"), {});
+    write_file(dir.file("out/other"), Bytes(5000, 1));
     const ToolRun run = run_bankrip({dir.file("bank.fsb"), dir.file("out")});
-    EXPECT_EQ(0, run.status);
-    EXPECT_EQ(48u, read_file(dir.file("out/x.wav")).size());
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ(48u, read_file(dir.file("out/wav.wav")).size());
+    EXPECT_EQ(48u, read_file(dir.file("out/empty")).size());
+    EXPECT_EQ(Bytes(5000, 1), read_file(dir.file("out/other")));
+    EXPECT_EQ(console_text("bankrip: " + dir.file("out/other") +
+                           ": a file that is not a WAV file is in the way; not overwritten\n"
+                           "bankrip: 1 of 3 sounds not written\n"),
+              run.err);
+}
+
+TEST(Tool, LinksFifosAndTheBankItselfAreNeverWritten) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("out"));
+    const std::string o = "bankrip: " + dir.file("out/");
+    std::vector<Sound> sounds;
+    std::string refusals;
+#if !defined(_WIN32)
+    // Windows has no FIFOs, and making symbolic links there takes a privilege.
+    write_file(dir.file("victim.txt"), Bytes(3, 'v'));
+    std::filesystem::create_symlink(dir.file("victim.txt"), dir.file("out/boom.wav"));
+    std::filesystem::create_symlink(dir.file("nowhere.txt"), dir.file("out/dangling.wav"));
+    ASSERT_EQ(0, mkfifo(dir.file("out/pipe").c_str(), 0600));
+    sounds = {pcm("boom.ogg", 2), pcm("dangling.x", 2), pcm("pipe", 2)};
+    refusals = o + "boom.wav: a symbolic link is in the way; not followed\n" + o +
+               "dangling.wav: a symbolic link is in the way; not followed\n" + o +
+               "pipe: a FIFO is in the way; left alone\n";
+#endif
+    // The bank lies in the destination, and a sound is named like it.
+    sounds.push_back(pcm("b.ogg", 2));
+    sounds.push_back(pcm("ok", 2));
+    write_file(dir.file("out/b.wav"), bankwriter::write_fsb5(sounds, 2));
+    const Bytes bank = read_file(dir.file("out/b.wav"));
+    const ToolRun run = run_bankrip({dir.file("out/b.wav"), dir.file("out")});
+    EXPECT_EQ(1, run.status);
+#if !defined(_WIN32)
+    EXPECT_EQ(Bytes(3, 'v'), read_file(dir.file("victim.txt")));
+    EXPECT_FALSE(file_exists(dir.file("nowhere.txt")));
+#endif
+    EXPECT_EQ(bank, read_file(dir.file("out/b.wav")));
+    EXPECT_TRUE(file_exists(dir.file("out/ok")));
+    EXPECT_EQ(console_text(refusals + o + "b.wav: it is the bank being read; not overwritten\n" + "bankrip: " +
+                           std::to_string(sounds.size() - 1) + " of " + std::to_string(sounds.size()) +
+                           " sounds not written\n"),
+              run.err);
+}
+
+TEST(Tool, TheBankMustBeAFileAndAFifoNeverHangsTheRun) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no FIFOs";
+#else
+    TempDir dir;
+    ASSERT_EQ(0, mkfifo(dir.file("pipe.fsb").c_str(), 0600));
+    const ToolRun run = run_bankrip({dir.file("pipe.fsb"), dir.file("out")});
+    EXPECT_EQ(255, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("not a regular file")) << run.err;
+#endif
+}
+
+TEST(Tool, ARateThatDoesNotFitTheHeaderIsRefused) {
+    Sound fast = pcm("fast", 2);
+    fast.frequency = 0x80000000u;
+    auto u = unpack(bankwriter::write_fsb5({fast, pcm("ok", 2)}, 2));
+    EXPECT_EQ(1, u->run.status);
+    EXPECT_NE(std::string::npos, u->run.err.find("2147483648 Hz with frames of 2 bytes does not fit")) << u->run.err;
+    EXPECT_FALSE(file_exists(u->out("fast")));
+    EXPECT_TRUE(file_exists(u->out("ok")));
+}
+
+TEST(Tool, AnInterruptedRunRemovesTheUnfinishedFileAndKeepsTheFinishedOnes) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no signals; its Ctrl-C reaches only programs that share a console with the sender";
+#else
+    TempDir dir;
+    // 64 chunks to go when the signal is sent at the first one.
+    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("done", 10), pcm("big", 64 * 262144, 2)}, 2));
+    const ToolRun run =
+        run_bankrip_interrupted({dir.file("bank.fsb"), dir.file("out")}, dir.file("out/big") + ".", SIGINT);
+    EXPECT_EQ(128 + SIGINT, run.status);
+    EXPECT_EQ("bankrip: interrupted by SIGINT; the unfinished " + dir.file("out/big") +
+                  " was removed; the files already written are kept\n",
+              run.err);
+    EXPECT_EQ((std::vector<std::string>{"done"}), list_dir(dir.file("out")));
+#endif
 }
 
 TEST(Tool, DestinationArgumentForms) {
@@ -243,6 +334,24 @@ TEST(Tool, ShortDataKeepsWhatWasReadWithTruthfulSizes) {
     EXPECT_EQ(60u, u32(a, 40));
     EXPECT_EQ(96u, u32(a, 4));
     EXPECT_TRUE(file_exists(u->out("next")));
+}
+
+TEST(Tool, ABankCutShortInItsDataKeepsWhatIsThere) {
+    const Bytes whole = bankwriter::write_fsb5({pcm("a", 64), pcm("b", 64), pcm("c", 64)}, 2);
+    // Cut 40 bytes into b's data (each sound's data is 128 bytes, padded to 32).
+    auto u = unpack(Bytes(whole.begin(), whole.end() - 128 - 88));
+    EXPECT_EQ(1, u->run.status);
+    EXPECT_EQ(console_text(u->out("a") + ".\n" + u->out("b") + ".\n" + u->out("c") + ".\n"), u->run.out);
+    EXPECT_EQ(44u + 128, read_file(u->out("a")).size());
+    const Bytes b = read_file(u->out("b"));
+    ASSERT_EQ(44u + 40, b.size());
+    EXPECT_EQ(40u, u32(b, 40));
+    EXPECT_FALSE(file_exists(u->out("c")));
+    EXPECT_NE(std::string::npos, u->run.err.find("b: Error loading file. (the file ends inside this sound's data"))
+        << u->run.err;
+    EXPECT_NE(std::string::npos, u->run.err.find("c: Error loading file. (the file ends before this sound's data"))
+        << u->run.err;
+    EXPECT_NE(std::string::npos, u->run.err.find("it is truncated, and sounds past the cut are lost")) << u->run.err;
 }
 
 TEST(Tool, FramesWiderThanSixtyFourBytesAreRefused) {

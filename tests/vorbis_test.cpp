@@ -8,12 +8,15 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bank_writer.h"
 #include "soundlib/codec/vorbis.h"
 #include "soundlib/codec/vorbis_setup.h"
-#include "soundlib/bank/bank_reader.h"
+#include "soundlib/bank/bank_locator.h"
+#include "soundlib/codec/vorbis_setup_cache.h"
+#include "soundlib/codec/vorbis_setup_packet.h"
 #include "soundlib/codec/decoder_factory.h"
 #include "soundlib/codec/pcm_stream.h"
 #include "support/run_tool.h"
@@ -185,32 +188,103 @@ TEST(VorbisHeaders, FloatToSixteenBitTruncatesThenClamps) {
     EXPECT_EQ(0, vorbis_float_to_s16(std::nanf("")));
 }
 
-TEST(VorbisSetupCache, FindsTheEncodersSetupAndKeepsWhatItGenerated) {
+TEST(VorbisSetupPacket, HeadersComeBackByteForByte) {
+    // Stock and variant, mono and stereo, one block size and two.
+    for (const auto& [channels, rate, step] : {std::tuple(2u, 44100u, 50), std::tuple(1u, 8000u, 1),
+                                               std::tuple(2u, 44100u, 9), std::tuple(1u, 22050u, 80)}) {
+        for (const soundlib::VorbisSetup& s : soundlib::make_vorbis_setups(channels, rate, step)) {
+            soundlib::VorbisSetupHeader h;
+            ASSERT_TRUE(soundlib::read_vorbis_setup(s.packet, channels, h)) << rate << " Hz, step " << step;
+            EXPECT_EQ(s.packet, soundlib::write_vorbis_setup(h, channels)) << rate << " Hz, step " << step;
+        }
+    }
+    // What a rebuild relies on, read from libvorbisenc's stereo 44.1 kHz set-up.
+    const ByteVector stock = soundlib::make_vorbis_setups(2, 44100, 50).at(0).packet;
+    soundlib::VorbisSetupHeader h;
+    ASSERT_TRUE(soundlib::read_vorbis_setup(stock, 2, h));
+    ASSERT_EQ(2u, h.floors.size());
+    EXPECT_EQ(1024u, h.floors[1].range);
+    EXPECT_EQ(27u, h.floors[1].posts);
+    ASSERT_EQ(2u, h.modes.size());
+    EXPECT_EQ(1u, h.modes[1].blockflag);
+    EXPECT_EQ(2u, h.residues[1].type);
+    EXPECT_EQ(1u, h.mappings[1].coupling.size());
+
+    const ByteVector cut(stock.begin(), stock.end() - 40);
+    EXPECT_FALSE(soundlib::read_vorbis_setup(cut, 2, h));
+}
+
+TEST(VorbisVariant, RebuildsTheSetupsOfTheBanks) {
+    struct Case {
+        std::uint32_t channels, rate;
+        int step;
+        std::uint32_t crc;
+    };
+    // The steps at the edges of the qualities that give each CRC.
+    for (const Case& c : {Case{1, 16000, 15, 0x6a5436bf}, Case{1, 22050, 54, 0x6a5436bf},
+                          Case{1, 24000, 16, 0x6a5436bf}, Case{2, 24000, 17, 0xd7913109},
+                          Case{2, 44100, 9, 0xb03f2dd0}}) {
+        const std::vector<soundlib::VorbisSetup> setups = soundlib::make_vorbis_setups(c.channels, c.rate, c.step);
+        ASSERT_EQ(2u, setups.size()) << c.rate << " Hz, step " << c.step;
+        EXPECT_EQ(c.crc, setups[1].crc) << std::hex << c.rate << " Hz, step " << c.step;
+        EXPECT_EQ(soundlib::VorbisVariant::blocks_256_2048, setups[1].variant);
+        EXPECT_EQ(256u, setups[1].block_short);
+        EXPECT_EQ(2048u, setups[1].block_long);
+    }
+    // Below 0.066 at 24 kHz the lowpass falls under the Nyquist frequency
+    // and the residues end earlier; from quality 0 on at 44.1 kHz the stock
+    // set-up already has 256/2048 blocks and the variant is the same.
+    EXPECT_NE(0x6a5436bfu, soundlib::make_vorbis_setups(1, 24000, 15).at(1).crc);
+    EXPECT_EQ(1u, soundlib::make_vorbis_setups(2, 44100, 10).size());
+}
+
+TEST(VorbisSetupCache, TabulatedRatesCostOneSetupPerCrc) {
     const Encoded e = encode(2, 44100, 4096, kMiddleQuality);
-    const std::uint32_t crc = crc_of(e.setup);
     soundlib::VorbisSetupCache cache;
 
-    const soundlib::VorbisSetup* found = cache.find(2, 44100, crc);
+    const soundlib::VorbisSetup* found = cache.find(2, 44100, crc_of(e.setup));
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(e.setup, found->packet);
-    EXPECT_EQ(crc, found->crc);
     EXPECT_EQ(256u, found->block_short);
     EXPECT_EQ(2048u, found->block_long);
-    const int steps = cache.steps_generated();
-    EXPECT_LE(steps, 3);  // the search starts at the middle step and stops at the match
+    const soundlib::VorbisSetup* variant = cache.find(2, 44100, 0xb03f2dd0);
+    ASSERT_NE(nullptr, variant);
+    EXPECT_EQ(2048u, variant->block_long);
+    EXPECT_EQ(2, cache.steps_generated());
 
-    // Asked again (the next subsound of the bank): nothing regenerated.
-    EXPECT_EQ(found, cache.find(2, 44100, crc));
-    EXPECT_EQ(steps, cache.steps_generated());
+    // Asked again (the next subsounds of the bank), or for CRCs that no step
+    // makes at these rates: nothing generated.
+    EXPECT_EQ(found, cache.find(2, 44100, crc_of(e.setup)));
+    for (const std::uint32_t rate : {8000u, 16000u, 22050u, 44100u, 48000u}) {
+        EXPECT_EQ(nullptr, cache.find(1, rate, 0x1234abcd));
+        EXPECT_EQ(nullptr, cache.find(2, rate, 0x1234abcd));
+    }
+    EXPECT_EQ(2, cache.steps_generated());
+}
 
-    // Another rate has other headers; a CRC nothing makes tries every step
-    // once, and only once.
-    EXPECT_EQ(nullptr, cache.find(2, 48000, crc));
-    EXPECT_EQ(steps + 100, cache.steps_generated());
-    EXPECT_EQ(nullptr, cache.find(2, 48000, crc));
-    EXPECT_EQ(steps + 100, cache.steps_generated());
-    // The first pair's earlier match is still there.
-    EXPECT_EQ(found, cache.find(2, 44100, crc));
+TEST(VorbisSetupCache, SearchesOtherRatesWithinABudget) {
+    // A rate the table leaves out: searched from the middle step.
+    const Encoded e = encode(2, 44056, 4096, kMiddleQuality);
+    soundlib::VorbisSetupCache cache;
+    const soundlib::VorbisSetup* found = cache.find(2, 44056, crc_of(e.setup));
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ(e.setup, found->packet);
+    EXPECT_LE(cache.steps_generated(), 3);
+
+    // A CRC nothing makes, at many rates: the search stops at the budget and
+    // says so; a rate already searched through is not searched again.
+    EXPECT_EQ(nullptr, cache.find(2, 44056, 0x1234abcd));
+    const int one_rate = cache.steps_generated();
+    EXPECT_LE(one_rate, 101);
+    EXPECT_FALSE(cache.search_cut_short());
+    for (std::uint32_t rate = 30001; rate < 30100; ++rate) EXPECT_EQ(nullptr, cache.find(1, rate, 0x1234abcd));
+    EXPECT_TRUE(cache.search_cut_short());
+    EXPECT_LE(cache.steps_generated(), soundlib::kVorbisSearchBudget + 3);
+    const int spent = cache.steps_generated();
+    EXPECT_EQ(nullptr, cache.find(2, 44056, 0x1234abcd));
+    EXPECT_EQ(nullptr, cache.find(2, 96000, 0x1234abcd));
+    EXPECT_EQ(found, cache.find(2, 44056, crc_of(e.setup)));
+    EXPECT_EQ(spent, cache.steps_generated());
 }
 
 // Whole banks through the tool.

@@ -161,6 +161,59 @@ Bytes write_fsb5(const std::vector<Sound>& sounds, std::uint32_t codec, std::uin
     return bank;
 }
 
+namespace {
+
+void append_id(Bytes& b, const char* id) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(id[i]));
+}
+
+// Appends a chunk header and returns where its size goes.
+std::size_t begin_chunk(Bytes& b, const char* id) {
+    append_id(b, id);
+    append32(b, 0);
+    return b.size() - 4;
+}
+
+void end_chunk(Bytes& b, std::size_t size_at) {
+    const std::size_t size = b.size() - size_at - 4;
+    put32(b, size_at, static_cast<std::uint32_t>(size));
+    if (size & 1) b.push_back(0);
+}
+
+void add_chunk(Bytes& b, const char* id, const Bytes& payload) {
+    const std::size_t at = begin_chunk(b, id);
+    b.insert(b.end(), payload.begin(), payload.end());
+    end_chunk(b, at);
+}
+
+}  // namespace
+
+Bytes write_fev(const std::vector<Bytes>& banks) {
+    Bytes b;
+    const std::size_t riff = begin_chunk(b, "RIFF");
+    append_id(b, "FEV ");
+    Bytes version(8, 0);
+    put32(version, 0, 146);
+    put32(version, 4, 146);
+    add_chunk(b, "FMT ", version);
+    const std::size_t project = begin_chunk(b, "LIST");
+    append_id(b, "PROJ");
+    add_chunk(b, "BNKI", Bytes(31, 0x42));
+    const std::size_t events = begin_chunk(b, "LIST");
+    append_id(b, "EVTS");
+    add_chunk(b, "EVNT", Bytes(5, 0x45));
+    end_chunk(b, events);
+    end_chunk(b, project);
+    for (const Bytes& bank : banks) {
+        const std::size_t sound = begin_chunk(b, "SND ");
+        pad_to(b, 0, 32);
+        b.insert(b.end(), bank.begin(), bank.end());
+        end_chunk(b, sound);
+    }
+    put32(b, riff, static_cast<std::uint32_t>(b.size() - 8));
+    return b;
+}
+
 bool save(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;

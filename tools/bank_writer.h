@@ -36,6 +36,12 @@ Bytes write_fsb3(const std::vector<Sound>& sounds, std::uint32_t version = 0x000
 // Names are written when any sound has one.
 Bytes write_fsb5(const std::vector<Sound>& sounds, std::uint32_t codec, std::uint32_t flags = 0);
 
+// A RIFF "FEV " file as the vendor's authoring tool writes one: an "FMT "
+// chunk, a "LIST" of event data (nested, with odd-sized chunks and their pad
+// bytes), then one "SND " chunk per bank, each bank starting at a multiple
+// of 32 from the start of the file after zero padding.
+Bytes write_fev(const std::vector<Bytes>& banks);
+
 bool save(const std::string& path, const Bytes& bytes);
 
 void put16(Bytes& b, std::size_t at, std::uint32_t v);

@@ -42,6 +42,19 @@ FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const 
     return result;
 }
 
+// What the library noticed in the file without failing (trailing bytes, a
+// .bank file without audio, damage further in), one line each. True when
+// sounds may have been lost to it.
+bool report_bank_notes(FMOD_SOUND* bank) {
+    int damaged = 0;
+    const std::string notes = soundlib_bank_notes(bank, &damaged);
+    std::size_t start = 0;
+    for (std::size_t end; (end = notes.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::fprintf(stderr, "bankrip: %s\n", notes.substr(start, end - start).c_str());
+    }
+    return damaged != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,14 +81,17 @@ int main(int argc, char** argv) {
     int count = 0;
     check_result(FMOD_Sound_GetNumSubSounds(bank, &count));
 
+    const bool bank_damaged = report_bank_notes(bank);
     // A destination that cannot be used is reported once, here, not per sound.
     const bool destination_usable = count <= 0 || prepare_destination(destination, program_folder);
     int not_written = 0;
     UsedNames used_names;
+    const platform::FileId bank_file = platform::file_id(argv[1]);
+    platform::remove_unfinished_file_on_interrupt();
     for (int index = 0; index < count; ++index) {
         FMOD_SOUND* subsound = nullptr;
         check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
-        if (!extract_subsound(subsound, index, destination, used_names, destination_usable)) ++not_written;
+        if (!extract_subsound(subsound, index, destination, used_names, bank_file, destination_usable)) ++not_written;
     }
     if (not_written > 0) {
         std::fprintf(stderr, "bankrip: %d of %d sound%s not written\n", not_written, count, count == 1 ? "" : "s");
@@ -84,5 +100,5 @@ int main(int argc, char** argv) {
     check_result(FMOD_Sound_Release(bank));
     check_result(FMOD_System_Close(system));
     check_result(FMOD_System_Release(system));
-    return not_written == 0 ? 0 : 1;
+    return not_written == 0 && !bank_damaged ? 0 : 1;
 }

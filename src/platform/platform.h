@@ -39,8 +39,22 @@ bool make_directories(const std::string& path, std::string& error);
 // Removes a regular file; anything else, and failure, is left alone.
 void remove_file(const std::string& path);
 
-// A file written from its start, truncating one of the same name. Every
-// failing call leaves the system's reason in error().
+// What tells one file from another on the system, so the bank being read is
+// never written, whatever the output names say.
+struct FileId {
+    bool known = false;
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+};
+FileId file_id(const std::string& path);
+
+// From now on, an interrupted run (Ctrl-C, a termination request, a hang-up)
+// removes the file being written (see OutputFile), says so on standard
+// error, and ends with status 128 + the signal number.
+void remove_unfinished_file_on_interrupt();
+
+// A file written from its start. Every failing call leaves the reason in
+// error().
 class OutputFile {
 public:
     OutputFile() = default;
@@ -48,7 +62,12 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    bool create(const std::string& path);
+    // Creates the file, or empties one of that name that is empty already or
+    // a WAV file (a previous run's output). Anything else in the way is left
+    // as it is and refused: a symbolic link (never followed), a FIFO, a
+    // device, a folder, any other file, and the file `keep` (the bank).
+    // Until close(), an interrupted run removes the file.
+    bool create(const std::string& path, const FileId& keep);
     bool write(const void* data, std::size_t size);             // at the end
     bool write_at(std::uint64_t offset, const void* data, std::size_t size);
     bool close();

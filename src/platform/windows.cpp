@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -19,6 +20,46 @@ std::string system_error() {
 }
 
 HANDLE handle_of(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+// The file being written, for the console control handler, which runs on a
+// thread of its own.
+SRWLOCK unfinished_lock = SRWLOCK_INIT;
+HANDLE unfinished_handle = INVALID_HANDLE_VALUE;
+std::string unfinished_path;
+
+void set_unfinished(HANDLE h, const std::string& path) {
+    AcquireSRWLockExclusive(&unfinished_lock);
+    unfinished_handle = h;
+    unfinished_path = path;
+    ReleaseSRWLockExclusive(&unfinished_lock);
+}
+
+BOOL WINAPI on_interrupt(DWORD event) {
+    AcquireSRWLockExclusive(&unfinished_lock);
+    std::string text = "bankrip: interrupted";
+    if (unfinished_handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(unfinished_handle);
+        DeleteFileA(unfinished_path.c_str());
+        text += "; the unfinished " + unfinished_path + " was removed";
+    }
+    text += "; the files already written are kept\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    // As a POSIX shell reports SIGINT (2) and SIGTERM (15).
+    ExitProcess(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 128 + 2 : 128 + 15);
+    return TRUE;
+}
+
+// A file we may overwrite: empty, or a WAV file as a previous run left it.
+bool empty_or_wav(HANDLE h) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h, &size)) return false;
+    if (size.QuadPart == 0) return true;
+    char head[12];
+    DWORD got = 0;
+    return ReadFile(h, head, sizeof head, &got, nullptr) && got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+           std::memcmp(head + 8, "WAVE", 4) == 0;
+}
 
 }  // namespace
 
@@ -94,17 +135,69 @@ void remove_file(const std::string& path) {
     }
 }
 
-OutputFile::~OutputFile() {
-    if (is_open()) CloseHandle(handle_of(handle_));
+FileId file_id(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    if (!ok) return {};
+    return {true, info.dwVolumeSerialNumber,
+            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
-bool OutputFile::create(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+void remove_unfinished_file_on_interrupt() {
+    SetConsoleCtrlHandler(on_interrupt, TRUE);
+}
+
+OutputFile::~OutputFile() {
+    if (is_open()) close();
+}
+
+bool OutputFile::create(const std::string& path, const FileId& keep) {
+    // Opened as it is, never through a link, to look at what is there
+    // before emptying it.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        error_ = system_error();
+        const bool shared = GetLastError() == ERROR_SHARING_VIOLATION;
+        error_ = "cannot create the file: " + system_error();
+        // The bank is open for reading, so opening it again without sharing
+        // fails before it can be recognised below.
+        const FileId there = shared ? file_id(path) : FileId{};
+        if (there.known && keep.known && there.device == keep.device && there.file == keep.file) {
+            error_ = "it is the bank being read; not overwritten";
+        }
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const char* refusal = nullptr;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) {
+        refusal = "a device is in the way; left alone";
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        refusal = "a symbolic link is in the way; not followed";
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        refusal = "a folder is in the way; left alone";
+    } else if (keep.known && info.dwVolumeSerialNumber == keep.device &&
+               ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) == keep.file) {
+        refusal = "it is the bank being read; not overwritten";
+    } else if (!empty_or_wav(h)) {
+        refusal = "a file that is not a WAV file is in the way; not overwritten";
+    }
+    if (refusal) {
+        error_ = refusal;
+        CloseHandle(h);
+        return false;
+    }
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(h, start, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
+        error_ = "cannot empty the file: " + system_error();
+        CloseHandle(h);
         return false;
     }
     handle_ = reinterpret_cast<std::intptr_t>(h);
+    set_unfinished(h, path);
     return true;
 }
 
@@ -138,6 +231,7 @@ bool OutputFile::write_at(std::uint64_t offset, const void* data, std::size_t si
 
 bool OutputFile::close() {
     if (!is_open()) return true;
+    set_unfinished(INVALID_HANDLE_VALUE, "");
     const BOOL ok = CloseHandle(handle_of(handle_));
     handle_ = kClosed;
     if (!ok) {

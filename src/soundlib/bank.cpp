@@ -7,44 +7,99 @@
 namespace soundlib {
 
 namespace {
-constexpr std::size_t kMaxOpenStreams = 2;
+constexpr std::size_t kMaxActive = 2;
 }
 
-Bank::Bank(const std::string& path, BankReadError& error) {
+BankReadError Bank::open(const std::string& path) {
+    name_ = path;
     std::string why;
     switch (file_.open(path, &why)) {
         case BankFile::OpenError::none:
-            break;
+            return read_banks();
         case BankFile::OpenError::not_found:
-            error = {FMOD_ERR_FILE_NOTFOUND, path + ": " + why};
-            return;
+            return {FMOD_ERR_FILE_NOTFOUND, path + ": " + why};
         case BankFile::OpenError::other:
-            error = {FMOD_ERR_FILE_BAD, path + ": " + why};
-            return;
+            break;
     }
-    error = read_bank(file_, infos_);
+    return {FMOD_ERR_FILE_BAD, path + ": " + why};
+}
+
+BankReadError Bank::open_memory(const void* data, std::uint64_t size, const std::string& name) {
+    name_ = name;
+    file_.open_memory(data, size);
+    return read_banks();
+}
+
+BankReadError Bank::read_banks() {
+    BankReadError error = locate_banks(file_, parts_, notes_);
+    if (error.code == FMOD_OK) {
+        // Every part's count is checked against its header region, so this
+        // is bounded by the file's real bytes.
+        std::uint64_t total = 0;
+        for (const BankPart& p : parts_) total += p.count;
+        if (total > 0x7FFFFFFF) {
+            error = {FMOD_ERR_FILE_BAD, "the file's banks hold more subsounds than can be counted"};
+        } else {
+            records_.reserve(static_cast<std::size_t>(total));
+        }
+    }
+    for (std::size_t i = 0; error.code == FMOD_OK && i < parts_.size(); ++i) {
+        BankPart& part = parts_[i];
+        part.first_index = static_cast<std::uint32_t>(records_.size());
+        BankReadError walk = walk_subsounds(file_, part, records_);
+        if (walk.code == FMOD_OK) continue;
+        if (i == 0) {
+            error = walk;
+            break;
+        }
+        // A damaged bank further in: keep what came before it.
+        records_.resize(part.first_index);
+        notes_.push_back({"the bank at offset " + std::to_string(part.start) + " is damaged (" + walk.detail +
+                              "); the file is read up to it",
+                          true});
+        parts_.resize(i);
+    }
     if (error.code != FMOD_OK) {
-        error.detail = path + ": " + error.detail;
-        infos_.clear();
-        return;
+        error.detail = name_ + ": " + error.detail;
+        parts_.clear();
+        records_.clear();
+        notes_.clear();
+        return error;
     }
-    handles_.resize(infos_.size());
+    for (BankNote& n : notes_) {
+        n.text = name_ + ": " + n.text;
+        notes_text_ += n.text + "\n";
+    }
+    handles_.assign(records_.size(), FMOD_SOUND{FMOD_SOUND::kSubsoundMagic, 0, this});
+    return {};
 }
 
-Bank::~Bank() = default;
-
-FMOD_SOUND* Bank::subsound(int index) {
-    auto& handle = handles_[static_cast<std::size_t>(index)];
-    if (!handle) {
-        handle = std::make_unique<FMOD_SOUND>();
-        handle->bank = this;
-        handle->index = index;
-    }
-    return handle.get();
+int Bank::index_of(const FMOD_SOUND* handle) const {
+    if (handles_.empty() || handle < handles_.data() || handle >= handles_.data() + handles_.size()) return -1;
+    return static_cast<int>(handle - handles_.data());
 }
+
+Bank::Active& Bank::activate(int index) {
+    for (Active& a : active_) {
+        if (a.index == index) return a;
+    }
+    if (active_.size() >= kMaxActive) active_.pop_front();
+    Active a;
+    a.index = index;
+    // The part holding it: the last one starting at or before it.
+    const auto part = std::upper_bound(parts_.begin(), parts_.end(), static_cast<std::uint32_t>(index),
+                                       [](std::uint32_t i, const BankPart& p) { return i < p.first_index; }) -
+                      1;
+    a.info = describe_subsound(file_, *part, static_cast<std::uint32_t>(index) - part->first_index,
+                               records_[static_cast<std::size_t>(index)]);
+    active_.push_back(std::move(a));
+    return active_.back();
+}
+
+SubsoundInfo Bank::info(int index) { return activate(index).info; }
 
 std::string Bank::name(int index) {
-    const FileSpan span = info(index).name;
+    const FileSpan span = activate(index).info.name;
     char buffer[256];
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(span.size, sizeof buffer));
     const std::size_t got = span.size ? file_.read_at(span.offset, buffer, want) : 0;
@@ -52,23 +107,28 @@ std::string Bank::name(int index) {
     return std::string(buffer, static_cast<std::size_t>(end - buffer));
 }
 
-PcmStream* Bank::stream(FMOD_SOUND& sound, FMOD_RESULT& code) {
+PcmStream* Bank::stream(int index, FMOD_RESULT& code) {
     code = FMOD_OK;
-    if (sound.stream) return sound.stream.get();
-    const SubsoundInfo& s = info(sound.index);
-    DecoderChoice choice = make_decoder(s, file_, cache_);
+    Active& a = activate(index);
+    if (a.stream) return a.stream.get();
+    DecoderChoice choice = make_decoder(a.info, file_, cache_);
     if (!choice.source) {
         code = choice.code;
-        sound.detail = choice.detail;
+        set_detail(index, choice.detail);
         return nullptr;
     }
-    if (open_streams_.size() >= kMaxOpenStreams) {
-        open_streams_.front()->stream.reset();
-        open_streams_.pop_front();
-    }
-    sound.stream = std::make_unique<PcmStream>(std::move(choice.source), output_format(s), s.frames);
-    open_streams_.push_back(&sound);
-    return sound.stream.get();
+    a.stream = std::make_unique<PcmStream>(std::move(choice.source), output_format(a.info), a.info.frames);
+    return a.stream.get();
+}
+
+void Bank::set_detail(int index, std::string text) {
+    detail_index_ = index;
+    detail_ = std::move(text);
+}
+
+const std::string& Bank::detail(int index) const {
+    static const std::string none;
+    return index == detail_index_ ? detail_ : none;
 }
 
 }  // namespace soundlib

@@ -1,5 +1,9 @@
-// An open bank: its file, the descriptions of its subsounds, their handles,
-// and the decoders currently open on them.
+// An open bank: its file, the FSB banks found in it (its parts), a small
+// record per subsound, and the few subsounds being worked on.
+//
+// Memory per subsound is its record and its handle (28 bytes); descriptions
+// are rebuilt from the headers when asked for, and decoders are open for at
+// most two subsounds at a time.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "soundlib/bank/bank_reader.h"
+#include "soundlib/bank/bank_locator.h"
 #include "soundlib/codec/codec_cache.h"
 #include "soundlib/codec/pcm_stream.h"
 #include "soundlib/io/bank_file.h"
@@ -18,42 +22,72 @@ namespace soundlib {
 class Bank;
 }
 
-// A handle the library gives out: the bank itself (index -1) or one of its
-// subsounds.
+// A handle the library gives out: the bank itself, or one of its subsounds
+// (whose index is its place in the bank's array of handles).
 struct FMOD_SOUND {
-    static constexpr std::uint32_t kMagic = 0x534e4442;  // guards against stray pointers
-    std::uint32_t magic = kMagic;
+    static constexpr std::uint32_t kBankMagic = 0x534e4442;      // guards against stray pointers
+    static constexpr std::uint32_t kSubsoundMagic = 0x53554253;
+    std::uint32_t magic = kBankMagic;
+    std::uint32_t position = 0;  // frames; where the next read starts (lengths are 32-bit)
     soundlib::Bank* bank = nullptr;
-    int index = -1;
-    std::unique_ptr<soundlib::PcmStream> stream;  // open while the bank keeps it so
-    std::uint64_t position = 0;                   // frames; where the next read starts
-    std::string detail;                           // the reason behind the last failure
 };
 
 namespace soundlib {
 
 class Bank {
 public:
-    // On failure `error` says why and the bank is not usable.
-    Bank(const std::string& path, BankReadError& error);
-    ~Bank();
+    Bank() = default;
+    Bank(const Bank&) = delete;
+    Bank& operator=(const Bank&) = delete;
 
-    int count() const { return static_cast<int>(infos_.size()); }
-    const SubsoundInfo& info(int index) const { return infos_[static_cast<std::size_t>(index)]; }
-    FMOD_SOUND* subsound(int index);
+    // `name` is how the file is called in notes and errors.
+    BankReadError open(const std::string& path);
+    BankReadError open_memory(const void* data, std::uint64_t size, const std::string& name);
+
+    int count() const { return static_cast<int>(records_.size()); }
+    // What opening noticed without failing, one note per line.
+    const std::vector<BankNote>& notes() const { return notes_; }
+    // The same, one per line.
+    const std::string& notes_text() const { return notes_text_; }
+
+    FMOD_SOUND* subsound(int index) { return &handles_[static_cast<std::size_t>(index)]; }
+    // The index of one of this bank's subsound handles; -1 for anything else.
+    int index_of(const FMOD_SOUND* handle) const;
+
+    SubsoundInfo info(int index);
     std::string name(int index);
 
     // The stream of a subsound, opened on first use. Only a few stay open at
     // a time, so memory does not grow with the number of subsounds; one
-    // closed early is reopened, at its position, when it is used again.
-    PcmStream* stream(FMOD_SOUND& sound, FMOD_RESULT& code);
+    // closed early is reopened when it is used again.
+    PcmStream* stream(int index, FMOD_RESULT& code);
+
+    // The reason behind a subsound's last failure.
+    void set_detail(int index, std::string text);
+    const std::string& detail(int index) const;
 
 private:
+    BankReadError read_banks();
+    // The entry of a subsound among the ones being worked on, described now
+    // if it is not.
+    struct Active {
+        int index = -1;
+        SubsoundInfo info;
+        std::unique_ptr<PcmStream> stream;
+    };
+    Active& activate(int index);
+
     BankFile file_;
-    std::vector<SubsoundInfo> infos_;
-    CodecCache cache_;  // before the handles: their decoders may use it until they go
-    std::vector<std::unique_ptr<FMOD_SOUND>> handles_;
-    std::deque<FMOD_SOUND*> open_streams_;
+    std::string name_;
+    std::vector<BankPart> parts_;
+    std::vector<SubsoundRecord> records_;
+    std::vector<FMOD_SOUND> handles_;
+    std::vector<BankNote> notes_;
+    std::string notes_text_;
+    CodecCache cache_;  // before the streams: their decoders may use it until they go
+    std::deque<Active> active_;
+    int detail_index_ = -1;
+    std::string detail_;
 };
 
 }  // namespace soundlib

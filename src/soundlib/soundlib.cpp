@@ -21,8 +21,13 @@ namespace {
 using soundlib::Bank;
 
 bool valid(const FMOD_SYSTEM* s) { return s && s->magic == FMOD_SYSTEM::kMagic; }
-bool valid(const FMOD_SOUND* s) { return s && s->magic == FMOD_SOUND::kMagic && s->bank; }
-bool is_subsound(const FMOD_SOUND* s) { return valid(s) && s->index >= 0; }
+bool valid(const FMOD_SOUND* s) {
+    if (!s || !s->bank) return false;
+    if (s->magic == FMOD_SOUND::kBankMagic) return true;
+    return s->magic == FMOD_SOUND::kSubsoundMagic && s->bank->index_of(s) >= 0;
+}
+bool is_subsound(const FMOD_SOUND* s) { return valid(s) && s->magic == FMOD_SOUND::kSubsoundMagic; }
+int index_of(const FMOD_SOUND* s) { return s->bank->index_of(s); }
 
 unsigned int clamp32(std::uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned int>(v); }
 
@@ -65,16 +70,21 @@ FMOD_RESULT FMOD_System_Init(FMOD_SYSTEM* system, int maxchannels, FMOD_INITFLAG
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_MODE,
-                                    FMOD_CREATESOUNDEXINFO*, FMOD_SOUND** sound) {
+FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_MODE mode,
+                                    FMOD_CREATESOUNDEXINFO* exinfo, FMOD_SOUND** sound) {
     if (!valid(system)) return FMOD_ERR_INVALID_HANDLE;
     if (!name || !sound) return FMOD_ERR_INVALID_PARAM;
     *sound = nullptr;
+    const bool memory = (mode & FMOD_OPENMEMORY) != 0;
+    if (memory && (!exinfo || exinfo->cbsize < static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO)))) {
+        return FMOD_ERR_INVALID_PARAM;
+    }
     if (!system->initialised) return FMOD_ERR_UNINITIALIZED;
     return guarded([&]() -> FMOD_RESULT {
         system->detail.clear();
-        soundlib::BankReadError error;
-        auto bank = std::make_unique<Bank>(name, error);
+        auto bank = std::make_unique<Bank>();
+        const soundlib::BankReadError error =
+            memory ? bank->open_memory(name, exinfo->length, "the bank in memory") : bank->open(name);
         if (error.code != FMOD_OK) {
             system->detail = error.detail;
             return error.code;
@@ -102,7 +112,7 @@ FMOD_RESULT FMOD_System_Release(FMOD_SYSTEM* system) {
 FMOD_RESULT FMOD_Sound_GetNumSubSounds(FMOD_SOUND* sound, int* count) {
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
     if (!count) return FMOD_ERR_INVALID_PARAM;
-    *count = sound->index < 0 ? sound->bank->count() : 0;
+    *count = is_subsound(sound) ? 0 : sound->bank->count();
     return FMOD_OK;
 }
 
@@ -110,7 +120,7 @@ FMOD_RESULT FMOD_Sound_GetSubSound(FMOD_SOUND* sound, int index, FMOD_SOUND** su
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
     if (!subsound) return FMOD_ERR_INVALID_PARAM;
     *subsound = nullptr;
-    if (sound->index >= 0 || index < 0 || index >= sound->bank->count()) return FMOD_ERR_INVALID_PARAM;
+    if (is_subsound(sound) || index < 0 || index >= sound->bank->count()) return FMOD_ERR_INVALID_PARAM;
     return guarded([&]() -> FMOD_RESULT {
         *subsound = sound->bank->subsound(index);
         return FMOD_OK;
@@ -121,9 +131,9 @@ FMOD_RESULT FMOD_Sound_GetName(FMOD_SOUND* sound, char* name, int namelen) {
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
     if (!name || namelen <= 0) return FMOD_ERR_INVALID_PARAM;
     name[0] = '\0';
-    if (sound->index < 0) return FMOD_OK;
+    if (!is_subsound(sound)) return FMOD_OK;
     return guarded([&]() -> FMOD_RESULT {
-        const std::string n = sound->bank->name(sound->index);
+        const std::string n = sound->bank->name(index_of(sound));
         const std::size_t len = n.size() < static_cast<std::size_t>(namelen - 1) ? n.size()
                                                                                  : static_cast<std::size_t>(namelen - 1);
         std::memcpy(name, n.data(), len);
@@ -136,7 +146,13 @@ FMOD_RESULT FMOD_Sound_GetFormat(FMOD_SOUND* sound, FMOD_SOUND_TYPE* type, FMOD_
                                  int* channels, int* bits) {
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
     soundlib::PcmFormat f;
-    if (sound->index >= 0) f = soundlib::output_format(sound->bank->info(sound->index));
+    if (is_subsound(sound)) {
+        const FMOD_RESULT r = guarded([&]() -> FMOD_RESULT {
+            f = soundlib::output_format(sound->bank->info(index_of(sound)));
+            return FMOD_OK;
+        });
+        if (r != FMOD_OK) return r;
+    }
     if (type) *type = FMOD_SOUND_TYPE_FSB;
     if (format) *format = f.format;
     if (channels) *channels = static_cast<int>(f.channels);
@@ -148,27 +164,29 @@ FMOD_RESULT FMOD_Sound_GetLength(FMOD_SOUND* sound, unsigned int* length, FMOD_T
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
     if (!length) return FMOD_ERR_INVALID_PARAM;
     *length = 0;
-    if (sound->index < 0) return FMOD_OK;
-    const auto& info = sound->bank->info(sound->index);
-    if (unit == FMOD_TIMEUNIT_PCM) {
-        *length = clamp32(info.frames);
-    } else if (unit == FMOD_TIMEUNIT_PCMBYTES) {
-        *length = clamp32(info.frames * soundlib::output_format(info).frame_bytes());
-    } else {
-        return FMOD_ERR_INVALID_PARAM;
-    }
-    return FMOD_OK;
+    if (unit != FMOD_TIMEUNIT_PCM && unit != FMOD_TIMEUNIT_PCMBYTES) return FMOD_ERR_INVALID_PARAM;
+    if (!is_subsound(sound)) return FMOD_OK;
+    return guarded([&]() -> FMOD_RESULT {
+        const soundlib::SubsoundInfo info = sound->bank->info(index_of(sound));
+        *length = clamp32(unit == FMOD_TIMEUNIT_PCM ? info.frames
+                                                    : info.frames * soundlib::output_format(info).frame_bytes());
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD_Sound_GetLoopPoints(FMOD_SOUND* sound, unsigned int* loopstart, FMOD_TIMEUNIT startunit,
                                      unsigned int* loopend, FMOD_TIMEUNIT endunit) {
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
     std::uint64_t start = 0, end = 0, frame_bytes = 1;
-    if (sound->index >= 0) {
-        const auto& info = sound->bank->info(sound->index);
-        start = info.loop_start;
-        end = info.loop_end;
-        frame_bytes = soundlib::output_format(info).frame_bytes();
+    if (is_subsound(sound)) {
+        const FMOD_RESULT r = guarded([&]() -> FMOD_RESULT {
+            const soundlib::SubsoundInfo info = sound->bank->info(index_of(sound));
+            start = info.loop_start;
+            end = info.loop_end;
+            frame_bytes = soundlib::output_format(info).frame_bytes();
+            return FMOD_OK;
+        });
+        if (r != FMOD_OK) return r;
     }
     for (auto [out, unit, value] : {std::tuple{loopstart, startunit, start}, std::tuple{loopend, endunit, end}}) {
         if (!out) continue;
@@ -186,7 +204,16 @@ FMOD_RESULT FMOD_Sound_GetLoopPoints(FMOD_SOUND* sound, unsigned int* loopstart,
 FMOD_RESULT FMOD_Sound_GetDefaults(FMOD_SOUND* sound, float* frequency, float* volume, float* pan,
                                    int* priority) {
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
-    if (frequency) *frequency = sound->index >= 0 ? static_cast<float>(sound->bank->info(sound->index).frequency) : 0.0f;
+    if (frequency) {
+        *frequency = 0.0f;
+        if (is_subsound(sound)) {
+            const FMOD_RESULT r = guarded([&]() -> FMOD_RESULT {
+                *frequency = static_cast<float>(sound->bank->info(index_of(sound)).frequency);
+                return FMOD_OK;
+            });
+            if (r != FMOD_OK) return r;
+        }
+    }
     if (volume) *volume = 1.0f;
     if (pan) *pan = 0.0f;
     if (priority) *priority = 128;
@@ -195,9 +222,11 @@ FMOD_RESULT FMOD_Sound_GetDefaults(FMOD_SOUND* sound, float* frequency, float* v
 
 FMOD_RESULT FMOD_Sound_SeekData(FMOD_SOUND* sound, unsigned int pcm) {
     if (!is_subsound(sound)) return valid(sound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
-    if (pcm > sound->bank->info(sound->index).frames) return FMOD_ERR_INVALID_PARAM;
-    sound->position = pcm;
-    return FMOD_OK;
+    return guarded([&]() -> FMOD_RESULT {
+        if (pcm > sound->bank->info(index_of(sound)).frames) return FMOD_ERR_INVALID_PARAM;
+        sound->position = pcm;
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD_Sound_ReadData(FMOD_SOUND* sound, void* buffer, unsigned int lenbytes, unsigned int* read) {
@@ -205,29 +234,51 @@ FMOD_RESULT FMOD_Sound_ReadData(FMOD_SOUND* sound, void* buffer, unsigned int le
     if (!is_subsound(sound)) return valid(sound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
     if (!buffer && lenbytes) return FMOD_ERR_INVALID_PARAM;
     return guarded([&]() -> FMOD_RESULT {
+        Bank& bank = *sound->bank;
+        const int index = index_of(sound);
         FMOD_RESULT code;
-        soundlib::PcmStream* stream = sound->bank->stream(*sound, code);
+        soundlib::PcmStream* stream = bank.stream(index, code);
         if (!stream) return code;
         if (stream->position() != sound->position) stream->seek(sound->position);
         std::size_t delivered = 0;
         code = stream->read(static_cast<std::uint8_t*>(buffer), lenbytes, delivered);
-        sound->position = stream->position();
+        sound->position = static_cast<std::uint32_t>(stream->position());
         if (read) *read = static_cast<unsigned int>(delivered);
-        if (code != FMOD_OK && code != FMOD_ERR_FILE_EOF) sound->detail = stream->detail();
+        if (code != FMOD_OK && code != FMOD_ERR_FILE_EOF) {
+            const soundlib::SubsoundInfo info = bank.info(index);
+            std::string why = stream->detail();
+            if (info.cut_short) {
+                why = (info.data.size == 0 ? "the file ends before this sound's data (it is truncated); "
+                                           : "the file ends inside this sound's data (it is truncated); ") +
+                      why;
+            }
+            bank.set_detail(index, why);
+        }
         return code;
     });
 }
 
 FMOD_RESULT FMOD_Sound_Release(FMOD_SOUND* sound) {
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
-    if (sound->index >= 0) return FMOD_OK;  // subsounds live as long as their bank
+    if (is_subsound(sound)) return FMOD_OK;  // subsounds live as long as their bank
     delete sound->bank;
     sound->magic = 0;
     delete sound;
     return FMOD_OK;
 }
 
-const char* soundlib_error_detail(FMOD_SOUND* sound) { return valid(sound) ? sound->detail.c_str() : ""; }
+const char* soundlib_error_detail(FMOD_SOUND* sound) {
+    return is_subsound(sound) ? sound->bank->detail(index_of(sound)).c_str() : "";
+}
+
+const char* soundlib_bank_notes(FMOD_SOUND* bank, int* damaged) {
+    if (damaged) *damaged = 0;
+    if (!valid(bank) || is_subsound(bank)) return "";
+    for (const auto& note : bank->bank->notes()) {
+        if (note.damage && damaged) *damaged = 1;
+    }
+    return bank->bank->notes_text().c_str();
+}
 
 const char* soundlib_system_error_detail(FMOD_SYSTEM* system) {
     return valid(system) ? system->detail.c_str() : "";

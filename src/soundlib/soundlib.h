@@ -24,7 +24,11 @@ typedef unsigned int FMOD_TIMEUNIT;
 
 typedef struct FMOD_SYSTEM FMOD_SYSTEM;
 typedef struct FMOD_SOUND FMOD_SOUND;
-typedef struct FMOD_CREATESOUNDEXINFO FMOD_CREATESOUNDEXINFO; /* never needed */
+/* Extra information for opening a sound; only needed with FMOD_OPENMEMORY. */
+typedef struct FMOD_CREATESOUNDEXINFO {
+    int cbsize;          /* sizeof(FMOD_CREATESOUNDEXINFO) */
+    unsigned int length; /* FMOD_OPENMEMORY: the bytes at name_or_data */
+} FMOD_CREATESOUNDEXINFO;
 
 /* Result codes the library gives (the full table is the tool's). */
 enum {
@@ -47,6 +51,9 @@ enum {
 
 /* The stream flag: open without loading. Every bank is streamed here anyway. */
 #define FMOD_CREATESTREAM 0x00000080u
+/* name_or_data points at the bank's bytes in memory (exinfo->length of them),
+ * which must stay there until the sound is released. */
+#define FMOD_OPENMEMORY 0x00000800u
 
 typedef enum {
     FMOD_SOUND_TYPE_UNKNOWN = 0,
@@ -102,6 +109,16 @@ FMOD_RESULT FMOD_Sound_Release(FMOD_SOUND *sound);
  */
 const char *soundlib_error_detail(FMOD_SOUND *sound);
 const char *soundlib_system_error_detail(FMOD_SYSTEM *system);
+
+/*
+ * Our own addition: what opening a bank noticed without failing, one note
+ * per line, each naming the file: bytes after the last bank of a file,
+ * a .bank file that holds no audio, a truncated file, a damaged bank further
+ * in. Empty when there is none. *damaged (may be null) is set to 1 when sounds
+ * of the file may have been lost to what the notes say, 0 otherwise. The
+ * text lives as long as the bank.
+ */
+const char *soundlib_bank_notes(FMOD_SOUND *bank, int *damaged);
 
 #ifdef __cplusplus
 }

@@ -40,7 +40,7 @@ std::uint32_t whole_hz(float frequency) {
 }  // namespace
 
 bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
-                      bool destination_usable) {
+                      const platform::FileId& bank_file, bool destination_usable) {
     char name[256];
     check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
     const std::string file_name = output_name(name, index, used_names);
@@ -76,17 +76,24 @@ bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destin
         report(path, std::to_string(audio_bytes) + " bytes of audio do not fit in a WAV file; not written");
         return false;
     }
+    const std::uint32_t sample_rate = whole_hz(frequency);
+    if (static_cast<std::uint64_t>(sample_rate) * static_cast<std::uint64_t>(block_align) > 0xFFFFFFFFull) {
+        print_now("\n");
+        report(path, "a sample rate of " + std::to_string(sample_rate) + " Hz with frames of " +
+                         std::to_string(block_align) + " bytes does not fit a WAV header; not written");
+        return false;
+    }
     const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
     if (transfer_buffer.size() < chunk_bytes) transfer_buffer.resize(chunk_bytes);
 
     platform::OutputFile file;
-    if (!file.create(path)) {
+    if (!file.create(path, bank_file)) {
         print_now("\n");
-        if (destination_usable) report(path, "cannot create the file: " + file.error());
+        if (destination_usable) report(path, file.error());
         return false;
     }
 
-    patch_wav_header(channels, bits, pcm_bytes, whole_hz(frequency), format == FMOD_SOUND_FORMAT_PCMFLOAT);
+    patch_wav_header(channels, bits, pcm_bytes, sample_rate, format == FMOD_SOUND_FORMAT_PCMFLOAT);
     bool write_ok = file.write(wav_header, WAV_HEADER_BYTES);
 
     // Whole chunks, each positioned before it is read, then the tail.

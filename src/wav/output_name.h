@@ -8,8 +8,10 @@
 using UsedNames = std::set<std::string>;
 
 // The subsound's name with its extension (from the last '.') replaced by
-// ".wav", '/' and '\' made '_' first so a name never leaves the destination;
-// "subsound_NNNN.wav" for a name that is then empty, "." or ".."; and a name
+// ".wav"; '/', '\' and control bytes made '_' first, so a name never leaves
+// the destination nor reaches the terminal as a command; "subsound_NNNN.wav"
+// for a name that is then empty, "." or ".."; a name longer than 255 bytes
+// shortened before its ".wav" (at a UTF-8 character boundary); and a name
 // already used numbered " (2)", " (3)", ... before its ".wav". Records the
 // result in `used`.
 std::string output_name(const char* subsound_name, int index, UsedNames& used);

@@ -94,8 +94,10 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
 #include <csignal>
 #include <cstdlib>
 
-ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                 unsigned long file_size_limit) {
+namespace {
+
+ToolRun run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+            unsigned long file_size_limit, const std::string& marker, int signal_number) {
     ToolRun run;
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return run;
@@ -133,6 +135,10 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
             const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
                 sinks[i]->append(buffer, static_cast<std::size_t>(n));
+                if (signal_number != 0 && i == 0 && run.out.find(marker) != std::string::npos) {
+                    kill(pid, signal_number);
+                    signal_number = 0;
+                }
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;
@@ -144,6 +150,17 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
     waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+}  // namespace
+
+ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                 unsigned long file_size_limit) {
+    return run(program, args, cwd, file_size_limit, "", 0);
+}
+
+ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number) {
+    return run(BANKRIP_PATH, args, "", 0, marker, signal_number);
 }
 
 #endif

@@ -12,12 +12,17 @@ struct ToolRun {
     int status = -1;
 };
 
-
 // Runs `program` with `args` in folder `cwd` (the current one when empty),
 // with no standard input; a non-zero `file_size_limit` makes writes beyond
 // it fail, as on a full disk (POSIX only).
 ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = "",
                  unsigned long file_size_limit = 0);
+
+#if !defined(_WIN32)
+// Runs the built bankrip and sends it `signal_number` as soon as its
+// standard output holds `marker`, as a user pressing Ctrl-C would.
+ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number);
+#endif
 
 // The built bankrip with the given arguments.
 ToolRun run_bankrip(const std::vector<std::string>& args, const std::string& cwd = "");

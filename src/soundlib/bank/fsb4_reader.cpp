@@ -3,7 +3,7 @@
 // data region holding every subsound's data one after the other.
 #include <string>
 
-#include "soundlib/bank/bank_reader.h"
+#include "soundlib/bank/bank_part.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -51,129 +51,163 @@ Codec codec_from_flags(std::uint32_t flags) {
     return Codec::pcm16;
 }
 
-std::string where(int index) { return "subsound " + std::to_string(index) + ": "; }
+std::string where(std::uint32_t index) { return "subsound " + std::to_string(index) + ": "; }
+
+std::uint32_t full_header_size(const BankPart& part) {
+    return part.family == BankFamily::fsb3 && part.version == 0x00030000 ? kFullHeaderSize30 : kFullHeaderSize;
+}
+
+bool basic_headers(const BankPart& part) { return (part.flags & kBankBasicHeaders) != 0; }
+
+// What one header says. A basic header (subsound 1 and up under bank flag
+// 0x02) gives length and size only; the rest is subsound 0's, `first`.
+struct Parsed {
+    SubsoundInfo info;           // data.offset not set: it depends on the subsounds before
+    std::uint64_t entry_size = 0;  // step to the next header
+    std::uint64_t stored_bytes = 0;
+    bool duplicate = false;
+};
+
+BankReadError parse_subsound(BankFile& file, const BankPart& part, std::uint32_t i, std::uint64_t pos,
+                             const Parsed* first, Parsed& out) {
+    const std::uint64_t headers_end = part.data_start;
+    const std::uint32_t full_size = full_header_size(part);
+    SubsoundInfo& s = out.info;
+    std::uint8_t h[kFullHeaderSize];
+    std::uint64_t extra_offset;
+    std::uint32_t flags;
+    if (!first) {
+        if (pos + full_size > headers_end || !file.read_exact(pos, h, full_size)) {
+            return {FMOD_ERR_FILE_EOF, where(i) + "header runs past the end of the header region"};
+        }
+        out.entry_size = le16(h);
+        if (out.entry_size < full_size || pos + out.entry_size > headers_end) {
+            return {FMOD_ERR_FILE_BAD, where(i) + "header size " + std::to_string(out.entry_size) +
+                                           " does not fit the header region"};
+        }
+        s = SubsoundInfo{};
+        s.name = {pos + 2, kNameBytes};
+        s.frames = le32(h + 0x20);
+        out.stored_bytes = le32(h + 0x24);
+        s.loop_start = le32(h + 0x28);
+        s.loop_end = le32(h + 0x2C);
+        flags = le32(h + 0x30);
+        const std::int32_t frequency = static_cast<std::int32_t>(le32(h + 0x34));
+        s.frequency = frequency > 0 ? static_cast<std::uint32_t>(frequency) : 0;
+        s.channels = le16(h + 0x3E);
+        if (s.channels == 0) s.channels = (flags & kSubStereo) ? 2 : 1;
+        s.codec = codec_from_flags(flags);
+        s.pcm8_signed = !(flags & kSubUnsigned);
+        extra_offset = pos + full_size;
+    } else {
+        const std::uint64_t extra_size = first->entry_size - full_size;
+        out.entry_size = kBasicHeaderSize + extra_size;
+        if (pos + out.entry_size > headers_end || !file.read_exact(pos, h, kBasicHeaderSize)) {
+            return {FMOD_ERR_FILE_EOF, where(i) + "header runs past the end of the header region"};
+        }
+        s = first->info;
+        s.name = {};
+        s.frames = le32(h);
+        out.stored_bytes = le32(h + 4);
+        s.loop_start = 0;
+        s.loop_end = s.frames ? static_cast<std::uint32_t>(s.frames - 1) : 0;
+        flags = 0;  // a basic entry cannot be a duplicate
+        extra_offset = pos + kBasicHeaderSize;
+    }
+    s.setup = {extra_offset, pos + out.entry_size - extra_offset};
+    out.duplicate = (flags & kSubDuplicate) != 0;
+    s.pcm_big_endian = (part.flags & kBankPcm16BigEndian) != 0;
+    s.adpcm_interleaved = !(part.flags & kBankAdpcmNotInterleaved);
+    s.mpeg_frame_padding = (part.flags & kBankMpegPad4Align32) ? 4 : (part.flags & kBankMpegPad2) ? 2 : 1;
+    if (s.codec == Codec::mpeg && s.channels > 2) s.mpeg_frame_padding = 16;
+    if (s.channels > 255) s.problem = "more than 255 channels";
+    return {};
+}
 
 }  // namespace
 
-BankReadError read_fsb3_fsb4(BankFile& file, std::vector<SubsoundInfo>& subsounds) {
+BankReadError read_fsb4_header(BankFile& file, BankPart& part) {
     std::uint8_t head[kFsb4HeaderSize];
-    if (!file.read_exact(0, head, kFsb3HeaderSize)) {
+    if (part.start + kFsb3HeaderSize > part.limit || !file.read_exact(part.start, head, kFsb3HeaderSize)) {
         return {FMOD_ERR_FILE_EOF, "the file ends inside the bank header"};
     }
     const bool fsb4 = head[3] == '4';
-    const std::uint32_t version = le32(head + 0x10);
-    const bool v30 = !fsb4 && version == 0x00030000;
-    if (fsb4 ? version != 0x00040000 : (version != 0x00030000 && version != 0x00030001)) {
-        return {FMOD_ERR_VERSION, std::string(fsb4 ? "FSB4" : "FSB3") + " version " + std::to_string(version >> 16) +
-                        "." + std::to_string(version & 0xFFFF) + " is not one we read"};
+    part.family = fsb4 ? BankFamily::fsb4 : BankFamily::fsb3;
+    part.version = le32(head + 0x10);
+    if (fsb4 ? part.version != 0x00040000 : (part.version != 0x00030000 && part.version != 0x00030001)) {
+        return {FMOD_ERR_VERSION, std::string(fsb4 ? "FSB4" : "FSB3") + " version " +
+                                      std::to_string(part.version >> 16) + "." +
+                                      std::to_string(part.version & 0xFFFF) + " is not one we read"};
     }
     const std::uint32_t header_size = fsb4 ? kFsb4HeaderSize : kFsb3HeaderSize;
-    if (fsb4 && !file.read_exact(0, head, kFsb4HeaderSize)) {
+    if (part.start + header_size > part.limit || !file.read_exact(part.start, head, header_size)) {
         return {FMOD_ERR_FILE_EOF, "the file ends inside the bank header"};
     }
     const std::int32_t count = static_cast<std::int32_t>(le32(head + 4));
     const std::uint64_t headers_bytes = le32(head + 8);
     const std::uint64_t data_bytes = le32(head + 0x0C);
-    const std::uint32_t bank_flags = le32(head + 0x14);
-
-    const std::uint64_t headers_start = header_size;
-    const std::uint64_t data_start = headers_start + headers_bytes;
-    if (data_start + data_bytes > file.size()) {
-        return {FMOD_ERR_FILE_EOF, "the bank is truncated: its headers announce " +
-                                       std::to_string(data_start + data_bytes) + " bytes, the file has " +
-                                       std::to_string(file.size())};
-    }
+    part.flags = le32(head + 0x14);
+    part.headers_start = part.start + header_size;
+    part.names_start = part.names_bytes = 0;
+    part.data_start = part.headers_start + headers_bytes;
+    part.data_end = part.data_start + data_bytes;
+    part.end = part.data_end;
     if (count < 0) return {FMOD_ERR_FILE_BAD, "negative subsound count " + std::to_string(count)};
-    if (static_cast<std::uint64_t>(count) * kBasicHeaderSize > headers_bytes) {
-        return {FMOD_ERR_FILE_BAD, std::to_string(count) + " subsounds cannot fit in " +
+    part.count = static_cast<std::uint32_t>(count);
+    if (part.data_start > part.limit) {
+        return {FMOD_ERR_FILE_EOF, "the file ends inside the bank's headers: they announce " +
+                                       std::to_string(part.data_start - part.start) + " bytes, " +
+                                       std::to_string(part.limit - part.start) + " are there"};
+    }
+    if (static_cast<std::uint64_t>(part.count) * kBasicHeaderSize > headers_bytes) {
+        return {FMOD_ERR_FILE_BAD, std::to_string(part.count) + " subsounds cannot fit in " +
                                        std::to_string(headers_bytes) + " bytes of subsound headers"};
     }
+    return {};
+}
 
-    const std::uint32_t full_size = v30 ? kFullHeaderSize30 : kFullHeaderSize;
-    const std::uint64_t headers_end = data_start;
-    const std::uint64_t data_end = data_start + data_bytes;
-    const bool basic = (bank_flags & kBankBasicHeaders) != 0;
-
-    subsounds.clear();
-    subsounds.reserve(static_cast<std::size_t>(count));
-
-    std::uint64_t pos = headers_start;
-    std::uint64_t running = data_start;
-    std::uint64_t first_extra_size = 0;
-    std::uint8_t h[kFullHeaderSize];
-    for (int i = 0; i < count; ++i) {
-        SubsoundInfo s;
-        std::uint64_t entry_size;
-        std::uint64_t extra_offset;
-        std::uint64_t stored_bytes;
-        std::uint32_t flags;
-        if (i == 0 || !basic) {
-            if (pos + full_size > headers_end || !file.read_exact(pos, h, full_size)) {
-                return {FMOD_ERR_FILE_EOF, where(i) + "header runs past the end of the header region"};
-            }
-            entry_size = le16(h);
-            if (entry_size < full_size || pos + entry_size > headers_end) {
-                return {FMOD_ERR_FILE_BAD, where(i) + "header size " + std::to_string(entry_size) +
-                                               " does not fit the header region"};
-            }
-            s.name = {pos + 2, kNameBytes};
-            s.frames = le32(h + 0x20);
-            stored_bytes = le32(h + 0x24);
-            s.loop_start = le32(h + 0x28);
-            s.loop_end = le32(h + 0x2C);
-            flags = le32(h + 0x30);
-            const std::int32_t frequency = static_cast<std::int32_t>(le32(h + 0x34));
-            s.frequency = frequency > 0 ? static_cast<std::uint32_t>(frequency) : 0;
-            s.channels = le16(h + 0x3E);
-            if (s.channels == 0) s.channels = (flags & kSubStereo) ? 2 : 1;
-            s.codec = codec_from_flags(flags);
-            extra_offset = pos + full_size;
-            if (i == 0) first_extra_size = entry_size - full_size;
+BankReadError walk_fsb4(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records) {
+    std::uint64_t pos = part.headers_start;
+    std::uint64_t running = part.data_start;
+    Parsed first, current;
+    for (std::uint32_t i = 0; i < part.count; ++i) {
+        Parsed& p = i == 0 ? first : current;
+        BankReadError error = parse_subsound(file, part, i, pos, i > 0 && basic_headers(part) ? &first : nullptr, p);
+        if (error.code != FMOD_OK) return error;
+        const auto header = static_cast<std::uint32_t>(pos - part.headers_start);
+        if (p.duplicate && i > 0) {
+            // It shares the data of the subsound before it.
+            records.push_back({header, records.back().data, records.back().size});
         } else {
-            // Basic header: length and size, then the codec's extra data; the
-            // rest is the first subsound's.
-            entry_size = kBasicHeaderSize + first_extra_size;
-            if (pos + entry_size > headers_end || !file.read_exact(pos, h, kBasicHeaderSize)) {
-                return {FMOD_ERR_FILE_EOF, where(i) + "header runs past the end of the header region"};
-            }
-            const SubsoundInfo& first = subsounds.front();
-            s = first;
-            s.name = {};
-            s.frames = le32(h);
-            stored_bytes = le32(h + 4);
-            s.loop_start = 0;
-            s.loop_end = s.frames ? static_cast<std::uint32_t>(s.frames - 1) : 0;
-            flags = 0;  // a basic entry cannot be a duplicate
-            extra_offset = pos + kBasicHeaderSize;
-        }
-        s.setup = {extra_offset, pos + entry_size - extra_offset};
-        pos += entry_size;
-
-        if ((flags & kSubDuplicate) && !subsounds.empty()) {
-            s.data = subsounds.back().data;
-        } else {
-            if (running + stored_bytes > data_end) {
-                return {FMOD_ERR_FILE_EOF, where(i) + "data (" + std::to_string(stored_bytes) +
-                                               " bytes at offset " + std::to_string(running) +
+            if (running + p.stored_bytes > part.data_end) {
+                return {FMOD_ERR_FILE_EOF, where(i) + "data (" + std::to_string(p.stored_bytes) +
+                                               " bytes at offset " + std::to_string(running - part.start) +
                                                ") reaches past the end of the bank's data"};
             }
-            s.data = {running, stored_bytes};
-            running += stored_bytes;
-            if (bank_flags & kBankMpegPad4Align32) {
-                running = data_start + ((running - data_start + 31) / 32) * 32;
+            records.push_back({header, static_cast<std::uint32_t>(running - part.data_start),
+                               static_cast<std::uint32_t>(p.stored_bytes)});
+            running += p.stored_bytes;
+            if (part.flags & kBankMpegPad4Align32) {
+                running = part.data_start + ((running - part.data_start + 31) / 32) * 32;
             }
         }
-
-        s.pcm_big_endian = (bank_flags & kBankPcm16BigEndian) != 0;
-        s.pcm8_signed = !(flags & kSubUnsigned);
-        if (i > 0 && basic) s.pcm8_signed = subsounds.front().pcm8_signed;
-        s.adpcm_interleaved = !(bank_flags & kBankAdpcmNotInterleaved);
-        s.mpeg_frame_padding = (bank_flags & kBankMpegPad4Align32) ? 4 : (bank_flags & kBankMpegPad2) ? 2 : 1;
-        if (s.codec == Codec::mpeg && s.channels > 2) s.mpeg_frame_padding = 16;
-        if (s.channels > 255) s.problem = "more than 255 channels";
-        subsounds.push_back(s);
+        pos += p.entry_size;
     }
     return {};
+}
+
+SubsoundInfo describe_fsb4(BankFile& file, const BankPart& part, std::uint32_t i, const SubsoundRecord& record) {
+    Parsed first, p;
+    const bool basic = i > 0 && basic_headers(part);
+    if ((basic && parse_subsound(file, part, 0, part.headers_start, nullptr, first).code != FMOD_OK) ||
+        parse_subsound(file, part, i, part.headers_start + record.header, basic ? &first : nullptr, p).code !=
+            FMOD_OK) {
+        SubsoundInfo s;
+        s.problem = "its header could not be read again";
+        return s;
+    }
+    p.info.data = {part.data_start + record.data, record.size};
+    return p.info;
 }
 
 }  // namespace soundlib

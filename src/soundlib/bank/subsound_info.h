@@ -52,6 +52,10 @@ struct SubsoundInfo {
     bool adpcm_interleaved = true;      // false: channel k is the k-th equal part
     std::uint32_t mpeg_frame_padding = 1;  // MPEG frames padded to a multiple of this
 
+    // The file ends inside the data (a truncated file): `data` holds what
+    // is there.
+    bool cut_short = false;
+
     // Set when the header describes something no decoder can take (0
     // channels, say): reading the subsound fails with this reason.
     const char* problem = nullptr;

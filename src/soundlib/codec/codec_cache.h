@@ -2,7 +2,7 @@
 // set-up data that is costly to rebuild. Lives as long as the bank.
 #pragma once
 
-#include "soundlib/codec/vorbis_setup.h"
+#include "soundlib/codec/vorbis_setup_cache.h"
 
 namespace soundlib {
 

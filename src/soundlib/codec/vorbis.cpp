@@ -215,15 +215,19 @@ DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, Code
     const VorbisSetup* setup = cache.vorbis.find(info.channels, info.frequency, crc);
     if (!setup) {
         choice.code = FMOD_ERR_FORMAT;
-        choice.detail = "no Vorbis setup header matches CRC " + hex32(crc) + " for " +
-                        std::to_string(info.channels) + " channels at " + std::to_string(info.frequency) +
-                        " Hz: the bank was made by an encoder we cannot reproduce";
+        const std::string what = "CRC " + hex32(crc) + " for " + std::to_string(info.channels) + " channels at " +
+                                 std::to_string(info.frequency) + " Hz";
+        choice.detail = cache.vorbis.search_cut_short()
+                            ? "the search for the Vorbis setup header with " + what +
+                                  " stopped: the bank's other sample rates used up the time it may take"
+                            : "no Vorbis setup header matches " + what +
+                                  ": the bank was made by an encoder we cannot reproduce";
         return choice;
     }
     // The block sizes are the ones of the encoder set-up that made this
-    // setup header: 256 and 2048 for the rates and qualities banks use, but
-    // libvorbisenc picks others at low rates and the lowest qualities, and
-    // the packets follow the encoder.
+    // setup header: 256 and 2048 for most banks, but stock libvorbisenc
+    // picks others at low rates and the lowest qualities, and the packets
+    // follow the encoder.
     const ByteVector ident =
         vorbis_identification_header(info.channels, info.frequency, setup->block_short, setup->block_long);
     auto source = std::make_unique<VorbisSource>(DataRange{&file, info.data.offset, info.data.size},

@@ -2,8 +2,10 @@
 
 #include <vorbis/vorbisenc.h>
 
+#include <algorithm>
 #include <array>
-#include <cstring>
+
+#include "soundlib/codec/vorbis_setup_packet.h"
 
 namespace soundlib {
 
@@ -37,12 +39,133 @@ std::uint8_t log2_of(std::uint32_t v) {
     return n;
 }
 
-// The steps in the order they are tried: from the middle outwards, where the
-// banks we know were made (steps 48 to 50), so a match usually takes one or
-// two candidates; every step still comes once.
-int step_in_search_order(int i) {
-    const int k = (i + 1) / 2;
-    return (i % 2) ? 50 + k : 50 - k;
+// libvorbisenc's set-up for this quality: its setup header, block sizes and
+// lowpass.
+bool stock_setup(std::uint32_t channels, std::uint32_t rate, float quality, VorbisSetup& out, double& lowpass_khz) {
+    if (channels < 1 || channels > 255 || rate < 1 || rate > 0x7FFFFFFF) return false;
+    vorbis_info vi;
+    vorbis_info_init(&vi);
+    bool ok = false;
+    if (vorbis_encode_init_vbr(&vi, static_cast<long>(channels), static_cast<long>(rate), quality) == 0 &&
+        vorbis_encode_ctl(&vi, OV_ECTL_LOWPASS_GET, &lowpass_khz) == 0) {
+        vorbis_dsp_state vd;
+        if (vorbis_analysis_init(&vd, &vi) == 0) {
+            vorbis_comment vc;
+            vorbis_comment_init(&vc);
+            ogg_packet ident, comment, setup;
+            if (vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup) == 0 && setup.bytes > 0) {
+                out.packet.assign(setup.packet, setup.packet + setup.bytes);
+                out.crc = crc32(out.packet.data(), out.packet.size());
+                out.variant = VorbisVariant::stock;
+                out.block_short = static_cast<std::uint32_t>(vorbis_info_blocksize(&vi, 0));
+                out.block_long = static_cast<std::uint32_t>(vorbis_info_blocksize(&vi, 1));
+                ok = true;
+            }
+            vorbis_comment_clear(&vc);
+            vorbis_dsp_clear(&vd);
+        }
+    }
+    vorbis_info_clear(&vi);
+    return ok;
+}
+
+// The variant's floors for 256 and 2048 blocks, with their codebooks, as a
+// stock 44.1 kHz set-up that uses them has them.
+struct VariantFloors {
+    std::vector<VorbisFloor> floors;  // short block, long block
+    std::vector<BitString> books;     // numbered as the floors name them
+};
+
+// Empty when the library's set-up at that quality does not have the floors
+// we expect (128 x short_posts and 1024 x 27): no variant then.
+VariantFloors floors_of(float quality, std::uint32_t short_posts) {
+    VariantFloors f;
+    VorbisSetup s;
+    double lowpass_khz = 0;
+    VorbisSetupHeader h;
+    if (!stock_setup(2, 44100, quality, s, lowpass_khz) || !read_vorbis_setup(s.packet, 2, h)) return f;
+    if (h.floors.size() != 2 || h.floors[0].range != 128 || h.floors[0].posts != short_posts ||
+        h.floors[1].range != 1024 || h.floors[1].posts != 27) {
+        return f;
+    }
+    // libvorbisenc numbers each floor's books from the first, before any
+    // residue book.
+    const auto used = static_cast<std::size_t>(std::max(h.floors[0].books_used, h.floors[1].books_used));
+    f.books.assign(h.books.begin(), h.books.begin() + static_cast<std::ptrdiff_t>(used));
+    f.floors = std::move(h.floors);
+    return f;
+}
+
+// The floors that replace those of stock 512/4096 blocks (256 x 4 and
+// 2048 x 27) and of stock 512/1024 blocks (256 x 7 and 512 x 17).
+const VariantFloors* variant_floors(std::uint32_t block_short, std::uint32_t block_long) {
+    if (block_short == 512 && block_long == 4096) {
+        static const VariantFloors floors = floors_of(0.05f, 4);
+        return floors.floors.empty() ? nullptr : &floors;
+    }
+    if (block_short == 512 && block_long == 1024) {
+        static const VariantFloors floors = floors_of(0.25f, 7);
+        return floors.floors.empty() ? nullptr : &floors;
+    }
+    return nullptr;
+}
+
+// A residue ends where libvorbisenc puts it: at the lowpass (at most the
+// Nyquist frequency), as a share of the block half, rounded up to a
+// partition only when well past one.
+std::uint32_t residue_end(double lowpass_khz, std::uint32_t rate, long block_half, int channels, long grouping) {
+    double freq = lowpass_khz * 1000.;
+    const double nyquist = rate / 2.;
+    if (freq > nyquist) freq = nyquist;
+    long end = static_cast<int>((freq / nyquist * block_half * channels) / grouping + .9) * grouping;
+    if (end > block_half * channels) end = block_half * channels / grouping * grouping;
+    if (end == 0) end = grouping;
+    return static_cast<std::uint32_t>(end);
+}
+
+// The variant's set-up from the stock one of the same step: other floors and
+// their books, residue books renumbered after them, residue ends for the
+// new block sizes; mappings and modes as they are.
+bool make_variant(const VorbisSetup& stock, std::uint32_t channels, std::uint32_t rate, double lowpass_khz,
+                  VorbisSetup& out) {
+    const VariantFloors* floors = variant_floors(stock.block_short, stock.block_long);
+    VorbisSetupHeader h;
+    if (!floors || !read_vorbis_setup(stock.packet, channels, h) || h.floors.size() != 2) return false;
+    const int stock_floor_books = std::max(h.floors[0].books_used, h.floors[1].books_used);
+    if (static_cast<std::size_t>(stock_floor_books) > h.books.size()) return false;
+    const long shift = static_cast<long>(floors->books.size()) - stock_floor_books;
+
+    std::vector<BitString> books = floors->books;
+    books.insert(books.end(), h.books.begin() + stock_floor_books, h.books.end());
+    h.books = std::move(books);
+    h.floors = floors->floors;
+    for (VorbisResidue& r : h.residues) {
+        if (static_cast<long>(r.groupbook) < stock_floor_books) return false;
+        r.groupbook = static_cast<std::uint32_t>(r.groupbook + shift);
+        for (std::uint32_t& b : r.books) {
+            if (static_cast<long>(b) < stock_floor_books) return false;
+            b = static_cast<std::uint32_t>(b + shift);
+        }
+    }
+    constexpr std::uint32_t kBlocks[2] = {256, 2048};
+    for (const VorbisMode& mode : h.modes) {
+        if (mode.mapping >= h.mappings.size()) return false;
+        const VorbisMapping& m = h.mappings[mode.mapping];
+        for (std::size_t j = 0; j < m.residue.size(); ++j) {
+            if (m.residue[j] >= h.residues.size()) return false;
+            VorbisResidue& r = h.residues[m.residue[j]];
+            int submap_channels = 0;
+            for (const std::uint8_t s : m.mux) submap_channels += s == j;
+            r.end = residue_end(lowpass_khz, rate, kBlocks[mode.blockflag] / 2, r.type == 2 ? submap_channels : 1,
+                                r.grouping);
+        }
+    }
+    out.packet = write_vorbis_setup(h, channels);
+    out.crc = crc32(out.packet.data(), out.packet.size());
+    out.variant = VorbisVariant::blocks_256_2048;
+    out.block_short = kBlocks[0];
+    out.block_long = kBlocks[1];
+    return true;
 }
 
 }  // namespace
@@ -84,60 +207,22 @@ float vorbis_quality_for_step(int step) {
     return (static_cast<float>(step - 1) + static_cast<float>(step - 100) * 0.1f) / 99.0f;
 }
 
-bool generate_vorbis_setup(std::uint32_t channels, std::uint32_t rate, int step, VorbisSetup& out) {
-    if (channels < 1 || channels > 255 || rate < 1 || rate > 0x7FFFFFFF) return false;
-    vorbis_info vi;
-    vorbis_info_init(&vi);
-    bool ok = false;
-    if (vorbis_encode_init_vbr(&vi, static_cast<long>(channels), static_cast<long>(rate),
-                               vorbis_quality_for_step(step)) == 0) {
-        vorbis_dsp_state vd;
-        if (vorbis_analysis_init(&vd, &vi) == 0) {
-            vorbis_comment vc;
-            vorbis_comment_init(&vc);
-            ogg_packet ident, comment, setup;
-            if (vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup) == 0 && setup.bytes > 0) {
-                out.packet.assign(setup.packet, setup.packet + setup.bytes);
-                out.crc = crc32(out.packet.data(), out.packet.size());
-                out.quality = step;
-                out.block_short = static_cast<std::uint32_t>(vorbis_info_blocksize(&vi, 0));
-                out.block_long = static_cast<std::uint32_t>(vorbis_info_blocksize(&vi, 1));
-                ok = true;
-            }
-            vorbis_comment_clear(&vc);
-            vorbis_dsp_clear(&vd);
-        }
-    }
-    vorbis_info_clear(&vi);
-    return ok;
+int vorbis_step_in_search_order(int i) {
+    const int k = (i + 1) / 2;
+    return (i % 2) ? 50 + k : 50 - k;
 }
 
-const VorbisSetup* VorbisSetupCache::find(std::uint32_t channels, std::uint32_t rate, std::uint32_t crc) {
-    Pair* pair = nullptr;
-    for (Pair& p : pairs_) {
-        if (p.channels == channels && p.rate == rate) pair = &p;
+std::vector<VorbisSetup> make_vorbis_setups(std::uint32_t channels, std::uint32_t rate, int step) {
+    std::vector<VorbisSetup> setups(1);
+    double lowpass_khz = 0;
+    if (!stock_setup(channels, rate, vorbis_quality_for_step(step), setups[0], lowpass_khz)) return {};
+    setups[0].quality = step;
+    VorbisSetup variant;
+    if (make_variant(setups[0], channels, rate, lowpass_khz, variant)) {
+        variant.quality = step;
+        setups.push_back(std::move(variant));
     }
-    if (!pair) {
-        pairs_.push_back(Pair{channels, rate, 0, {}});
-        pair = &pairs_.back();
-    }
-    for (const auto& c : pair->candidates) {
-        if (c->crc == crc) return c.get();
-    }
-    while (pair->tried < 100) {
-        auto candidate = std::make_unique<VorbisSetup>();
-        const bool made = generate_vorbis_setup(channels, rate, step_in_search_order(pair->tried++), *candidate);
-        ++steps_generated_;
-        if (!made) continue;
-        bool seen = false;
-        for (const auto& c : pair->candidates) {
-            seen = seen || (c->crc == candidate->crc && c->packet == candidate->packet);
-        }
-        if (seen) continue;
-        pair->candidates.push_back(std::move(candidate));
-        if (pair->candidates.back()->crc == crc) return pair->candidates.back().get();
-    }
-    return nullptr;
+    return setups;
 }
 
 }  // namespace soundlib

@@ -1,12 +1,12 @@
 // The Vorbis headers a bank leaves out. FSB5 stores only audio packets and,
 // in place of the setup header, its CRC-32; the setup header itself is what
-// stock libvorbisenc writes for the subsound's channels, rate and one of 100
-// quality steps, so we generate those and keep the one whose CRC matches.
+// libvorbisenc (stock, or a variant we rebuild from stock parts) writes for
+// the subsound's channels, rate and one of 100 quality steps, so we generate
+// those and keep the one whose CRC matches.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace soundlib {
@@ -17,11 +17,19 @@ using ByteVector = std::vector<std::uint8_t>;
 // and out): the variant the banks' setup CRCs use.
 std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
 
+// The encoders whose set-ups we rebuild. Besides stock libvorbisenc, a
+// variant that forces 256/2048 blocks wherever libvorbisenc's template has
+// two other block sizes (512/4096 from 26 kHz up below quality 0, 512/1024
+// from 15 to 26 kHz at quality 0.05 and up), with floors sized for those
+// blocks; the rest of its set-up is stock.
+enum class VorbisVariant : std::uint8_t { stock = 0, blocks_256_2048 = 1 };
+
 // A generated setup header and the block sizes of the encoder set-up that
 // produced it (the identification header must carry the same ones).
 struct VorbisSetup {
     std::uint32_t crc = 0;
     int quality = 0;  // 1..100, the step that produced this header
+    VorbisVariant variant{};
     std::uint32_t block_short = 0;
     std::uint32_t block_long = 0;
     ByteVector packet;
@@ -37,32 +45,12 @@ ByteVector vorbis_comment_header();
 // libvorbisenc's quality (-0.1..1.0) for a step of 1..100.
 float vorbis_quality_for_step(int step);
 
-// Generates the setup header for one step; false when libvorbisenc refuses
-// the set-up.
-bool generate_vorbis_setup(std::uint32_t channels, std::uint32_t rate, int step, VorbisSetup& out);
+// The i-th step (0..99) a search tries: from the middle outwards, where the
+// banks we know were made (steps 48 to 50); every step once.
+int vorbis_step_in_search_order(int i);
 
-// The candidates of each (channels, rate) a bank uses, generated on first use
-// and kept for the life of the bank. Steps are generated only until the
-// wanted CRC turns up; a later lookup continues where the last one stopped.
-class VorbisSetupCache {
-public:
-    // The setup header with this CRC, or null when no step produces one.
-    // The pointer stays valid as long as the cache.
-    const VorbisSetup* find(std::uint32_t channels, std::uint32_t rate, std::uint32_t crc);
-
-    // How many steps have been generated so far, over all pairs.
-    int steps_generated() const { return steps_generated_; }
-
-private:
-    struct Pair {
-        std::uint32_t channels = 0;
-        std::uint32_t rate = 0;
-        int tried = 0;  // steps generated so far, in search order
-        // Distinct headers only: neighbouring steps often produce the same one.
-        std::vector<std::unique_ptr<VorbisSetup>> candidates;
-    };
-    std::vector<Pair> pairs_;
-    int steps_generated_ = 0;
-};
+// The set-ups of one step: the stock one, then the variant's where it
+// differs from it. Empty when libvorbisenc refuses the channels and rate.
+std::vector<VorbisSetup> make_vorbis_setups(std::uint32_t channels, std::uint32_t rate, int step);
 
 }  // namespace soundlib

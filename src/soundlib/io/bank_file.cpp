@@ -1,90 +1,168 @@
 #include "soundlib/io/bank_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace soundlib {
 
 namespace {
 
-bool seek_to(std::FILE* f, std::uint64_t offset) {
+// Reads below this size go through the window; larger ones bypass it.
+constexpr std::size_t kSmallRead = 4096;
+constexpr std::size_t kWindowBytes = 64 * 1024;
+
+}  // namespace
+
+BankFile::~BankFile() { close(); }
+
+void BankFile::close() {
+    if (handle_ != kClosed) close_handle();
+    handle_ = kClosed;
+    memory_ = nullptr;
+    size_ = 0;
+    window_bytes_ = 0;
+}
+
+void BankFile::open_memory(const void* data, std::uint64_t size) {
+    close();
+    memory_ = static_cast<const std::uint8_t*>(data);
+    size_ = data ? size : 0;
+}
+
 #if defined(_WIN32)
-    return _fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
+
+namespace {
+
+std::string windows_error_text(DWORD code) {
+    char text[512];
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                   sizeof text, nullptr);
+    std::string s(text, n);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+    return s;
 }
 
 }  // namespace
 
-BankFile::~BankFile() {
-    if (file_) std::fclose(file_);
-}
+void BankFile::close_handle() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
 
 BankFile::OpenError BankFile::open(const std::string& path, std::string* error_text) {
-    errno = 0;
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) {
-        int err = errno;
-        if (error_text) *error_text = std::strerror(err);
-        return (err == ENOENT || err == ENOTDIR) ? OpenError::not_found : OpenError::other;
+    close();
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        if (error_text) *error_text = windows_error_text(err);
+        return (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) ? OpenError::not_found
+                                                                             : OpenError::other;
     }
-    bool sized = false;
-#if !defined(_WIN32)
-    // A directory or a device opens too, but has no bank to read.
-    struct stat st {};
-    if (fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (error_text) *error_text = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
-        std::fclose(file_);
-        file_ = nullptr;
-        return OpenError::other;
-    }
-#endif
-#if defined(_WIN32)
-    if (_fseeki64(file_, 0, SEEK_END) == 0) {
-        __int64 end = _ftelli64(file_);
-        sized = end >= 0;
-        size_ = sized ? static_cast<std::uint64_t>(end) : 0;
-    }
-#else
-    if (fseeko(file_, 0, SEEK_END) == 0) {
-        off_t end = ftello(file_);
-        sized = end >= 0;
-        size_ = sized ? static_cast<std::uint64_t>(end) : 0;
-    }
-#endif
-    if (!sized || std::ferror(file_)) {
+    LARGE_INTEGER size{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size) || size.QuadPart < 0) {
         if (error_text) *error_text = "not a regular file";
-        std::fclose(file_);
-        file_ = nullptr;
+        CloseHandle(h);
         return OpenError::other;
     }
-    position_ = size_;
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    size_ = static_cast<std::uint64_t>(size.QuadPart);
     return OpenError::none;
 }
 
+std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t len) {
+    auto* p = static_cast<std::uint8_t*>(dst);
+    std::size_t done = 0;
+    while (done < len) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset + done);
+        at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(len - done, 0x40000000));
+        DWORD got = 0;
+        if (!ReadFile(reinterpret_cast<HANDLE>(handle_), p + done, part, &got, &at) || got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+#else
+
+void BankFile::close_handle() { ::close(static_cast<int>(handle_)); }
+
+BankFile::OpenError BankFile::open(const std::string& path, std::string* error_text) {
+    close();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int err = errno;
+        if (error_text) *error_text = std::strerror(err);
+        return (err == ENOENT || err == ENOTDIR) ? OpenError::not_found : OpenError::other;
+    }
+    // A directory, FIFO, socket or character device opens too, but has no
+    // bank to read (and a FIFO would block the first read).
+    struct stat st {};
+    const bool stated = fstat(fd, &st) == 0;
+    if (!stated || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        if (error_text) *error_text = stated && S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+        ::close(fd);
+        return OpenError::other;
+    }
+    const off_t end = lseek(fd, 0, SEEK_END);  // st_size is 0 for a block device
+    if (end < 0) {
+        if (error_text) *error_text = std::strerror(errno);
+        ::close(fd);
+        return OpenError::other;
+    }
+    (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    handle_ = fd;
+    size_ = static_cast<std::uint64_t>(end);
+    return OpenError::none;
+}
+
+std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t len) {
+    auto* p = static_cast<std::uint8_t*>(dst);
+    std::size_t done = 0;
+    while (done < len) {
+        const ssize_t n = pread(static_cast<int>(handle_), p + done, len - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+#endif
+
 std::size_t BankFile::read_at(std::uint64_t offset, void* dst, std::size_t len) {
-    if (!file_ || offset >= size_ || len == 0) return 0;
+    if (offset >= size_ || len == 0) return 0;
     if (len > size_ - offset) len = static_cast<std::size_t>(size_ - offset);
-    if (offset != position_) {
-        if (!seek_to(file_, offset)) {
-            position_ = UINT64_MAX;
-            return 0;
+    if (memory_) {
+        std::memcpy(dst, memory_ + offset, len);
+        return len;
+    }
+    if (handle_ == kClosed) return 0;
+    if (len >= kSmallRead) return read_direct(offset, dst, len);
+
+    const bool inside = offset >= window_start_ && offset - window_start_ + len <= window_bytes_;
+    if (!inside) {
+        if (window_.empty()) window_.resize(kWindowBytes);
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, size_ - offset));
+        window_start_ = offset;
+        window_bytes_ = read_direct(offset, window_.data(), want);
+        if (window_bytes_ < len) {  // a failing read: give what there is
+            std::memcpy(dst, window_.data(), window_bytes_);
+            const std::size_t got = window_bytes_;
+            window_bytes_ = 0;
+            return got;
         }
-        position_ = offset;
     }
-    std::size_t got = std::fread(dst, 1, len, file_);
-    if (got != len) {
-        std::clearerr(file_);
-        position_ = UINT64_MAX;  // unknown after a failed read
-    } else {
-        position_ += got;
-    }
-    return got;
+    std::memcpy(dst, window_.data() + (offset - window_start_), len);
+    return len;
 }
 
 }  // namespace soundlib

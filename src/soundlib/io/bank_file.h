@@ -1,12 +1,16 @@
-// Random access to a bank on disk through one small buffer.
+// Random access to the bytes of a bank: a file on disk, or memory the caller
+// keeps alive (FMOD_OPENMEMORY).
 //
 // Every read names its offset, so readers and decoders of different
 // subsounds can share the file; reads past the end are short, never wrong.
+// Large reads go straight from the system into the caller's buffer; small
+// ones (headers, packets, frames) are served from one small window so that
+// walking a header table does not cost a system call per field.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace soundlib {
 
@@ -19,8 +23,13 @@ public:
     BankFile(const BankFile&) = delete;
     BankFile& operator=(const BankFile&) = delete;
 
-    // On failure, *error_text holds the system's reason.
+    // Opens without blocking (a FIFO never hangs the open); only a regular
+    // file or a block device is accepted. On failure, *error_text holds the
+    // reason.
     OpenError open(const std::string& path, std::string* error_text);
+
+    // Reads from `size` bytes at `data`, which must outlive this object.
+    void open_memory(const void* data, std::uint64_t size);
 
     std::uint64_t size() const { return size_; }
 
@@ -34,9 +43,19 @@ public:
     }
 
 private:
-    std::FILE* file_ = nullptr;
+    // Reads straight from the system; short only at the end or on error.
+    std::size_t read_direct(std::uint64_t offset, void* dst, std::size_t len);
+    void close();
+    void close_handle();  // the system's part of close()
+
+    static constexpr std::intptr_t kClosed = -1;
+    std::intptr_t handle_ = kClosed;  // a file descriptor, or a HANDLE on Windows
+    const std::uint8_t* memory_ = nullptr;
     std::uint64_t size_ = 0;
-    std::uint64_t position_ = 0;  // where the FILE stands, to skip needless seeks
+
+    std::vector<std::uint8_t> window_;  // the bytes at window_start_, for small reads
+    std::uint64_t window_start_ = 0;
+    std::size_t window_bytes_ = 0;
 };
 
 // A window of the bank: one subsound's stored data.
