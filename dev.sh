@@ -31,6 +31,7 @@ windows() {
   # One wine server for the whole run (otherwise every program started under
   # wine starts one, which costs seconds), and wine's own background services
   # started here: started by a test, they would keep its output pipe open.
+  mkdir -p "$WINEPREFIX"
   wineserver -p
   wineboot </dev/null >/dev/null 2>&1
   cmake --build "$build/windows" -j2
