@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <string>
 #include <utility>
@@ -319,6 +320,193 @@ TEST(Adpcm, DamageGivesTheBlocksBeforeItAndSaysWhere) {
         EXPECT_EQ(FMOD_ERR_FILE_BAD, cut.code);
         EXPECT_EQ(first, cut.samples) << soundlib::codec_name(c.codec);
         EXPECT_NE(std::string::npos, cut.detail.find("ends early")) << cut.detail;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The fast decoders against a plain decode written from the formulas, one
+// sample at a time, on random blocks: mono, stereo (the paired paths) and
+// more channels, read in pieces of random length at random frames.
+
+constexpr int kImaSteps[89] = {
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
+    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
+    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
+    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
+    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+
+std::uint32_t next_random(std::uint32_t& seed) { return seed = seed * 1664525u + 1013904223u; }
+int nibble(unsigned v) { return (v & 8) ? static_cast<int>(v & 15) - 16 : static_cast<int>(v & 15); }
+std::int16_t clamp16(std::int64_t v) { return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767)); }
+
+struct Plain {
+    Codec codec;
+    std::uint32_t channels;
+    bool interleaved;
+    std::uint32_t frame_bytes;  // one channel's part of a block
+    std::uint32_t block_frames;
+    bool small_coefficients = false;  // GC: ones whose sums fit in 32 bits
+};
+
+// Random bytes for `blocks` blocks with every channel's header made valid.
+Bytes random_blocks(const Plain& p, std::size_t blocks, std::uint32_t seed) {
+    Bytes b(blocks * p.frame_bytes * p.channels);
+    for (auto& x : b) x = static_cast<std::uint8_t>(next_random(seed) >> 24);
+    const std::size_t frames = b.size() / p.frame_bytes;  // per channel, in any layout
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::uint8_t* f = &b[i * p.frame_bytes];
+        if (p.codec == Codec::imaadpcm) {
+            const std::uint32_t c = i % p.channels;  // step bytes sit in the block's header
+            std::uint8_t* block = &b[(i / p.channels) * 36 * p.channels];
+            block[p.channels > 2 ? 2 * p.channels + 2 * c : 4 * c + 2] %= 89;
+        } else if (p.codec == Codec::gcadpcm) {
+            f[0] &= 0x7F;  // in every layout, a channel's header byte is its first
+            if (p.interleaved) b[(i / p.channels) * 8 * p.channels + 2 * (i % p.channels)] &= 0x7F;
+        } else if (p.codec == Codec::vag) {
+            f[0] = static_cast<std::uint8_t>((f[0] >> 4) % 5 << 4 | (f[0] & 0x0F));
+        } else {
+            for (int k = 0; k < 4; ++k) f[k] = static_cast<std::uint8_t>((f[k] & 0x0F) % 5 | ((f[k] >> 4) % 5) << 4);
+        }
+    }
+    return b;
+}
+
+std::vector<std::array<int, 16>> coefficients(const Bytes& setup, std::uint32_t channels) {
+    std::vector<std::array<int, 16>> c(channels);
+    for (std::uint32_t ch = 0; ch < channels; ++ch)
+        for (int i = 0; i < 16; ++i)
+            c[ch][i] = static_cast<std::int16_t>(setup[0x2E * ch + 2 * i] << 8 | setup[0x2E * ch + 2 * i + 1]);
+    return c;
+}
+
+Samples plain_decode(const Plain& p, const Bytes& data, const Bytes& setup) {
+    const std::uint32_t ch = p.channels;
+    const std::size_t blocks = data.size() / (p.frame_bytes * ch);
+    Samples out(blocks * p.block_frames * ch);
+    auto put = [&](std::size_t block, std::uint32_t n, std::uint32_t c, int v) {
+        out[(block * p.block_frames + n) * ch + c] = static_cast<std::int16_t>(v);
+    };
+    const auto coefs = p.codec == Codec::gcadpcm ? coefficients(setup, ch) : decltype(coefficients(setup, ch)){};
+    static const int vag[5][2] = {{0, 0}, {60, 0}, {115, -52}, {98, -55}, {122, -60}};
+    static const int fad[5][2] = {{0, 0}, {60, 0}, {122, 60}, {115, 52}, {98, 55}};
+    static const int ima_index[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+    std::vector<int> h1(ch), h2(ch);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::uint8_t* block = &data[b * p.frame_bytes * ch];
+        for (std::uint32_t c = 0; c < ch; ++c) {
+            // This channel's part of the block, gathered into one frame.
+            Bytes f(p.frame_bytes);
+            for (std::uint32_t i = 0; i < p.frame_bytes; ++i) {
+                if (p.codec == Codec::gcadpcm && !p.interleaved)
+                    f[i] = data[c * (data.size() / ch) + b * 8 + i];
+                else if (p.codec == Codec::gcadpcm)
+                    f[i] = block[(i / 2 * ch + c) * 2 + i % 2];
+                else
+                    f[i] = block[p.frame_bytes * c + i];
+            }
+            if (p.codec == Codec::imaadpcm) {
+                const bool wide = ch > 2;
+                int s = static_cast<std::int16_t>(wide ? block[2 * c] | block[2 * c + 1] << 8
+                                                       : block[4 * c] | block[4 * c + 1] << 8);
+                int index = wide ? block[2 * ch + 2 * c] : block[4 * c + 2];
+                put(b, 0, c, s);
+                const std::uint32_t run = wide ? 2 : 4;
+                for (std::uint32_t n = 0; n < 63; ++n) {
+                    const std::uint32_t byte = n / 2;
+                    const unsigned code = block[4 * ch + byte / run * run * ch + c * run + byte % run] >> (n % 2 * 4) & 15;
+                    const int step = kImaSteps[index];
+                    int diff = step >> 3;
+                    if (code & 4) diff += step;
+                    if (code & 2) diff += step >> 1;
+                    if (code & 1) diff += step >> 2;
+                    s = clamp16(code & 8 ? s - diff : s + diff);
+                    index = std::clamp(index + ima_index[code & 7], 0, 88);
+                    put(b, n + 1, c, s);
+                }
+            } else if (p.codec == Codec::gcadpcm) {
+                for (std::uint32_t n = 0; n < 14; ++n) {
+                    const std::int64_t code = nibble(f[1 + n / 2] >> (n % 2 ? 0 : 4));
+                    const int s = clamp16((code * (1 << (f[0] & 15)) * 2048 + 1024 +
+                                           std::int64_t{coefs[c][2 * (f[0] >> 4)]} * h1[c] +
+                                           std::int64_t{coefs[c][2 * (f[0] >> 4) + 1]} * h2[c]) >> 11);
+                    h2[c] = h1[c];
+                    put(b, n, c, h1[c] = s);
+                }
+            } else if (p.codec == Codec::vag) {
+                for (std::uint32_t n = 0; n < 28; ++n) {
+                    const int code = nibble(f[2 + n / 2] >> (n % 2 * 4));
+                    const int s = clamp16(((code * 4096) >> (f[0] & 15)) +
+                                          ((vag[f[0] >> 4][0] * h1[c] + vag[f[0] >> 4][1] * h2[c]) >> 6));
+                    h2[c] = h1[c];
+                    put(b, n, c, h1[c] = s);
+                }
+            } else {
+                int a = static_cast<std::int16_t>(f[8] | f[9] << 8), z = static_cast<std::int16_t>(f[10] | f[11] << 8);
+                for (std::uint32_t n = 0; n < 256; ++n) {
+                    const std::uint32_t g = n / 32;
+                    const unsigned index = f[g / 2] >> (g % 2 * 4) & 15, shift = f[4 + g / 2] >> (g % 2 * 4) & 15;
+                    const int code = nibble(f[12 + n / 2] >> (n % 2 * 4));
+                    const int s = clamp16((code * (1 << (shift + 6)) + fad[index][0] * a - fad[index][1] * z) >> 6);
+                    z = a;
+                    put(b, n, c, a = s);
+                }
+            }
+        }
+    }
+    return out;
+}
+
+TEST(Adpcm, FastPathsMatchAPlainDecodeOnRandomBlocks) {
+    Bytes setup, small_setup;
+    std::uint32_t seed = 99;
+    for (int i = 0; i < 6 * 0x2E; ++i) setup.push_back(static_cast<std::uint8_t>(next_random(seed) >> 24));
+    for (int i = 0; i < 6 * 0x2E; ++i) small_setup.push_back(static_cast<std::uint8_t>(i % 2 ? setup[i] : static_cast<std::int8_t>(setup[i]) >> 2));
+    const std::vector<Plain> cases = {
+        {Codec::imaadpcm, 1, true, 36, 64},  {Codec::imaadpcm, 2, true, 36, 64},  {Codec::imaadpcm, 6, true, 36, 64},
+        {Codec::gcadpcm, 1, true, 8, 14},    {Codec::gcadpcm, 2, true, 8, 14},    {Codec::gcadpcm, 3, true, 8, 14},
+        {Codec::gcadpcm, 2, false, 8, 14},   {Codec::gcadpcm, 2, true, 8, 14, true}, {Codec::gcadpcm, 2, false, 8, 14, true},
+        {Codec::vag, 1, true, 16, 28},       {Codec::vag, 2, true, 16, 28},
+        {Codec::vag, 5, true, 16, 28},       {Codec::fadpcm, 1, true, 140, 256},  {Codec::fadpcm, 2, true, 140, 256},
+        {Codec::fadpcm, 3, true, 140, 256},
+    };
+    for (const Plain& p : cases) {
+        // Several decoding units, so reads cross them and go back over them.
+        const std::size_t blocks = 40000 / (p.frame_bytes * p.channels) + 3;
+        const Bytes data = random_blocks(p, blocks, 7 + p.channels);
+        const Bytes& coefficients = p.small_coefficients ? small_setup : setup;
+        const Samples expected = plain_decode(p, data, coefficients);
+        const std::uint64_t frames = expected.size() / p.channels - 5;
+        Raw raw(p.codec, p.channels, frames, data, p.codec == Codec::gcadpcm ? coefficients : Bytes{}, p.interleaved);
+        const std::string what = std::string(soundlib::codec_name(p.codec)) + ", " + std::to_string(p.channels) +
+                                 " channels" + (p.interleaved ? "" : ", in halves") +
+                                 (p.small_coefficients ? ", small coefficients" : "");
+        ASSERT_EQ(Samples(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(frames * p.channels)),
+                  raw.all().samples)
+            << what;
+        for (int i = 0; i < 12; ++i) {
+            const std::uint64_t start = next_random(seed) % frames;
+            const std::uint64_t n = std::min<std::uint64_t>(1 + next_random(seed) % 30000, frames - start);
+            const auto from = expected.begin() + static_cast<std::ptrdiff_t>(start * p.channels);
+            EXPECT_EQ(Samples(from, from + static_cast<std::ptrdiff_t>(n * p.channels)), raw.read(start, n).samples)
+                << what << ", " << n << " frames at " << start;
+        }
+
+        // A bad header on the last channel of block 5, inside a group the
+        // paths decode together: the blocks before it, then the failure.
+        Bytes bad = data;
+        const std::uint32_t c = p.channels - 1, block_bytes = p.frame_bytes * p.channels;
+        if (p.codec == Codec::imaadpcm) bad[5 * block_bytes + (p.channels > 2 ? 2 * p.channels + 2 * c : 4 * c + 2)] = 89;
+        if (p.codec == Codec::gcadpcm)
+            bad[p.interleaved ? 5 * block_bytes + 2 * c : c * (data.size() / p.channels) + 5 * 8] = 0x80;
+        if (p.codec == Codec::vag) bad[5 * block_bytes + 16 * c] = 0x50;
+        if (p.codec == Codec::fadpcm) bad[5 * block_bytes + 140 * c] = 0x05;
+        const Read r = Raw(p.codec, p.channels, frames, bad, p.codec == Codec::gcadpcm ? coefficients : Bytes{}, p.interleaved).all();
+        EXPECT_EQ(FMOD_ERR_FILE_BAD, r.code) << what;
+        EXPECT_EQ(Samples(expected.begin(), expected.begin() + 5 * p.block_frames * p.channels), r.samples) << what;
     }
 }
 

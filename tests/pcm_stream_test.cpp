@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
+#include "soundlib/codec/float_to_s16.h"
+#include "soundlib/codec/pcm_source.h"
 #include "soundlib/codec/pcm_stream.h"
 
 namespace soundlib {
@@ -154,6 +159,99 @@ TEST(PcmStream, PartialFramesAreNeverDelivered) {
     std::size_t delivered = 99;
     EXPECT_EQ(FMOD_OK, f.stream->read(buffer, 5, delivered));
     EXPECT_EQ(4u, delivered);
+}
+
+// Stored PCM, read straight into the caller's buffer when whole reads fit
+// there and converted in place: reads of every size at odd frames give the
+// converted bytes, whatever the frame width.
+TEST(PcmSource, ReadsOfAnySizeAtOddFramesGiveTheConvertedBytes) {
+    struct Case {
+        Codec codec;
+        std::uint32_t channels;
+        bool big_endian;
+        bool signed8;
+        std::uint32_t frame_bytes;
+    };
+    const Case cases[] = {{Codec::pcm16, 2, false, false, 4},
+                          {Codec::pcm16, 1, true, false, 2},
+                          {Codec::pcm8, 2, false, true, 2},
+                          {Codec::pcm24, 3, false, false, 9}};
+    std::uint32_t seed = 5;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (const Case& c : cases) {
+        const std::uint64_t frames = 70001;  // several 64 KiB units, and a partial one
+        std::vector<std::uint8_t> stored(frames * c.frame_bytes + 3);  // a partial frame after the last
+        for (auto& b : stored) b = static_cast<std::uint8_t>(next() >> 24);
+        std::vector<std::uint8_t> expected(stored.begin(), stored.begin() + frames * c.frame_bytes);
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            if (c.signed8) expected[i] ^= 0x80;
+            if (c.big_endian && i % 2 == 0) std::swap(expected[i], expected[i + 1]);
+        }
+        BankFile file;
+        file.open_memory(stored.data(), stored.size());
+        SubsoundInfo info;
+        info.codec = c.codec;
+        info.channels = c.channels;
+        info.frames = frames;
+        info.pcm_big_endian = c.big_endian;
+        info.pcm8_signed = c.signed8;
+        info.data = {0, stored.size()};
+        PcmStream stream(make_pcm_source(info, file), pcm_output_format(info), frames);
+        for (int i = 0; i < 40; ++i) {
+            const std::uint64_t from = i == 0 ? 0 : next() % frames;
+            const std::uint64_t count = std::min<std::uint64_t>(i % 2 ? next() % 100 + 1 : next() % 60000, frames - from);
+            std::vector<std::uint8_t> out(count * c.frame_bytes + 1);
+            std::size_t delivered = 0;
+            stream.seek(from);
+            ASSERT_EQ(FMOD_OK, stream.read(out.data() + 1, count * c.frame_bytes, delivered));  // at an odd address
+            ASSERT_EQ(count * c.frame_bytes, delivered);
+            EXPECT_TRUE(std::equal(out.begin() + 1, out.end(), expected.begin() + from * c.frame_bytes))
+                << static_cast<int>(c.codec) << ": " << count << " frames at " << from;
+        }
+    }
+}
+
+// The vector conversion against the rule one sample at a time, on the
+// values where it could differ and on every length around its step of 8.
+TEST(FloatToS16, VectorPathsFollowTheRule) {
+    auto rule = [](float x) -> std::int16_t {
+        const float v = x * 32767.0f;
+        if (v != v) return 0;
+        if (v >= 32767.0f) return 32767;
+        if (v <= -32768.0f) return -32768;
+        return static_cast<std::int16_t>(v);
+    };
+    std::vector<float> values = {0.0f, -0.0f, 0.5f, -0.5f, 1.0f, -1.0f, 1.0001f, -1.0001f, 0.99999f,
+                                 -1.00003f, 3.0e-5f, -3.0e-5f, 1e30f, -1e30f,
+                                 std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                                 std::nanf(""), -std::nanf(""), 16383.5f / 32767.0f, -16383.5f / 32767.0f};
+    std::uint32_t seed = 3;
+    while (values.size() < 200) {
+        seed = seed * 1664525u + 1013904223u;
+        values.push_back(static_cast<float>(static_cast<std::int32_t>(seed)) / 1.9e9f);
+    }
+    for (std::uint32_t channels = 1; channels <= 3; ++channels) {
+        for (std::size_t frames = 0; frames <= 20; ++frames) {
+            std::vector<std::vector<float>> planes(channels);
+            std::vector<const float*> pointers;
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                for (std::size_t f = 0; f < frames; ++f) planes[c].push_back(values[(f * 7 + c * 13 + frames) % values.size()]);
+                pointers.push_back(planes[c].data());
+            }
+            std::vector<std::uint8_t> out(frames * channels * 2);
+            planes_to_s16(pointers.data(), channels, frames, out.data());
+            for (std::size_t f = 0; f < frames; ++f) {
+                for (std::uint32_t c = 0; c < channels; ++c) {
+                    const auto got = static_cast<std::int16_t>(out[2 * (f * channels + c)] | out[2 * (f * channels + c) + 1] << 8);
+                    ASSERT_EQ(rule(planes[c][f]), got) << planes[c][f] << ", " << channels << " channels";
+                }
+            }
+        }
+    }
+    std::vector<std::uint8_t> out(values.size() * 2);
+    floats_to_s16(values.data(), values.size(), out.data());
+    for (std::size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(rule(values[i]), static_cast<std::int16_t>(out[2 * i] | out[2 * i + 1] << 8)) << values[i];
 }
 
 }  // namespace

@@ -189,7 +189,10 @@ bool OutputFile::create(const std::string& path, const FileId& keep) {
     }
     (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     set_unfinished(path);
-    if (ftruncate(fd, 0) != 0) {
+    // Only a file with something in it: ext4 takes truncating as a sign of
+    // a file being replaced, and then writes the new one out at close,
+    // which makes the close of a fresh file wait for the disk.
+    if (st.st_size > 0 && ftruncate(fd, 0) != 0) {
         error_ = "cannot empty the file: " + system_error();
         unfinished_known = 0;
         ::close(fd);

@@ -63,25 +63,23 @@ FMOD_RESULT BlockSource::decode(std::uint8_t* out, std::uint32_t& frames, std::s
         whole = std::min(whole, static_cast<std::uint32_t>(got / bb));
     }
 
-    const std::size_t unit_samples = std::size_t{layout_.block_frames} * layout_.channels;
+    for (std::uint32_t lane = 0; lane < lanes_.size(); ++lane) {
+        lanes_[lane] = buffer_.data() + std::size_t{lane} * unit_blocks_ * bb;
+    }
+    int bad_channel = -1;
     std::string problem;
-    for (std::uint32_t b = 0; b < whole; ++b) {
-        for (std::uint32_t lane = 0; lane < lanes_.size(); ++lane) {
-            lanes_[lane] = buffer_.data() + (std::size_t{lane} * unit_blocks_ + b) * bb;
-        }
-        const int bad_channel = decode_block(lanes_.data(), out + 2 * unit_samples * b, problem);
-        if (bad_channel >= 0) {
-            const std::uint64_t block = next_block_ + b;
-            const std::uint64_t where =
-                data_.offset + (layout_.lane_per_channel ? lane_offset(static_cast<std::uint32_t>(bad_channel)) : 0) +
-                block * bb;
-            failure_ = std::string(layout_.codec_label) + " block " + std::to_string(block) + " (byte " +
-                       std::to_string(where) + " of the bank), channel " + std::to_string(bad_channel) + ": " + problem;
-            next_block_ = block;
-            detail = failure_;
-            return FMOD_ERR_FILE_BAD;
-        }
-        frames += layout_.block_frames;
+    const std::uint32_t decoded = whole > 0 ? decode_blocks(lanes_.data(), whole, out, bad_channel, problem) : 0;
+    frames = decoded * layout_.block_frames;
+    if (decoded < whole) {
+        const std::uint64_t block = next_block_ + decoded;
+        const std::uint64_t where =
+            data_.offset + (layout_.lane_per_channel ? lane_offset(static_cast<std::uint32_t>(bad_channel)) : 0) +
+            block * bb;
+        failure_ = std::string(layout_.codec_label) + " block " + std::to_string(block) + " (byte " +
+                   std::to_string(where) + " of the bank), channel " + std::to_string(bad_channel) + ": " + problem;
+        next_block_ = block;
+        detail = failure_;
+        return FMOD_ERR_FILE_BAD;
     }
     next_block_ += whole;
 

@@ -1,9 +1,14 @@
 // What the ADPCM decoders share: sample helpers, and a FrameSource over
 // fixed-size blocks that reads whole units of blocks through one bounded
 // buffer, stops at the subsound's length and says where data is damaged.
+// Decoders get a unit's blocks in one call, so their inner loops run long;
+// each has mono, stereo and many-channel paths, stereo decoding both
+// channels side by side so the two prediction chains overlap.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,29 +17,26 @@
 
 namespace soundlib::adpcm {
 
-inline int clamp16(std::int64_t v) { return v < -32768 ? -32768 : v > 32767 ? 32767 : static_cast<int>(v); }
+// The low and high 4-bit two's complement codes of a byte, without branches.
+inline int low_nibble(std::uint8_t b) { return static_cast<std::int8_t>(static_cast<std::uint8_t>(b << 4)) >> 4; }
+inline int high_nibble(std::uint8_t b) { return static_cast<std::int8_t>(b) >> 4; }
 
-// A 4-bit two's complement code as an int.
-inline int signed_nibble(unsigned nibble) {
-    nibble &= 0x0F;
-    return nibble >= 8 ? static_cast<int>(nibble) - 16 : static_cast<int>(nibble);
-}
-
-// Writes sample `index` of an interleaved 16-bit little-endian buffer.
-inline void put_sample(std::uint8_t* out, std::size_t index, int value) {
-    const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
-    out[2 * index] = static_cast<std::uint8_t>(v & 0xFF);
-    out[2 * index + 1] = static_cast<std::uint8_t>(v >> 8);
+// Stores a sample as 16-bit little-endian.
+inline void store16(std::uint8_t* out, int value) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const auto v = static_cast<std::int16_t>(value);
+        std::memcpy(out, &v, 2);
+    } else {
+        const auto v = static_cast<std::uint16_t>(value);
+        out[0] = static_cast<std::uint8_t>(v & 0xFF);
+        out[1] = static_cast<std::uint8_t>(v >> 8);
+    }
 }
 
 // The two previous samples of one channel, for codecs that predict from them.
 struct History {
     int h1 = 0;
     int h2 = 0;
-    void push(int s) {
-        h2 = h1;
-        h1 = s;
-    }
 };
 
 struct BlockLayout {
@@ -70,12 +72,14 @@ public:
     FMOD_RESULT decode(std::uint8_t* out, std::uint32_t& frames, std::string& detail) override;
 
 protected:
-    // Decodes one block of every channel into `out` (interleaved, room for
-    // block_frames frames). `lanes[k]` points at channel k's bytes when each
-    // channel has a lane, else lanes[0] holds the whole block. Returns -1,
-    // or on damage the channel whose part is bad, with what is wrong in
-    // `problem`.
-    virtual int decode_block(const std::uint8_t* const* lanes, std::uint8_t* out, std::string& problem) = 0;
+    // Decodes `count` blocks of every channel into `out` (interleaved,
+    // block_frames frames each). `lanes[k]` points at channel k's first
+    // block when each channel has a lane, else lanes[0] at the first block;
+    // blocks follow each other block_bytes apart. Returns the blocks decoded
+    // whole: fewer than count on damage, with the channel whose part is bad
+    // in bad_channel and what is wrong in problem.
+    virtual std::uint32_t decode_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
+                                        int& bad_channel, std::string& problem) = 0;
 
     const BlockLayout& layout() const { return layout_; }
     // Per-channel history; kept across units and restored on seeks.

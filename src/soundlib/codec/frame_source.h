@@ -2,7 +2,8 @@
 // a frame, a packet) at a time, from a unit boundary it chooses.
 //
 // PcmStream (pcm_stream.h) turns this into reads of any length at any frame,
-// trimmed to the subsound's length; decoders only ever deal in whole units.
+// trimmed to the subsound's length; decoders only ever deal in whole units,
+// which go straight into the caller's buffer when they fit there.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,15 @@ public:
     // damaged data: a non-zero result and the reason in detail; the frames
     // decoded before the damage may still be given.
     virtual FMOD_RESULT decode(std::uint8_t* out, std::uint32_t& frames, std::string& detail) = 0;
+
+    // As decode(), into out with room for max_frames >= max_unit_frames()
+    // frames. A source whose units can end anywhere (stored PCM) may give up
+    // to max_frames at once; the others give one unit.
+    virtual FMOD_RESULT decode_up_to(std::uint8_t* out, std::uint32_t max_frames, std::uint32_t& frames,
+                                     std::string& detail) {
+        (void)max_frames;
+        return decode(out, frames, detail);
+    }
 };
 
 }  // namespace soundlib

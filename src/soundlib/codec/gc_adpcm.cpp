@@ -1,11 +1,19 @@
 #include "soundlib/codec/gc_adpcm.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "soundlib/codec/adpcm_blocks.h"
 #include "soundlib/io/bytes.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define GC_STEREO_VECTOR 1
+#endif
 
 namespace soundlib {
 
@@ -26,45 +34,164 @@ class GcAdpcmSource final : public BlockSource {
 public:
     GcAdpcmSource(const BlockLayout& layout, DataRange data, std::uint64_t total_frames,
                   std::vector<Coefficients> coefficients)
-        : BlockSource(layout, data, total_frames), coefficients_(std::move(coefficients)) {}
-
-protected:
-    int decode_block(const std::uint8_t* const* lanes, std::uint8_t* out, std::string& problem) override {
-        const std::uint32_t channels = layout().channels;
-        for (std::uint32_t c = 0; c < channels; ++c) {
-            // Interleaved channels share each frame's span in 2-byte pieces.
-            std::uint8_t frame[kFrameBytes];
-            if (layout().lane_per_channel) {
-                for (std::uint32_t i = 0; i < kFrameBytes; ++i) frame[i] = lanes[c][i];
-            } else {
-                for (std::uint32_t piece = 0; piece < kFrameBytes / 2; ++piece) {
-                    frame[2 * piece] = lanes[0][(piece * channels + c) * 2];
-                    frame[2 * piece + 1] = lanes[0][(piece * channels + c) * 2 + 1];
-                }
-            }
-            const unsigned pair = frame[0] >> 4;
-            const unsigned exponent = frame[0] & 0x0F;
-            if (pair > 7) {
-                problem = "coefficient pair " + std::to_string(pair) + " does not exist (0 to 7)";
-                return static_cast<int>(c);
-            }
-            const int c1 = coefficients_[c][2 * pair];
-            const int c2 = coefficients_[c][2 * pair + 1];
-            History& h = history_[c];
-            for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
-                const std::uint8_t packed = frame[1 + n / 2];
-                const int code = signed_nibble((n & 1) ? packed : packed >> 4);
-                const std::int64_t scaled = static_cast<std::int64_t>(code) * (std::int64_t{1} << exponent) * 2048;
-                const int sample = clamp16((scaled + 1024 + std::int64_t{c1} * h.h1 + std::int64_t{c2} * h.h2) >> 11);
-                h.push(sample);
-                put_sample(out, std::size_t{n} * channels + c, sample);
+        : BlockSource(layout, data, total_frames), coefficients_(std::move(coefficients)) {
+        // 32-bit sums are exact while no pair weighs more than this in all:
+        // 49151 * 32768, plus the largest scaled code, stays below 2^31.
+        for (const Coefficients& c : coefficients_) {
+            for (int pair = 0; pair < 8; ++pair) {
+                fits_32_bits_ = fits_32_bits_ && std::abs(c[2 * pair]) + std::abs(c[2 * pair + 1]) <= 49151;
             }
         }
-        return -1;
+    }
+
+protected:
+    std::uint32_t decode_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
+                                int& bad_channel, std::string& problem) override {
+#ifdef GC_STEREO_VECTOR
+        if (layout().channels == 2 && fits_32_bits_) return decode_stereo(lanes, count, out, bad_channel, problem);
+#endif
+        switch (layout().channels) {
+            case 1: return decode<1>(lanes, count, out, bad_channel, problem);
+            case 2: return decode<2>(lanes, count, out, bad_channel, problem);
+            default: return decode<0>(lanes, count, out, bad_channel, problem);
+        }
     }
 
 private:
+#ifdef GC_STEREO_VECTOR
+    // Stereo with both channels in one vector, a 32-bit lane each: one
+    // multiply-add of the (h1, h2) pairs by (c1, c2) gives the prediction
+    // and the 16-bit pack's saturation is the clamp, a shorter chain from
+    // one sample to the next than the scalar one.
+    std::uint32_t decode_stereo(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
+                                int& bad_channel, std::string& problem) {
+        count = valid_blocks(lanes, count, 2, bad_channel, problem);
+        auto pair = [](std::int64_t low, std::int64_t high) {
+            return static_cast<int>(static_cast<std::uint16_t>(low) | static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16);
+        };
+        __m128i pairs = _mm_set_epi32(0, 0, pair(history_[1].h1, history_[1].h2), pair(history_[0].h1, history_[0].h2));
+        __m128i previous = _mm_set_epi32(0, 0, 0, pair(history_[0].h1, history_[1].h1));
+        for (std::uint32_t b = 0; b < count; ++b) {
+            const Frame f[2] = {gather(lanes, b, 0, 2), gather(lanes, b, 1, 2)};
+            const __m128i weights = _mm_set_epi32(0, 0, pair(f[1].c1, f[1].c2), pair(f[0].c1, f[0].c2));
+            std::uint8_t* dst = out + std::size_t{b} * kFrameSamples * 4;
+            for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
+                const auto left = static_cast<int>((code(f[0].bits, n) << f[0].shift) + 1024);
+                const auto right = static_cast<int>((code(f[1].bits, n) << f[1].shift) + 1024);
+                const __m128i sum = _mm_add_epi32(_mm_madd_epi16(pairs, weights), _mm_set_epi32(0, 0, right, left));
+                const __m128i shifted = _mm_srai_epi32(sum, 11);
+                const __m128i samples = _mm_packs_epi32(shifted, shifted);
+                pairs = _mm_unpacklo_epi16(samples, previous);
+                previous = samples;
+                const std::int32_t frame_out = _mm_cvtsi128_si32(samples);
+                std::memcpy(dst + 4 * n, &frame_out, 4);
+            }
+        }
+        const auto lane0 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(pairs));
+        const auto lane1 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(pairs, 4)));
+        history_[0] = History{static_cast<std::int16_t>(lane0 & 0xFFFF), static_cast<std::int16_t>(lane0 >> 16)};
+        history_[1] = History{static_cast<std::int16_t>(lane1 & 0xFFFF), static_cast<std::int16_t>(lane1 >> 16)};
+        return count;
+    }
+#endif
+
+    // One channel's frame: its eight bytes as one little-endian word, and
+    // the prediction it starts with.
+    struct Frame {
+        std::uint64_t bits;
+        int shift;  // exponent + 11
+        std::int64_t c1;
+        std::int64_t c2;
+    };
+
+    const std::uint8_t* frame_start(const std::uint8_t* const* lanes, std::uint32_t b, std::uint32_t c,
+                                    std::uint32_t channels) const {
+        return layout().lane_per_channel ? lanes[c] + std::size_t{b} * kFrameBytes
+                                         : lanes[0] + std::size_t{b} * kFrameBytes * channels + 2 * c;
+    }
+
+    // The blocks before the first with a bad header; the bad one reported.
+    std::uint32_t valid_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint32_t channels,
+                               int& bad_channel, std::string& problem) const {
+        for (std::uint32_t b = 0; b < count; ++b) {
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                const unsigned pair = frame_start(lanes, b, c, channels)[0] >> 4;
+                if (pair > 7) {
+                    problem = "coefficient pair " + std::to_string(pair) + " does not exist (0 to 7)";
+                    bad_channel = static_cast<int>(c);
+                    return b;
+                }
+            }
+        }
+        return count;
+    }
+
+    // Channel c's frame of block b, its header already checked.
+    Frame gather(const std::uint8_t* const* lanes, std::uint32_t b, std::uint32_t c, std::uint32_t channels) const {
+        std::uint8_t bytes[kFrameBytes];
+        const std::uint8_t* start = frame_start(lanes, b, c, channels);
+        if (layout().lane_per_channel) {
+            std::memcpy(bytes, start, kFrameBytes);
+        } else {
+            // Interleaved channels share each frame's span in 2-byte pieces.
+            for (std::uint32_t piece = 0; piece < kFrameBytes / 2; ++piece) {
+                std::memcpy(bytes + 2 * piece, start + piece * channels * 2, 2);
+            }
+        }
+        const unsigned pair = bytes[0] >> 4;
+        return Frame{le64(bytes), (bytes[0] & 0x0F) + 11, coefficients_[c][2 * pair], coefficients_[c][2 * pair + 1]};
+    }
+
+    // Code n sits in byte 1 + n / 2, high nibble first.
+    static std::int64_t code(std::uint64_t bits, std::uint32_t n) {
+        const std::uint32_t low_bit = 8 * (1 + n / 2) + (n % 2 ? 0 : 4);
+        return static_cast<std::int64_t>(bits << (60 - low_bit)) >> 60;
+    }
+
+    // Channels 1 or 2 known at compile time, so stereo runs both channels'
+    // chains side by side; 0 for any count. The part of each prediction
+    // that does not wait for the previous sample is added first.
+    template <std::uint32_t Channels>
+    std::uint32_t decode(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out, int& bad_channel,
+                         std::string& problem) {
+        const std::uint32_t channels = Channels ? Channels : layout().channels;
+        constexpr std::uint32_t kMost = Channels ? Channels : 1;
+        const std::size_t stride = std::size_t{channels} * 2;
+        count = valid_blocks(lanes, count, channels, bad_channel, problem);
+        for (std::uint32_t c0 = 0; c0 < channels; c0 += kMost) {
+            std::int64_t h1[kMost], h2[kMost];
+            for (std::uint32_t k = 0; k < kMost; ++k) {
+                h1[k] = history_[c0 + k].h1;
+                h2[k] = history_[c0 + k].h2;
+            }
+            for (std::uint32_t b = 0; b < count; ++b) {
+                Frame f[kMost];
+                for (std::uint32_t k = 0; k < kMost; ++k) f[k] = gather(lanes, b, c0 + k, channels);
+                std::uint8_t* dst = out + std::size_t{b} * kFrameSamples * stride + 2 * c0;
+#if defined(__GNUC__)
+#pragma GCC unroll 14  // fixed code positions: each code is two shifts of a register
+#endif
+                for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
+                    for (std::uint32_t k = 0; k < kMost; ++k) {
+                        const std::int64_t early = (code(f[k].bits, n) << f[k].shift) + 1024 + f[k].c2 * h2[k];
+                        const std::int64_t sample =
+                            std::clamp<std::int64_t>((early + f[k].c1 * h1[k]) >> 11, -32768, 32767);
+                        h2[k] = h1[k];
+                        h1[k] = sample;
+                        store16(dst + n * stride + 2 * k, static_cast<int>(sample));
+                    }
+                }
+            }
+            for (std::uint32_t k = 0; k < kMost; ++k) {
+                history_[c0 + k].h1 = static_cast<int>(h1[k]);
+                history_[c0 + k].h2 = static_cast<int>(h2[k]);
+            }
+        }
+        return count;
+    }
+
     std::vector<Coefficients> coefficients_;
+    bool fits_32_bits_ = true;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "soundlib/codec/float_to_s16.h"
 #include "soundlib/codec/mpeg_frame_header.h"
 
 namespace soundlib {
@@ -70,7 +71,7 @@ public:
         for (std::uint32_t c = 0; c < channels_; c += 2) {
             streams_.push_back(Stream{nullptr, std::min<std::uint32_t>(2, channels_ - c), c});
         }
-        unit_pos_.push_back(0);
+        marks_.push_back(0);
     }
 
     std::uint32_t max_unit_frames() const override { return kMaxUnitFrames; }
@@ -84,9 +85,9 @@ public:
         std::uint64_t target = frame / spf_;
         // Index up to the target by headers alone. The walk stops at the end
         // of the data or at damage, which decode() then reports.
-        while (unit_pos_.size() - 1 < target && walk_unit(ignored) == FMOD_OK) {
+        while (walked_ < target && walk_unit(ignored) == FMOD_OK) {
         }
-        target = std::min<std::uint64_t>(target, unit_pos_.size() - 1);
+        target = std::min(target, walked_);
         const std::uint64_t start = preroll_start(target);
         if (positioned_ && next_unit_ >= start && next_unit_ <= target) return next_unit_ * spf_;
         restart(start);
@@ -110,11 +111,10 @@ public:
             return FMOD_ERR_INTERNAL;
         }
         if (next_unit_ * spf_ >= total_) return FMOD_OK;
-        std::uint64_t pos = unit_pos_[next_unit_];
+        std::uint64_t pos = pos_;
         if (pos >= data_.size || data_.size - pos < 4) return FMOD_OK;  // no room for another frame
 
         const bool preroll = next_unit_ < preroll_until_;
-        std::uint32_t main_bytes = UINT32_MAX;
         for (Stream& s : streams_) {
             MpegFrameHeader h;
             FMOD_RESULT r = read_frame(pos, s, h, true, detail);
@@ -123,13 +123,10 @@ public:
                 positioned_ = false;
                 return r;
             }
-            main_bytes = std::min(main_bytes, main_data_bytes(h));
             pos = after(pos, h.length);
         }
-        if (next_unit_ + 1 == unit_pos_.size()) {
-            unit_pos_.push_back(pos);
-            unit_main_.push_back(main_bytes);
-        }
+        if (next_unit_ == walked_) advance_frontier(pos);
+        pos_ = pos;
         ++next_unit_;
         frames = spf_;
         return FMOD_OK;
@@ -222,22 +219,46 @@ private:
         return FMOD_OK;
     }
 
-    // Extends the index by one unit from its headers. FMOD_ERR_FILE_EOF at
-    // the end of the data.
-    FMOD_RESULT walk_unit(std::string& detail) {
-        std::uint64_t pos = unit_pos_.back();
+    // Reads the headers of the unit at pos; then pos is where the next unit
+    // starts and *main (when asked) the least main data of its frames.
+    // FMOD_ERR_FILE_EOF at the end of the data.
+    FMOD_RESULT step(std::uint64_t& pos, std::uint32_t* main, std::string& detail) {
         if (pos >= data_.size || data_.size - pos < 4) return FMOD_ERR_FILE_EOF;
+        std::uint64_t at = pos;
         std::uint32_t main_bytes = UINT32_MAX;
         for (const Stream& s : streams_) {
             MpegFrameHeader h;
-            const FMOD_RESULT r = read_frame(pos, s, h, false, detail);
+            const FMOD_RESULT r = read_frame(at, s, h, false, detail);
             if (r != FMOD_OK) return r;
             main_bytes = std::min(main_bytes, main_data_bytes(h));
-            pos = after(pos, h.length);
+            at = after(at, h.length);
         }
-        unit_pos_.push_back(pos);
-        unit_main_.push_back(main_bytes);
+        pos = at;
+        if (main) *main = main_bytes;
         return FMOD_OK;
+    }
+
+    // Extends the index by one unit from its headers.
+    FMOD_RESULT walk_unit(std::string& detail) {
+        std::uint64_t pos = frontier_;
+        const FMOD_RESULT r = step(pos, nullptr, detail);
+        if (r == FMOD_OK) advance_frontier(pos);
+        return r;
+    }
+
+    void advance_frontier(std::uint64_t next_start) {
+        ++walked_;
+        frontier_ = next_start;
+        if (walked_ % kMarkEvery == 0) marks_.push_back(next_start);
+    }
+
+    // Where a unit up to the frontier starts: walked again from the mark
+    // before it.
+    std::uint64_t start_of(std::uint64_t unit) {
+        std::uint64_t pos = marks_[unit / kMarkEvery];
+        std::string ignored;
+        for (std::uint64_t u = unit / kMarkEvery * kMarkEvery; u < unit; ++u) step(pos, nullptr, ignored);
+        return pos;
     }
 
     // The unit to start decoding at so that `target` comes out exactly as in
@@ -245,13 +266,21 @@ private:
     // overlap and the synthesis filter carry over from them), so their bit
     // reservoir must have been fed. A multiple of 8 units, so that the
     // decoder's rotating buffers stand as they would have.
-    std::uint64_t preroll_start(std::uint64_t target) const {
+    std::uint64_t preroll_start(std::uint64_t target) {
         if (target < 3) return 0;
         std::uint64_t s = target - 2;
         std::uint32_t have = 0;
+        std::vector<std::uint32_t> mains;  // of the units from the mark before s up to s
         while (s > 0 && have < reservoir_bytes()) {
-            --s;
-            have += unit_main_[s];
+            const std::uint64_t mark = (s - 1) / kMarkEvery * kMarkEvery;
+            mains.assign(s - mark, 0);
+            std::uint64_t pos = marks_[mark / kMarkEvery];
+            std::string ignored;
+            for (std::uint32_t& m : mains) step(pos, &m, ignored);
+            while (s > mark && have < reservoir_bytes()) {
+                --s;
+                have += mains[s - mark];
+            }
         }
         if (s > 0) --s;  // one more for good measure
         return s / 8 * 8;
@@ -264,6 +293,7 @@ private:
             if (!s.handle) break;
         }
         next_unit_ = unit;
+        pos_ = start_of(unit);
         positioned_ = true;
     }
 
@@ -307,17 +337,20 @@ private:
             // thrown away, however it went.
             bytes = 0;
         }
+        const std::size_t samples = std::size_t{spf_} * s.channels;
+        if (bytes == 0) {
+            std::memset(zeros_.data(), 0, samples * sizeof(float));
+            audio = reinterpret_cast<unsigned char*>(zeros_.data());
+        }
+        const auto* x = reinterpret_cast<const float*>(audio);
+        if (streams_.size() == 1) {
+            floats_to_s16(x, samples, out);
+            return FMOD_OK;
+        }
+        // Several streams: each fills its own channels of the frames.
         for (std::uint32_t i = 0; i < spf_; ++i) {
             std::uint8_t* dst = out + (static_cast<std::size_t>(i) * channels_ + s.first_channel) * 2;
-            for (std::uint32_t c = 0; c < s.channels; ++c) {
-                float x = 0;
-                if (bytes)
-                    std::memcpy(&x, audio + (static_cast<std::size_t>(i) * s.channels + c) * sizeof(float),
-                                sizeof(float));
-                const std::int16_t v = mpeg_sample_to_s16(x);
-                dst[2 * c] = static_cast<std::uint8_t>(v & 0xFF);
-                dst[2 * c + 1] = static_cast<std::uint8_t>((static_cast<std::uint16_t>(v) >> 8) & 0xFF);
-            }
+            floats_to_s16(x + std::size_t{i} * s.channels, s.channels, dst);
         }
         return FMOD_OK;
     }
@@ -328,6 +361,7 @@ private:
     std::uint64_t total_;
     std::uint32_t padding_;
     std::vector<std::uint8_t> frame_;  // the frame being decoded
+    std::vector<float> zeros_ = std::vector<float>(2 * kMaxUnitFrames);  // a warm-up frame's thrown-away samples
     std::vector<Stream> streams_;
 
     // From the first frame.
@@ -335,10 +369,14 @@ private:
     int layer_ = 0;
     int version_ = 0;
 
-    // Units found so far: where each starts (one more entry than units
-    // walked: the next unit's start) and the least main data of its frames.
-    std::vector<std::uint64_t> unit_pos_;
-    std::vector<std::uint32_t> unit_main_;
+    // Units found so far: walked_ of them, the next one starting at
+    // frontier_. Where every kMarkEvery-th starts is kept, so the index stays
+    // small however long the stream; the others are walked again from there.
+    static constexpr std::uint64_t kMarkEvery = 64;
+    std::vector<std::uint64_t> marks_;
+    std::uint64_t walked_ = 0;
+    std::uint64_t frontier_ = 0;
+    std::uint64_t pos_ = 0;  // where unit next_unit_ starts
 
     bool positioned_ = false;
     std::uint64_t next_unit_ = 0;
@@ -348,15 +386,7 @@ private:
 
 }  // namespace
 
-std::int16_t mpeg_sample_to_s16(float x) {
-    // The product in float, not double: the references round it there, and
-    // a double product truncates one lower now and then.
-    const float v = x * 32767.0f;
-    if (v != v) return 0;
-    if (v <= -32768.0f) return -32768;
-    if (v >= 32767.0f) return 32767;
-    return static_cast<std::int16_t>(static_cast<std::int32_t>(v));
-}
+std::int16_t mpeg_sample_to_s16(float x) { return float_to_s16(x); }
 
 std::unique_ptr<FrameSource> make_mpeg_source(const SubsoundInfo& info, BankFile& file) {
     return std::make_unique<MpegSource>(info, file);

@@ -26,10 +26,16 @@ public:
     }
 
     FMOD_RESULT decode(std::uint8_t* out, std::uint32_t& frames, std::string& detail) override {
+        return decode_up_to(out, unit_frames_, frames, detail);
+    }
+
+    // One read straight into out, converted in place.
+    FMOD_RESULT decode_up_to(std::uint8_t* out, std::uint32_t max_frames, std::uint32_t& frames,
+                             std::string& detail) override {
         const std::uint64_t at = next_ * frame_bytes_;
         const std::uint64_t left = at < data_.size ? data_.size - at : 0;
         const std::size_t want = static_cast<std::size_t>(
-            std::min<std::uint64_t>(static_cast<std::uint64_t>(unit_frames_) * frame_bytes_, left));
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(max_frames) * frame_bytes_, left));
         const std::size_t got = data_.read_at(at, out, want);
         frames = static_cast<std::uint32_t>(got / frame_bytes_);
         next_ += frames;

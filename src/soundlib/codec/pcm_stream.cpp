@@ -12,11 +12,14 @@ PcmStream::PcmStream(std::unique_ptr<FrameSource> source, PcmFormat format, std:
       total_(total_frames),
       unit_(static_cast<std::size_t>(source_->max_unit_frames()) * format.frame_bytes()) {}
 
-FMOD_RESULT PcmStream::fill_unit_holding_position() {
+void PcmStream::position_source() {
     if (!source_positioned_ || position_ != next_start_) {
         next_start_ = source_->seek(position_);
         source_positioned_ = true;
     }
+}
+
+FMOD_RESULT PcmStream::fill_unit_holding_position() {
     do {
         std::uint32_t frames = 0;
         const FMOD_RESULT r = source_->decode(unit_.data(), frames, detail_);
@@ -52,6 +55,25 @@ std::uint64_t PcmStream::copy_held(std::uint8_t* dst, std::uint64_t wanted) {
     return n;
 }
 
+FMOD_RESULT PcmStream::decode_direct(std::uint8_t* dst, std::uint64_t room, std::uint64_t& given) {
+    std::uint32_t frames = 0;
+    const auto max_frames = static_cast<std::uint32_t>(std::min<std::uint64_t>(room, UINT32_MAX));
+    const FMOD_RESULT r = source_->decode_up_to(dst, max_frames, frames, detail_);
+    given = std::min<std::uint64_t>(frames, max_frames);
+    next_start_ += given;
+    position_ += given;
+    if (r != FMOD_OK) {
+        source_positioned_ = false;  // the source's state is unknown now
+        return r;
+    }
+    if (given == 0) {
+        source_positioned_ = false;
+        detail_ = "the stored data ends at frame " + std::to_string(next_start_) + " of " + std::to_string(total_);
+        return FMOD_ERR_FILE_BAD;
+    }
+    return FMOD_OK;
+}
+
 FMOD_RESULT PcmStream::read(std::uint8_t* dst, std::size_t len, std::size_t& delivered) {
     delivered = 0;
     if (frame_bytes_ == 0) return FMOD_OK;
@@ -60,6 +82,15 @@ FMOD_RESULT PcmStream::read(std::uint8_t* dst, std::size_t len, std::size_t& del
         if (position_ >= total_) return FMOD_ERR_FILE_EOF;
         std::uint64_t n = copy_held(dst + delivered, wanted);
         if (n == 0) {
+            position_source();
+            const std::uint64_t room = std::min(wanted, total_ - position_);
+            if (next_start_ == position_ && room >= source_->max_unit_frames()) {
+                const FMOD_RESULT r = decode_direct(dst + delivered, room, n);
+                delivered += n * frame_bytes_;
+                wanted -= n;
+                if (r != FMOD_OK) return r;
+                continue;
+            }
             const FMOD_RESULT r = fill_unit_holding_position();
             if (r != FMOD_OK) {
                 // Still give what the damaged unit decoded before the damage.

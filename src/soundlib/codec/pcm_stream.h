@@ -1,6 +1,8 @@
 // Pull reads over a FrameSource: any length, at any frame, trimmed to the
-// subsound's length. Holds one decoded unit, so reading on from where the
-// last read ended never decodes anything twice.
+// subsound's length. Units that fit whole in the caller's buffer are decoded
+// straight into it; a unit cut by the read's start or end is decoded into a
+// held unit, so reading on from where the last read ended never decodes
+// anything twice.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +33,14 @@ public:
     const std::string& detail() const { return detail_; }
 
 private:
+    // Seeks the source unless it stands where the stream's position is.
+    void position_source();
+    // Decodes forward from the source's position to the unit holding the
+    // stream's position.
     FMOD_RESULT fill_unit_holding_position();
+    // Decodes whole units into dst, which has room for `room` frames; the
+    // frames given are added to the position.
+    FMOD_RESULT decode_direct(std::uint8_t* dst, std::uint64_t room, std::uint64_t& given);
     // Copies frames of the held unit from the position on; 0 when the
     // position is not in it.
     std::uint64_t copy_held(std::uint8_t* dst, std::uint64_t wanted);

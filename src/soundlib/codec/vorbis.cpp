@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "soundlib/codec/float_to_s16.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -90,14 +91,7 @@ public:
             const int ready = vorbis_synthesis_pcmout(&dsp_, &pcm);
             if (ready > 0) {
                 const std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(ready), unit_frames_);
-                for (std::uint32_t f = 0; f < n; ++f) {
-                    for (std::uint32_t c = 0; c < channels_; ++c) {
-                        const std::int16_t v = vorbis_float_to_s16(pcm[c][f]);
-                        const auto u = static_cast<std::uint16_t>(v);
-                        *out++ = static_cast<std::uint8_t>(u & 0xFF);
-                        *out++ = static_cast<std::uint8_t>(u >> 8);
-                    }
-                }
+                planes_to_s16(pcm, channels_, n, out);
                 vorbis_synthesis_read(&dsp_, static_cast<int>(n));
                 frames = n;
                 produced_ += n;
@@ -195,13 +189,7 @@ private:
 
 }  // namespace
 
-std::int16_t vorbis_float_to_s16(float x) {
-    const float scaled = x * 32767.0f;
-    if (scaled >= 32767.0f) return 32767;
-    if (scaled <= -32768.0f) return -32768;
-    if (!(scaled == scaled)) return 0;  // NaN
-    return static_cast<std::int16_t>(scaled);  // truncates toward zero
-}
+std::int16_t vorbis_float_to_s16(float x) { return float_to_s16(x); }
 
 DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, CodecCache& cache) {
     DecoderChoice choice;

@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""Speed and peak memory of bankrip against the limits it cannot beat.
+
+Run through bench/run.sh, which builds what this needs. Makes its banks
+with make_bench_banks, then for each bank, in alternating order within each
+round: bankrip against its reference (cp of the bank for PCM16, bankrip on
+PCM16 for the ADPCM codecs, the codec library alone for MPEG and Vorbis).
+Each run writes to a fresh folder; times are whole-process wall and CPU
+time, peak memory the kernel's maxrss. Prints one table of medians.
+
+--smoke makes tiny banks and runs each command once: it checks that the
+bench works and that bankrip's MPEG and Vorbis samples equal the floor's.
+"""
+import argparse
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+PCM_FRAMES = 256 * 1024 * 1024 // 4  # 256 MiB of 16-bit stereo
+MPEG_FRAMES = 80_000_000
+KINDS = ["pcm16", "ima", "gcadpcm", "vag", "fadpcm", "mpeg", "vorbis"]
+ADPCM = {"ima": "IMA ADPCM", "gcadpcm": "GC DSP ADPCM", "vag": "PS ADPCM", "fadpcm": "FADPCM"}
+MEMORY_LIMIT_KIB = 8 * 1024
+RATIO_LIMITS = {"pcm16": 1.25, "adpcm": 2.0, "lossy": 1.05}
+MEASURE = "measure"
+
+
+def run(command, out_dir):
+    """Runs command with a fresh out_dir; returns (wall s, cpu s, peak KiB)."""
+    shutil.rmtree(out_dir, ignore_errors=True)
+    os.mkdir(out_dir)
+    done = subprocess.run([MEASURE] + command, stdout=subprocess.PIPE, text=True)
+    if done.returncode != 0:
+        sys.exit(f"bench: {' '.join(command)} failed with status {done.returncode}")
+    wall, cpu, rss = done.stdout.split()
+    return float(wall), float(cpu), int(rss)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--runs", type=int, default=5, help="timed runs per command, after one warm-up")
+    parser.add_argument("--smoke", action="store_true")
+    parser.add_argument("--kinds", default=",".join(KINDS))
+    args = parser.parse_args()
+
+    build = os.path.abspath(args.build)
+    tool = os.path.join(build, "bankrip")
+    maker = os.path.join(build, "bench", "make_bench_banks")
+    floor = os.path.join(build, "bench", "codec_floor")
+    global MEASURE
+    MEASURE = os.path.join(build, "bench", "measure")
+    kinds = [k for k in args.kinds.split(",") if k]
+    if "mpeg" in kinds and not shutil.which("lame"):
+        print("bench: lame is not installed (scripts/setup-deps installs it): no MPEG bank")
+        kinds.remove("mpeg")
+    if any(k in ADPCM for k in kinds) and "pcm16" not in kinds:
+        kinds.insert(0, "pcm16")  # the ADPCM codecs are measured against it
+    runs = 1 if args.smoke else max(args.runs, 1)
+    pcm_frames = 48000 * 3 if args.smoke else PCM_FRAMES
+    lossy_frames = 48000 * 3 if args.smoke else MPEG_FRAMES
+
+    work = tempfile.mkdtemp(prefix="bench-", dir=build)
+    try:
+        def frames_of(kind):
+            return lossy_frames if kind in ("mpeg", "vorbis") else pcm_frames
+
+        def make(kind, scale, folder):
+            os.makedirs(folder, exist_ok=True)
+            subprocess.run([maker, folder, str(frames_of(kind) * scale), kind], check=True)
+            return os.path.join(folder, kind + ".fsb")
+
+        banks = {k: make(k, 1, os.path.join(work, "banks")) for k in kinds}
+        out = os.path.join(work, "out")
+
+        def commands(kind):
+            bank = banks[kind]
+            mine = [tool, bank, out]
+            if kind == "pcm16":
+                return mine, ["cp", bank, out]
+            if kind in ADPCM:
+                return mine, [tool, banks["pcm16"], out]
+            return mine, [floor, kind, bank, os.path.join(out, "floor.raw")]
+
+        # Warm-up: fills the page cache and checks the lossy outputs.
+        failures = []
+        for kind in kinds:
+            mine, reference = commands(kind)
+            run(mine, out)
+            if kind in ("mpeg", "vorbis"):
+                wav = os.path.join(out, kind + ".wav")
+                with open(wav, "rb") as f:
+                    ours = f.read()[44:]
+                run(reference, out)
+                with open(os.path.join(out, "floor.raw"), "rb") as f:
+                    if f.read() != ours:
+                        failures.append(f"{kind}: bankrip's samples differ from the floor's")
+            else:
+                run(reference, out)
+
+        times = {k: ([], []) for k in kinds}
+        for r in range(runs):
+            for kind in kinds:
+                mine, reference = commands(kind)
+                pair = [(0, mine), (1, reference)]
+                if r % 2:
+                    pair.reverse()
+                for which, command in pair:
+                    times[kind][which].append(run(command, out))
+
+        # Peak memory on banks twice as large, one run each.
+        double_rss = {}
+        for kind in kinds:
+            folder = os.path.join(work, "double")
+            bank = make(kind, 2, folder)
+            double_rss[kind] = run([tool, bank, out], out)[2]
+            shutil.rmtree(folder)
+            shutil.rmtree(out, ignore_errors=True)
+
+        def median(samples, i):
+            return statistics.median(s[i] for s in samples)
+
+        rows = []
+        pcm_wall = median(times["pcm16"][0], 0) if "pcm16" in times else None
+        pcm_cpu = median(times["pcm16"][0], 1) if "pcm16" in times else None
+        for kind in kinds:
+            mine, reference = times[kind]
+            wall, cpu = median(mine, 0), median(mine, 1)
+            rss = max(s[2] for s in mine)
+            if kind == "pcm16":
+                label, against, limit = "PCM16", "cp", RATIO_LIMITS["pcm16"]
+                ref_wall, ref_cpu = median(reference, 0), median(reference, 1)
+            elif kind in ADPCM:
+                # Same frames, same output bytes: the PCM16 run is the reference.
+                label, against, limit = ADPCM[kind], "PCM16", RATIO_LIMITS["adpcm"]
+                ref_wall, ref_cpu = pcm_wall, pcm_cpu
+            else:
+                label = "MPEG III" if kind == "mpeg" else "Vorbis"
+                against, limit = "floor", RATIO_LIMITS["lossy"]
+                ref_wall, ref_cpu = median(reference, 0), median(reference, 1)
+            ratio = wall / ref_wall if ref_wall else 0.0
+            cpu_ratio = cpu / ref_cpu if ref_cpu else 0.0
+            met = ratio <= limit and rss <= MEMORY_LIMIT_KIB and double_rss[kind] <= MEMORY_LIMIT_KIB
+            if not met and not args.smoke:
+                failures.append(f"{label}: target missed")
+            rows.append((label, f"{os.path.getsize(banks[kind]) / 2**20:.1f}", f"{wall:.3f}", f"{cpu:.3f}",
+                         against, f"{ref_wall:.3f}", f"{ref_cpu:.3f}", f"{ratio:.2f}", f"{cpu_ratio:.2f}",
+                         f"<= {limit:.2f}", f"{rss / 1024:.1f}", f"{double_rss[kind] / 1024:.1f}",
+                         "yes" if met else "no"))
+
+        head = ("bank", "MiB", "wall s", "cpu s", "against", "its wall", "its cpu", "wall x", "cpu x",
+                "target", "peak MiB", "2x bank", "met")
+        widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
+        print(f"bankrip bench: median of {runs} runs after a warm-up; {platform.machine()}, "
+              f"{os.cpu_count()} cores, load average {os.getloadavg()[0]:.2f} at the end"
+              + ("; smoke run: banks too small to judge the targets" if args.smoke else ""))
+        for r in [head] + rows:
+            print("| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |")
+            if r is head:
+                print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+        for f in failures:
+            print("FAIL: " + f)
+        return 1 if failures else 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
