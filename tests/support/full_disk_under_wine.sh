@@ -7,7 +7,7 @@ tool=$1 bank=$2
 out=$(mktemp -d)
 trap 'rm -rf "$out" "$out.err"' EXIT
 # The wine server saves the prefix's registry: start it before the limit.
-wineserver -p10 2>/dev/null
+wineserver -p10 >/dev/null 2>&1
 (trap '' XFSZ; ulimit -f 2; "$tool" "$bank" "$out/" >/dev/null 2>"$out.err")  # bash counts KiB
 status=$?
 fail() {
