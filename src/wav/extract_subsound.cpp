@@ -163,14 +163,28 @@ bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destin
         report(path, "writing failed: " + file.error() + "; the incomplete file was removed");
         return false;
     }
+    // Damaged units were given as silence; the file keeps its length.
+    const char* unit = nullptr;
+    const char* first = nullptr;
+    const unsigned int damaged = soundlib_damaged_units(subsound, &unit, &first);
+    std::string units = unit;
+    if (damaged == 1 && !units.empty()) units.pop_back();  // "1 damaged frame"
+    const std::string damage = damaged == 0 ? std::string()
+                                            : std::to_string(damaged) + " damaged " + units +
+                                                  " replaced by silence (the first: " + first + ")";
     if (read_failed) {
+        const std::string also = damage.empty() ? "" : "; " + damage;
         if (written == 0 && frames != 0) {
             platform::remove_file(path);
-            report(path, library_reason(subsound, read_result) + "; no file written");
+            report(path, library_reason(subsound, read_result) + also + "; no file written");
         } else {
-            report(path, library_reason(subsound, read_result) + "; the file holds the " +
+            report(path, library_reason(subsound, read_result) + also + "; the file holds the " +
                              std::to_string(block_align ? written / block_align : 0) + " frames decoded before it");
         }
+        return false;
+    }
+    if (!damage.empty()) {
+        report(path, damage);
         return false;
     }
     return true;
