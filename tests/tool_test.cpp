@@ -352,6 +352,8 @@ TEST(Tool, ABankCutShortInItsDataKeepsWhatIsThere) {
     EXPECT_NE(std::string::npos, u->run.err.find("c: Error loading file. (the file ends before this sound's data"))
         << u->run.err;
     EXPECT_NE(std::string::npos, u->run.err.find("it is truncated, and sounds past the cut are lost")) << u->run.err;
+    EXPECT_NE(std::string::npos, u->run.err.find("bankrip: 1 of 3 sounds not written, 1 written in part"))
+        << u->run.err;
 }
 
 TEST(Tool, FramesWiderThanSixtyFourBytesAreRefused) {

@@ -55,6 +55,19 @@ bool report_bank_notes(FMOD_SOUND* bank) {
     return damaged != 0;
 }
 
+// The last line of a run where sounds were lost: how many of them.
+void report_unwritten(int not_written, int in_part, int count) {
+    const char* sounds = count == 1 ? "sound" : "sounds";
+    if (not_written > 0 && in_part > 0) {
+        std::fprintf(stderr, "bankrip: %d of %d %s not written, %d written in part\n", not_written, count, sounds,
+                     in_part);
+    } else if (not_written > 0) {
+        std::fprintf(stderr, "bankrip: %d of %d %s not written\n", not_written, count, sounds);
+    } else if (in_part > 0) {
+        std::fprintf(stderr, "bankrip: %d of %d %s written in part\n", in_part, count, sounds);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,20 +98,23 @@ int main(int argc, char** argv) {
     // A destination that cannot be used is reported once, here, not per sound.
     const bool destination_usable = count <= 0 || prepare_destination(destination, program_folder);
     int not_written = 0;
+    int in_part = 0;
     UsedNames used_names;
     const platform::FileId bank_file = platform::file_id(argv[1]);
     platform::remove_unfinished_file_on_interrupt();
     for (int index = 0; index < count; ++index) {
         FMOD_SOUND* subsound = nullptr;
         check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
-        if (!extract_subsound(subsound, index, destination, used_names, bank_file, destination_usable)) ++not_written;
+        switch (extract_subsound(subsound, index, destination, used_names, bank_file, destination_usable)) {
+            case Written::whole: break;
+            case Written::in_part: ++in_part; break;
+            case Written::not_at_all: ++not_written; break;
+        }
     }
-    if (not_written > 0) {
-        std::fprintf(stderr, "bankrip: %d of %d sound%s not written\n", not_written, count, count == 1 ? "" : "s");
-    }
+    report_unwritten(not_written, in_part, count);
 
     check_result(FMOD_Sound_Release(bank));
     check_result(FMOD_System_Close(system));
     check_result(FMOD_System_Release(system));
-    return not_written == 0 && !bank_damaged ? 0 : 1;
+    return not_written == 0 && in_part == 0 && !bank_damaged ? 0 : 1;
 }
