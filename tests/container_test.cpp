@@ -3,6 +3,7 @@
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
+#include "support/platform_expectations.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
@@ -204,9 +205,9 @@ TEST(ContainersInTheTool, EventDataOnlyWritesNothingAndSucceeds) {
     auto r = unpack(bankwriter::write_fev({}));
     EXPECT_EQ(0, r->run.status);
     EXPECT_EQ("", r->run.out);
-    EXPECT_EQ("bankrip: " + r->dir.file("f.bank") +
-                  ": this .bank file holds no audio (no \"SND \" chunk), only event data; its sounds are in other "
-                  ".bank files of the game\n",
+    EXPECT_EQ(console_text("bankrip: " + r->dir.file("f.bank") +
+                           ": this .bank file holds no audio (no \"SND \" chunk), only event data; its sounds are in "
+                           "other .bank files of the game\n"),
               r->run.err);
     EXPECT_FALSE(file_exists(r->out()));
 }
@@ -216,13 +217,13 @@ TEST(ContainersInTheTool, DamageFurtherInUnpacksWhatCameBeforeAndEndsWithStatus1
     second[0] = 'X';  // no magic where the next bank should start: trailing bytes, no damage
     auto r = unpack(join({kFirst, second}));
     EXPECT_EQ(0, r->run.status) << r->run.err;
-    EXPECT_EQ(r->out("a.wav") + ".\n" + r->out("b.wav") + ".\n", r->run.out);
+    EXPECT_EQ(console_text(r->out("a.wav") + ".\n" + r->out("b.wav") + ".\n"), r->run.out);
     EXPECT_NE(std::string::npos, r->run.err.find("neither padding nor another bank")) << r->run.err;
 
     const Bytes all = join({kFirst, kSecond});
     r = unpack(Bytes(all.begin(), all.end() - 4));
     EXPECT_EQ(1, r->run.status);
-    EXPECT_EQ(r->out("a.wav") + ".\n" + r->out("b.wav") + ".\n" + r->out("c.wav") + ".\n", r->run.out);
+    EXPECT_EQ(console_text(r->out("a.wav") + ".\n" + r->out("b.wav") + ".\n" + r->out("c.wav") + ".\n"), r->run.out);
     EXPECT_EQ(44u + 20, read_file(r->out("a.wav")).size());
     EXPECT_EQ(44u + 6, read_file(r->out("c.wav")).size());  // what there is, with truthful sizes
     EXPECT_NE(std::string::npos, r->run.err.find("truncated")) << r->run.err;

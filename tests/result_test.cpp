@@ -4,6 +4,7 @@
 #include <string>
 
 #include "result/result.h"
+#include "support/platform_expectations.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ TEST(ResultMessage, CodesOutsideTheTableGetTheDefault) {
 
 TEST(CheckResult, SuccessReturnsAndFailureEndsTheProcessWithStatusMinusOne) {
     check_result(FMOD_OK);
-    EXPECT_EXIT(check_result(23), testing::ExitedWithCode(255), "");
-    EXPECT_EXIT(check_result(-1), testing::ExitedWithCode(255), "");
+    EXPECT_EXIT(check_result(23), testing::ExitedWithCode(kExitMinusOne), "");
+    EXPECT_EXIT(check_result(-1), testing::ExitedWithCode(kExitMinusOne), "");
 }
 
 }  // namespace

@@ -7,6 +7,13 @@
 // argument, ending with the separator.
 std::string destination_text(const char* argument);
 
-// Creates the destination with its parents when it does not exist. False,
-// with the reason on standard error, when that fails.
-bool prepare_destination(const std::string& destination);
+// Creates the destination with its parents when it does not exist and checks
+// that files can be created in it (in the current folder when it is empty). False, with one line on standard error
+// naming its full path, when it cannot be used. `program_folder` is the
+// folder relative paths were taken from (empty when the tool stayed where
+// it was started).
+bool prepare_destination(const std::string& destination, const std::string& program_folder);
+
+// For messages about a path from the command line: when it is relative and
+// was taken from the tool's own folder, a note that says so; otherwise empty.
+std::string relative_path_note(const std::string& argument, const std::string& program_folder);

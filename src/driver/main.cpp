@@ -20,15 +20,25 @@ constexpr const char* USAGE_TEXT =
     "           dest_dir  \x8F\x6F\x97\xCD\x90\xE6\x28\x8F\xC8\x97\xAA\x89\xC2\x29\n";
 
 // Relative paths on the command line are taken from the executable's folder.
-void enter_program_directory() {
+// Returns that folder, or nothing when the tool stays where it was started.
+std::string enter_program_directory() {
     const std::string folder = platform::executable_folder();
     if (!folder.empty()) platform::enter_directory(folder);
+    return folder;
 }
 
-// Tells why the bank did not open, beyond the result code's own text.
-FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result) {
-    const char* detail = soundlib_system_error_detail(system);
-    if (result != FMOD_OK && detail[0] != '\0') std::fprintf(stderr, "bankrip: %s\n", detail);
+// Tells why the bank did not open, beyond the result code's own text: the
+// full path that was tried and, for a bank not found, the relative-path rule.
+FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const std::string& argument,
+                                 const std::string& program_folder) {
+    std::string detail = soundlib_system_error_detail(system);
+    if (result == FMOD_OK || detail.empty()) return result;
+    const std::string given = argument + ": ";
+    if (detail.compare(0, given.size(), given) == 0) {
+        detail = platform::full_path(argument) + ": " + detail.substr(given.size());
+    }
+    if (result == FMOD_ERR_FILE_NOTFOUND) detail += relative_path_note(argument, program_folder);
+    std::fprintf(stderr, "bankrip: %s\n", detail.c_str());
     return result;
 }
 
@@ -45,10 +55,23 @@ bool report_bank_notes(FMOD_SOUND* bank) {
     return damaged != 0;
 }
 
+// The last line of a run where sounds were lost: how many of them.
+void report_unwritten(int not_written, int in_part, int count) {
+    const char* sounds = count == 1 ? "sound" : "sounds";
+    if (not_written > 0 && in_part > 0) {
+        std::fprintf(stderr, "bankrip: %d of %d %s not written, %d written in part\n", not_written, count, sounds,
+                     in_part);
+    } else if (not_written > 0) {
+        std::fprintf(stderr, "bankrip: %d of %d %s not written\n", not_written, count, sounds);
+    } else if (in_part > 0) {
+        std::fprintf(stderr, "bankrip: %d of %d %s written in part\n", in_part, count, sounds);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    enter_program_directory();
+    const std::string program_folder = enter_program_directory();
     if (argc < 2) {
         std::fputs(USAGE_TEXT, stdout);
         return 0;
@@ -66,23 +89,32 @@ int main(int argc, char** argv) {
     }
     check_result(FMOD_System_Init(system, 32, 0, nullptr));
     FMOD_SOUND* bank = nullptr;
-    check_result(explain_open_failure(system, FMOD_System_CreateSound(system, argv[1], FMOD_CREATESTREAM, nullptr, &bank)));
+    check_result(explain_open_failure(system, FMOD_System_CreateSound(system, argv[1], FMOD_CREATESTREAM, nullptr, &bank),
+                                      argv[1], program_folder));
     int count = 0;
     check_result(FMOD_Sound_GetNumSubSounds(bank, &count));
 
-    bool all_written = !report_bank_notes(bank);
-    if (count > 0) all_written = prepare_destination(destination) && all_written;
+    const bool bank_damaged = report_bank_notes(bank);
+    // A destination that cannot be used is reported once, here, not per sound.
+    const bool destination_usable = count <= 0 || prepare_destination(destination, program_folder);
+    int not_written = 0;
+    int in_part = 0;
     UsedNames used_names;
     const platform::FileId bank_file = platform::file_id(argv[1]);
     platform::remove_unfinished_file_on_interrupt();
     for (int index = 0; index < count; ++index) {
         FMOD_SOUND* subsound = nullptr;
         check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
-        all_written = extract_subsound(subsound, index, destination, used_names, bank_file) && all_written;
+        switch (extract_subsound(subsound, index, destination, used_names, bank_file, destination_usable)) {
+            case Written::whole: break;
+            case Written::in_part: ++in_part; break;
+            case Written::not_at_all: ++not_written; break;
+        }
     }
+    report_unwritten(not_written, in_part, count);
 
     check_result(FMOD_Sound_Release(bank));
     check_result(FMOD_System_Close(system));
     check_result(FMOD_System_Release(system));
-    return all_written ? 0 : 1;
+    return not_written == 0 && in_part == 0 && !bank_damaged ? 0 : 1;
 }

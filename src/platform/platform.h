@@ -21,6 +21,17 @@ std::string executable_folder();
 // Makes a folder the current directory; failure is silent.
 void enter_directory(const std::string& folder);
 
+// True for a path that is taken from the current directory.
+bool is_relative(const std::string& path);
+
+// The path made absolute against the current directory, for messages; the
+// path itself when the system cannot tell.
+std::string full_path(const std::string& path);
+
+// False, with the reason in `error`, when files cannot be created in an
+// existing folder.
+bool can_create_files_in(const std::string& folder, std::string& error);
+
 // Creates a folder and any missing parents. False, with the reason in
 // `error`, when that is not possible; an existing folder is fine.
 bool make_directories(const std::string& path, std::string& error);

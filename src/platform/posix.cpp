@@ -85,11 +85,33 @@ std::string executable_folder() {
 
 void enter_directory(const std::string& folder) { (void)chdir(folder.c_str()); }
 
+bool is_relative(const std::string& path) { return path.empty() || path[0] != kSeparator; }
+
+std::string full_path(const std::string& path) {
+    if (!is_relative(path)) return path;
+    std::vector<char> buffer(4096);
+    while (!getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE) return path;
+        buffer.resize(buffer.size() * 2);
+    }
+    std::string folder = buffer.data();
+    if (folder.empty() || folder.back() != kSeparator) folder += kSeparator;
+    return folder + path;
+}
+
+bool can_create_files_in(const std::string& folder, std::string& error) {
+    if (access(folder.c_str(), W_OK | X_OK) == 0) return true;
+    error = system_error();
+    return false;
+}
+
 bool make_directories(const std::string& path, std::string& error) {
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
+    std::string bare = path;  // "file/" would not stat as the file it names
+    while (bare.size() > 1 && bare.back() == kSeparator) bare.pop_back();
+    if (stat(bare.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return true;
-        error = "exists and is not a directory";
+        error = "it is a file, not a folder";
         return false;
     }
     // Create each missing level from the top down.

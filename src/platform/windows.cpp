@@ -14,7 +14,8 @@ std::string system_error() {
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                    GetLastError(), 0, text, sizeof text, nullptr);
     std::string s(text, n);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    // Without the line end and the full stop, to read like the POSIX texts.
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
     return s;
 }
 
@@ -78,22 +79,52 @@ std::string executable_folder() {
 
 void enter_directory(const std::string& folder) { (void)SetCurrentDirectoryA(folder.c_str()); }
 
-bool make_directories(const std::string& path, std::string& error) {
-    for (std::size_t i = 1; i <= path.size(); ++i) {
-        if (i != path.size() && path[i] != '\\' && path[i] != '/') continue;
-        const std::string level = path.substr(0, i);
-        if (level.size() == 2 && level[1] == ':') continue;  // a drive
-        if (!CreateDirectoryA(level.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = system_error();
-            return false;
-        }
+bool is_relative(const std::string& path) {
+    const bool rooted = !path.empty() && (path[0] == '\\' || path[0] == '/');
+    const bool drive = path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    return !rooted && !drive;
+}
+
+std::string full_path(const std::string& path) {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (n == 0) return path;
+        if (n < buffer.size()) return std::string(buffer.data(), n);
+        buffer.resize(n);
     }
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        error = "could not be created as a directory";
+}
+
+bool can_create_files_in(const std::string& folder, std::string& error) {
+    // Asks for the right to add files, as creating one would; nothing is made.
+    HANDLE h = CreateFileA(folder.c_str(), FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = system_error();
         return false;
     }
+    CloseHandle(h);
     return true;
+}
+
+bool make_directories(const std::string& path, std::string& error) {
+    std::string bare = path;  // a trailing separator would hide a file of that name
+    while (bare.size() > 1 && (bare.back() == '\\' || bare.back() == '/')) bare.pop_back();
+    std::string failure = "could not be created as a directory";
+    if (GetFileAttributesA(bare.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        // Create each level from the top down. Levels that cannot be made
+        // may still exist (a drive, a network share): only the end counts.
+        for (std::size_t i = 1; i <= bare.size(); ++i) {
+            if (i != bare.size() && bare[i] != '\\' && bare[i] != '/') continue;
+            if (!CreateDirectoryA(bare.substr(0, i).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                failure = system_error();
+            }
+        }
+    }
+    const DWORD attributes = GetFileAttributesA(bare.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    error = attributes == INVALID_FILE_ATTRIBUTES ? failure : "it is a file, not a folder";
+    return false;
 }
 
 void remove_file(const std::string& path) {
@@ -130,7 +161,14 @@ bool OutputFile::create(const std::string& path, const FileId& keep) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        const bool shared = GetLastError() == ERROR_SHARING_VIOLATION;
         error_ = "cannot create the file: " + system_error();
+        // The bank is open for reading, so opening it again without sharing
+        // fails before it can be recognised below.
+        const FileId there = shared ? file_id(path) : FileId{};
+        if (there.known && keep.known && there.device == keep.device && there.file == keep.file) {
+            error_ = "it is the bank being read; not overwritten";
+        }
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info{};

@@ -121,6 +121,13 @@ PcmStream* Bank::stream(int index, FMOD_RESULT& code) {
     return a.stream.get();
 }
 
+const DamageReport* Bank::damage(int index) const {
+    for (const Active& a : active_) {
+        if (a.index == index && a.stream) return &a.stream->damage();
+    }
+    return nullptr;
+}
+
 void Bank::set_detail(int index, std::string text) {
     detail_index_ = index;
     detail_ = std::move(text);

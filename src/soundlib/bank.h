@@ -62,6 +62,9 @@ public:
     // closed early is reopened when it is used again.
     PcmStream* stream(int index, FMOD_RESULT& code);
 
+    // Damage met so far in a subsound's data (nothing when it is not open).
+    const DamageReport* damage(int index) const;
+
     // The reason behind a subsound's last failure.
     void set_detail(int index, std::string text);
     const std::string& detail(int index) const;

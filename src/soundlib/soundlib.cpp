@@ -271,6 +271,17 @@ const char* soundlib_error_detail(FMOD_SOUND* sound) {
     return is_subsound(sound) ? sound->bank->detail(index_of(sound)).c_str() : "";
 }
 
+unsigned int soundlib_damaged_units(FMOD_SOUND* subsound, const char** unit_name, const char** first_damage) {
+    if (unit_name) *unit_name = "units";
+    if (first_damage) *first_damage = "";
+    if (!is_subsound(subsound)) return 0;
+    const soundlib::DamageReport* damage = subsound->bank->damage(index_of(subsound));
+    if (!damage) return 0;
+    if (unit_name) *unit_name = damage->unit_name;
+    if (first_damage) *first_damage = damage->first.c_str();
+    return clamp32(damage->units);
+}
+
 const char* soundlib_bank_notes(FMOD_SOUND* bank, int* damaged) {
     if (damaged) *damaged = 0;
     if (!valid(bank) || is_subsound(bank)) return "";

@@ -111,6 +111,15 @@ const char *soundlib_error_detail(FMOD_SOUND *sound);
 const char *soundlib_system_error_detail(FMOD_SYSTEM *system);
 
 /*
+ * Our own addition: how many units of a subsound's data (blocks, frames or
+ * packets, as *unit_name says, plural) were found damaged and given as
+ * silence of their length, counted as the data is read from its start; 0
+ * when none. *first_damage says what was wrong with the first. Either
+ * pointer may be null; the texts stay valid until the next call on the bank.
+ */
+unsigned int soundlib_damaged_units(FMOD_SOUND *subsound, const char **unit_name, const char **first_damage);
+
+/*
  * Our own addition: what opening a bank noticed without failing, one note
  * per line, each naming the file: bytes after the last bank of a file,
  * a .bank file that holds no audio, a truncated file, a damaged bank further

@@ -63,8 +63,8 @@ std::uint32_t whole_hz(float frequency) {
 
 }  // namespace
 
-bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
-                      const platform::FileId& bank_file) {
+Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
+                      const platform::FileId& bank_file, bool destination_usable) {
     char name[256];
     check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
     const std::string file_name = output_name(name, index, used_names);
@@ -92,20 +92,20 @@ bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destin
         print_now("\n");
         report(path, "sample frames of " + std::to_string(block_align) + " bytes are wider than the " +
                          std::to_string(MAX_BLOCK_ALIGN) + " supported; not written");
-        return false;
+        return Written::not_at_all;
     }
     const std::uint64_t audio_bytes = static_cast<std::uint64_t>(frames) * static_cast<std::uint64_t>(block_align);
     if (audio_bytes > WAV_MAX_DATA_BYTES) {
         print_now("\n");
         report(path, std::to_string(audio_bytes) + " bytes of audio do not fit in a WAV file; not written");
-        return false;
+        return Written::not_at_all;
     }
     const std::uint32_t sample_rate = whole_hz(frequency);
     if (static_cast<std::uint64_t>(sample_rate) * static_cast<std::uint64_t>(block_align) > 0xFFFFFFFFull) {
         print_now("\n");
         report(path, "a sample rate of " + std::to_string(sample_rate) + " Hz with frames of " +
                          std::to_string(block_align) + " bytes does not fit a WAV header; not written");
-        return false;
+        return Written::not_at_all;
     }
     const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
     transfer_buffer.reserve(std::max<std::size_t>(chunk_bytes, std::size_t{CHUNK_FRAMES} * 4));
@@ -113,8 +113,8 @@ bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destin
     platform::OutputFile file;
     if (!file.create(path, bank_file)) {
         print_now("\n");
-        report(path, file.error());
-        return false;
+        if (destination_usable) report(path, file.error());
+        return Written::not_at_all;
     }
 
     patch_wav_header(channels, bits, pcm_bytes, sample_rate, format == FMOD_SOUND_FORMAT_PCMFLOAT);
@@ -161,17 +161,32 @@ bool extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destin
     if (!write_ok) {
         platform::remove_file(path);
         report(path, "writing failed: " + file.error() + "; the incomplete file was removed");
-        return false;
+        return Written::not_at_all;
     }
+    // Damaged units were given as silence; the file keeps its length.
+    const char* unit = nullptr;
+    const char* first = nullptr;
+    const unsigned int damaged = soundlib_damaged_units(subsound, &unit, &first);
+    std::string units = unit;
+    if (damaged == 1 && !units.empty()) units.pop_back();  // "1 damaged frame"
+    const std::string damage = damaged == 0 ? std::string()
+                                            : std::to_string(damaged) + " damaged " + units +
+                                                  " replaced by silence (the first: " + first + ")";
     if (read_failed) {
+        const std::string also = damage.empty() ? "" : "; " + damage;
         if (written == 0 && frames != 0) {
             platform::remove_file(path);
-            report(path, library_reason(subsound, read_result) + "; no file written");
+            report(path, library_reason(subsound, read_result) + also + "; no file written");
         } else {
-            report(path, library_reason(subsound, read_result) + "; the file holds the " +
+            report(path, library_reason(subsound, read_result) + also + "; the file holds the " +
                              std::to_string(block_align ? written / block_align : 0) + " frames decoded before it");
+            return Written::in_part;
         }
-        return false;
+        return Written::not_at_all;
     }
-    return true;
+    if (!damage.empty()) {
+        report(path, damage);
+        return Written::in_part;
+    }
+    return Written::whole;
 }

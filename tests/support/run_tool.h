@@ -7,18 +7,22 @@
 struct ToolRun {
     std::string out;  // standard output, byte for byte
     std::string err;  // standard error
-    int status = -1;  // exit status 0..255; -1 when it did not exit normally
+    // The exit status: 0..255 on POSIX (-1 when it did not exit normally);
+    // on Windows the whole exit code, so the tool's -1 stays -1.
+    int status = -1;
 };
 
 // Runs `program` with `args` in folder `cwd` (the current one when empty),
 // with no standard input; a non-zero `file_size_limit` makes writes beyond
-// it fail, as on a full disk.
+// it fail, as on a full disk (POSIX only).
 ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = "",
                  unsigned long file_size_limit = 0);
 
+#if !defined(_WIN32)
 // Runs the built bankrip and sends it `signal_number` as soon as its
 // standard output holds `marker`, as a user pressing Ctrl-C would.
 ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number);
+#endif
 
 // The built bankrip with the given arguments.
 ToolRun run_bankrip(const std::vector<std::string>& args, const std::string& cwd = "");

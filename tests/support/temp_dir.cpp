@@ -1,19 +1,27 @@
 #include "support/temp_dir.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+
+#include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "bankrip-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("bankrip-test-" + std::to_string(random()));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            path_ = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder could be created");
 }
 
 TempDir::~TempDir() {
@@ -25,6 +33,11 @@ TempDir::~TempDir() {
     }
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
+}
+
+std::string TempDir::file(std::string name) const {
+    std::replace(name.begin(), name.end(), '/', platform::kSeparator);
+    return path_ + platform::kSeparator + name;
 }
 
 std::vector<std::uint8_t> read_file(const std::string& path) {

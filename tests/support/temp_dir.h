@@ -13,8 +13,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    // path() + "/" + name
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // path() + separator + name, each "/" in name standing for the separator.
+    std::string file(std::string name) const;
 
 private:
     std::string path_;

@@ -1,6 +1,7 @@
 #include "soundlib/codec/adpcm_blocks.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace soundlib::adpcm {
 
@@ -13,6 +14,7 @@ constexpr std::uint32_t kUnitBytes = 16 * 1024;
 
 BlockSource::BlockSource(const BlockLayout& layout, DataRange data, std::uint64_t total_frames)
     : layout_(layout), data_(data) {
+    damage_.unit_name = "blocks";
     if (layout_.channels == 0) layout_.channels = 1;
     if (layout_.block_frames == 0) layout_.block_frames = 1;
     if (layout_.block_bytes == 0) layout_.block_bytes = 1;
@@ -22,6 +24,7 @@ BlockSource::BlockSource(const BlockLayout& layout, DataRange data, std::uint64_
     unit_blocks_ = std::max<std::uint32_t>(1, kUnitBytes / (layout_.block_bytes * lanes));
     buffer_.resize(static_cast<std::size_t>(unit_blocks_) * layout_.block_bytes * lanes);
     lanes_.resize(lanes);
+    shifted_.resize(lanes);
     history_.resize(layout_.channels);
     if (layout_.carries_history) checkpoints_ = history_;
 }
@@ -66,21 +69,36 @@ FMOD_RESULT BlockSource::decode(std::uint8_t* out, std::uint32_t& frames, std::s
     for (std::uint32_t lane = 0; lane < lanes_.size(); ++lane) {
         lanes_[lane] = buffer_.data() + std::size_t{lane} * unit_blocks_ * bb;
     }
-    int bad_channel = -1;
-    std::string problem;
-    const std::uint32_t decoded = whole > 0 ? decode_blocks(lanes_.data(), whole, out, bad_channel, problem) : 0;
-    frames = decoded * layout_.block_frames;
-    if (decoded < whole) {
-        const std::uint64_t block = next_block_ + decoded;
+    // A damaged block becomes silence of its length, with a history of
+    // silence for the blocks after it, and decoding goes on.
+    const std::size_t block_out = std::size_t{layout_.block_frames} * layout_.channels * 2;
+    std::uint32_t done = 0;
+    while (done < whole) {
+        const std::uint8_t* const* lanes = lanes_.data();
+        if (done > 0) {
+            for (std::uint32_t lane = 0; lane < lanes_.size(); ++lane) {
+                shifted_[lane] = lanes_[lane] + std::size_t{done} * bb;
+            }
+            lanes = shifted_.data();
+        }
+        int bad_channel = -1;
+        std::string problem;
+        const std::uint32_t decoded = decode_blocks(lanes, whole - done, out + done * block_out, bad_channel, problem);
+        account(next_block_ + done, decoded, false);
+        done += decoded;
+        if (done == whole) break;
+        const std::uint64_t block = next_block_ + done;
         const std::uint64_t where =
             data_.offset + (layout_.lane_per_channel ? lane_offset(static_cast<std::uint32_t>(bad_channel)) : 0) +
             block * bb;
-        failure_ = std::string(layout_.codec_label) + " block " + std::to_string(block) + " (byte " +
-                   std::to_string(where) + " of the bank), channel " + std::to_string(bad_channel) + ": " + problem;
-        next_block_ = block;
-        detail = failure_;
-        return FMOD_ERR_FILE_BAD;
+        account(block, 1, true,
+                std::string(layout_.codec_label) + " block " + std::to_string(block) + " (byte " +
+                    std::to_string(where) + " of the bank), channel " + std::to_string(bad_channel) + ": " + problem);
+        std::memset(out + done * block_out, 0, block_out);
+        std::fill(history_.begin(), history_.end(), History{});
+        ++done;
     }
+    frames = whole * layout_.block_frames;
     next_block_ += whole;
 
     if (whole < count) {

@@ -76,8 +76,9 @@ protected:
     // block_frames frames each). `lanes[k]` points at channel k's first
     // block when each channel has a lane, else lanes[0] at the first block;
     // blocks follow each other block_bytes apart. Returns the blocks decoded
-    // whole: fewer than count on damage, with the channel whose part is bad
-    // in bad_channel and what is wrong in problem.
+    // whole: fewer than count when the next one is damaged, with the channel
+    // whose part is bad in bad_channel and what is wrong in problem. The
+    // caller then gives that block as silence and calls again after it.
     virtual std::uint32_t decode_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
                                         int& bad_channel, std::string& problem) = 0;
 
@@ -96,6 +97,7 @@ private:
     std::uint64_t next_block_ = 0;
     std::vector<std::uint8_t> buffer_;
     std::vector<const std::uint8_t*> lanes_;
+    std::vector<const std::uint8_t*> shifted_;  // lanes_ past the blocks done
     // History at the start of each unit decoded so far (channels entries per
     // unit), so going back restarts exactly from the nearest one.
     std::vector<History> checkpoints_;

@@ -22,9 +22,21 @@ struct PcmFormat {
     std::uint32_t frame_bytes() const { return channels * static_cast<std::uint32_t>(bits / 8); }
 };
 
+// Units (blocks, frames, packets) found damaged and given as silence of
+// their length, so that the rest of the sound is still decoded.
+struct DamageReport {
+    std::uint64_t units = 0;
+    const char* unit_name = "units";  // plural, as in "3 damaged blocks"
+    std::string first;                // what was wrong with the first one
+};
+
 class FrameSource {
 public:
     virtual ~FrameSource() = default;
+
+    // Damage met so far, each unit counted once as the data is read from its
+    // start, however often it is decoded again after seeks.
+    const DamageReport& damage() const { return damage_; }
 
     // The most frames one decode() gives.
     virtual std::uint32_t max_unit_frames() const = 0;
@@ -49,6 +61,22 @@ public:
         (void)max_frames;
         return decode(out, frames, detail);
     }
+
+protected:
+    // Called for the units decoded, `count` of them from `first`, all whole
+    // or all damaged; counts those of the run from the start not counted yet.
+    void account(std::uint64_t first, std::uint64_t count, bool damaged, const std::string& what = {}) {
+        if (accounted_ < first || accounted_ >= first + count) return;
+        const std::uint64_t fresh = first + count - accounted_;
+        accounted_ = first + count;
+        if (!damaged) return;
+        if (damage_.units == 0) damage_.first = what;
+        damage_.units += fresh;
+    }
+    DamageReport damage_;
+
+private:
+    std::uint64_t accounted_ = 0;  // units of the run from the start looked at
 };
 
 }  // namespace soundlib

@@ -72,6 +72,7 @@ public:
             streams_.push_back(Stream{nullptr, std::min<std::uint32_t>(2, channels_ - c), c});
         }
         marks_.push_back(0);
+        damage_.unit_name = "frames";
     }
 
     std::uint32_t max_unit_frames() const override { return kMaxUnitFrames; }
@@ -83,9 +84,8 @@ public:
             return 0;
         }
         std::uint64_t target = frame / spf_;
-        // Index up to the target by headers alone. The walk stops at the end
-        // of the data or at damage, which decode() then reports.
-        while (walked_ < target && walk_unit(ignored) == FMOD_OK) {
+        // Index up to the target by headers alone, up to the end of the data.
+        while (walked_ < target && walk_unit() == FMOD_OK) {
         }
         target = std::min(target, walked_);
         const std::uint64_t start = preroll_start(target);
@@ -108,25 +108,31 @@ public:
         if (!setup_error_.empty()) {
             positioned_ = false;
             detail = setup_error_;
-            return FMOD_ERR_INTERNAL;
+            return FMOD_ERR_FILE_BAD;
         }
         if (next_unit_ * spf_ >= total_) return FMOD_OK;
-        std::uint64_t pos = pos_;
-        if (pos >= data_.size || data_.size - pos < 4) return FMOD_OK;  // no room for another frame
+        std::uint64_t next = pos_;
+        Unit unit;
+        if (step(next, &unit) != FMOD_OK) return FMOD_OK;  // no room for another frame
 
         const bool preroll = next_unit_ < preroll_until_;
-        for (Stream& s : streams_) {
-            MpegFrameHeader h;
-            FMOD_RESULT r = read_frame(pos, s, h, true, detail);
-            if (r == FMOD_OK) r = decode_frame(s, h, pos, out, preroll, detail);
-            if (r != FMOD_OK) {
-                positioned_ = false;
-                return r;
+        std::memset(out, 0, std::size_t{spf_} * channels_ * 2);
+        std::string& damage = unit.damage;
+        if (!unit.silent) {
+            std::uint64_t pos = unit.frames_at;
+            for (Stream& s : streams_) {
+                MpegFrameHeader h;
+                std::string why;
+                if (read_frame(pos, s, h, true, why) != FMOD_OK || decode_frame(s, h, pos, out, preroll, why) != FMOD_OK) {
+                    if (damage.empty()) damage = why;  // its channels stay silent
+                }
+                pos = after(pos, h.length);
             }
-            pos = after(pos, h.length);
         }
-        if (next_unit_ == walked_) advance_frontier(pos);
-        pos_ = pos;
+        // A damaged unit stays silent, and decoding goes on after it.
+        if (!preroll) account(next_unit_, 1, !damage.empty(), damage);
+        if (next_unit_ == walked_) advance_frontier(next);
+        pos_ = next;
         ++next_unit_;
         frames = spf_;
         return FMOD_OK;
@@ -161,23 +167,42 @@ private:
     // How far back a layer III frame's main data may begin.
     std::uint32_t reservoir_bytes() const { return layer_ != 3 ? 0 : version_ == 10 ? 511 : 255; }
 
-    // The first frame fixes the layer, the version and so the samples per frame.
+    // The first frame fixes the layer, the version and so the samples per
+    // frame. Damage before it is passed over: the first header that another
+    // one of the same kind follows (or the end of the data) counts.
     FMOD_RESULT learn_layout(std::string& detail) {
         std::uint8_t head[4];
-        if (data_.read_at(0, head, 4) != 4) {
-            detail = "the subsound's data is too short for an MPEG frame header";
-            return FMOD_ERR_FILE_BAD;
+        std::string first_problem;
+        for (std::uint64_t pos = 0; pos + 4 <= data_.size; pos += padding_) {
+            MpegFrameHeader h, next;
+            if (data_.read_at(pos, head, 4) != 4) break;
+            if (const char* why = parse_mpeg_frame_header(head, h)) {
+                if (pos == 0) first_problem = std::string("no MPEG frame header at ") + where(0) + ": " + why;
+                continue;
+            }
+            const std::uint64_t following = after(pos, h.length);
+            const bool alone = following + 4 > data_.size;
+            if (!alone && (data_.read_at(following, head, 4) != 4 || parse_mpeg_frame_header(head, next) ||
+                           next.layer != h.layer || next.version != h.version)) {
+                continue;
+            }
+            // A stream that disagrees with its subsound from the first frame
+            // on is not damaged here and there: it cannot be decoded at all.
+            if ((rate_ != 0 && h.sample_rate != rate_) || h.channels != streams_[0].channels) {
+                detail = "the first MPEG frame (at " + where(pos) + ") has " + std::to_string(h.channels) +
+                         " channel(s) at " + std::to_string(h.sample_rate) + " Hz; the subsound's first stream " +
+                         std::to_string(streams_[0].channels) + " at " + std::to_string(rate_) + " Hz";
+                return FMOD_ERR_FILE_BAD;
+            }
+            layer_ = h.layer;
+            version_ = h.version;
+            if (rate_ == 0) rate_ = h.sample_rate;
+            spf_ = h.samples;
+            unit_bytes_ = std::max<std::uint64_t>(1, (following - pos) * streams_.size());
+            return FMOD_OK;
         }
-        MpegFrameHeader h;
-        if (const char* why = parse_mpeg_frame_header(head, h)) {
-            detail = std::string("no MPEG frame header at ") + where(0) + ": " + why;
-            return FMOD_ERR_FILE_BAD;
-        }
-        layer_ = h.layer;
-        version_ = h.version;
-        if (rate_ == 0) rate_ = h.sample_rate;
-        spf_ = h.samples;
-        return FMOD_OK;
+        detail = first_problem.empty() ? "the subsound's data holds no MPEG frame" : first_problem;
+        return FMOD_ERR_FILE_BAD;
     }
 
     // Reads and checks the header at pos, and with `body` the whole frame
@@ -219,29 +244,94 @@ private:
         return FMOD_OK;
     }
 
-    // Reads the headers of the unit at pos; then pos is where the next unit
-    // starts and *main (when asked) the least main data of its frames.
-    // FMOD_ERR_FILE_EOF at the end of the data.
-    FMOD_RESULT step(std::uint64_t& pos, std::uint32_t* main, std::string& detail) {
-        if (pos >= data_.size || data_.size - pos < 4) return FMOD_ERR_FILE_EOF;
+    // Reads the headers of the unit at pos: true when every stream's frame
+    // is there, with pos then where the next unit starts and *main (when
+    // asked) the least main data of its frames.
+    bool unit_headers(std::uint64_t& pos, std::uint32_t* main, std::string& detail) {
         std::uint64_t at = pos;
         std::uint32_t main_bytes = UINT32_MAX;
         for (const Stream& s : streams_) {
             MpegFrameHeader h;
-            const FMOD_RESULT r = read_frame(at, s, h, false, detail);
-            if (r != FMOD_OK) return r;
+            if (read_frame(at, s, h, false, detail) != FMOD_OK) return false;
             main_bytes = std::min(main_bytes, main_data_bytes(h));
             at = after(at, h.length);
         }
         pos = at;
         if (main) *main = main_bytes;
+        return true;
+    }
+
+    // One unit as the walk finds it.
+    struct Unit {
+        std::uint64_t frames_at = 0;  // where its frames start, past any damage
+        bool silent = false;          // it stands for frames lost to damage
+        std::uint32_t main = 0;       // the least layer III main data of its frames
+        std::string damage;           // what was wrong, when anything was
+    };
+
+    // Steps pos over one unit. Where the headers do not read right, the
+    // damage runs to the next place where a unit does (resync); it stands
+    // for as many lost units as fit in it, each given as silence, and damage
+    // shorter than half a unit is only passed over. FMOD_ERR_FILE_EOF at the
+    // end of the data.
+    FMOD_RESULT step(std::uint64_t& pos, Unit* unit) {
+        if (pos >= data_.size || data_.size - pos < 4) return FMOD_ERR_FILE_EOF;
+        std::string why;
+        std::uint64_t at = pos;
+        std::uint32_t main = 0;
+        if (!unit_headers(at, &main, why)) {
+            const std::uint64_t good = resync(pos);
+            const std::uint64_t gap = good - pos;
+            if (unit) unit->damage = why;
+            if (gap * 2 >= unit_bytes_ || good >= data_.size || data_.size - good < 4) {
+                pos = gap >= 2 * unit_bytes_ ? pos + unit_bytes_ : good;
+                if (unit) unit->silent = true;
+                return FMOD_OK;
+            }
+            at = good;
+            if (unit) unit->frames_at = at;
+            unit_headers(at, &main, why);  // reads right: resync found it so
+        } else if (unit) {
+            unit->frames_at = pos;
+        }
+        pos = at;
+        if (unit) unit->main = main;
         return FMOD_OK;
     }
 
+    // The first place after `from` (frame starts keep to the padding) where
+    // a unit reads right and is followed by another one or the end. The last
+    // answer is kept: a long stretch of damage is asked about once per unit.
+    std::uint64_t resync(std::uint64_t from) {
+        if (from >= resync_from_ && from < resync_to_) return resync_to_;
+        std::uint8_t buffer[4096];
+        std::uint64_t pos = (from + 1 + padding_ - 1) / padding_ * padding_;
+        std::uint64_t found = data_.size;
+        std::string ignored;
+        while (found == data_.size && pos + 4 <= data_.size) {
+            const std::size_t got = data_.read_at(pos, buffer, sizeof buffer);
+            if (got < 4) break;
+            for (std::size_t i = 0; i + 4 <= got; i += padding_) {
+                if (buffer[i] != 0xFF || (buffer[i + 1] & 0xE0) != 0xE0) continue;
+                std::uint64_t next = pos + i;
+                if (!unit_headers(next, nullptr, ignored)) continue;
+                std::uint64_t after_next = next;
+                if (next + 4 > data_.size || unit_headers(after_next, nullptr, ignored)) {
+                    found = pos + i;
+                    break;
+                }
+            }
+            pos += (got - 3 + padding_ - 1) / padding_ * padding_;
+        }
+        resync_from_ = from;
+        resync_to_ = found;
+        return found;
+    }
+
     // Extends the index by one unit from its headers.
-    FMOD_RESULT walk_unit(std::string& detail) {
+    FMOD_RESULT walk_unit() {
         std::uint64_t pos = frontier_;
-        const FMOD_RESULT r = step(pos, nullptr, detail);
+        const FMOD_RESULT r = step(pos, nullptr);
         if (r == FMOD_OK) advance_frontier(pos);
         return r;
     }
@@ -256,8 +346,7 @@ private:
     // before it.
     std::uint64_t start_of(std::uint64_t unit) {
         std::uint64_t pos = marks_[unit / kMarkEvery];
-        std::string ignored;
-        for (std::uint64_t u = unit / kMarkEvery * kMarkEvery; u < unit; ++u) step(pos, nullptr, ignored);
+        for (std::uint64_t u = unit / kMarkEvery * kMarkEvery; u < unit; ++u) step(pos, nullptr);
         return pos;
     }
 
@@ -275,8 +364,11 @@ private:
             const std::uint64_t mark = (s - 1) / kMarkEvery * kMarkEvery;
             mains.assign(s - mark, 0);
             std::uint64_t pos = marks_[mark / kMarkEvery];
-            std::string ignored;
-            for (std::uint32_t& m : mains) step(pos, &m, ignored);
+            Unit u;
+            for (std::uint32_t& m : mains) {
+                step(pos, &u);
+                m = u.main;
+            }
             while (s > mark && have < reservoir_bytes()) {
                 --s;
                 have += mains[s - mark];
@@ -366,6 +458,7 @@ private:
 
     // From the first frame.
     std::uint32_t spf_ = 0;
+    std::uint64_t unit_bytes_ = 1;  // what a unit takes in the data, for measuring damage
     int layer_ = 0;
     int version_ = 0;
 
@@ -377,6 +470,8 @@ private:
     std::uint64_t walked_ = 0;
     std::uint64_t frontier_ = 0;
     std::uint64_t pos_ = 0;  // where unit next_unit_ starts
+    std::uint64_t resync_from_ = 1;  // the last resync's question and answer
+    std::uint64_t resync_to_ = 0;
 
     bool positioned_ = false;
     std::uint64_t next_unit_ = 0;

@@ -32,6 +32,9 @@ public:
 
     const std::string& detail() const { return detail_; }
 
+    // Damaged units met so far and given as silence.
+    const DamageReport& damage() const { return source_->damage(); }
+
 private:
     // Seeks the source unless it stands where the stream's position is.
     void position_source();

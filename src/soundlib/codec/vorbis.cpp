@@ -3,6 +3,7 @@
 #include <vorbis/codec.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <vector>
 
@@ -34,6 +35,7 @@ public:
         : data_(data), channels_(channels), unit_frames_(std::max<std::uint32_t>(block_long / 2, 1)) {
         vorbis_info_init(&info_);
         vorbis_comment_init(&comment_);
+        damage_.unit_name = "packets";
     }
 
     ~VorbisSource() override {
@@ -77,6 +79,9 @@ public:
         produced_ = 0;
         packet_number_ = 3;
         ended_ = false;
+        last_block_ = 0;
+        silence_owed_ = 0;
+        restarted_ = false;
         return 0;
     }
 
@@ -87,6 +92,14 @@ public:
             return FMOD_ERR_INTERNAL;
         }
         for (;;) {
+            if (silence_owed_ > 0) {  // for packets lost to damage
+                const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(silence_owed_, unit_frames_));
+                std::memset(out, 0, std::size_t{n} * channels_ * 2);
+                silence_owed_ -= n;
+                frames = n;
+                produced_ += n;
+                return FMOD_OK;
+            }
             float** pcm = nullptr;
             const int ready = vorbis_synthesis_pcmout(&dsp_, &pcm);
             if (ready > 0) {
@@ -155,16 +168,37 @@ private:
             return read_failure(position_ + 2, detail);
         }
         ogg_packet op = packet(buffer_, packet_number_);
+        const long size = vorbis_packet_blocksize(&info_, &op);
         int r = vorbis_synthesis(&block_, &op);
         if (r == 0) r = vorbis_synthesis_blockin(&dsp_, &block_);
-        if (r != 0) {
-            detail = "libvorbis rejected the Vorbis packet at byte " + std::to_string(position_) +
-                     " of the subsound's data (" + vorbis_error_text(r) + ")";
-            return FMOD_ERR_FILE_BAD;
+        if (r == 0 && size > 0) {
+            // The first packet after a restart gives nothing; what it would
+            // have given is owed as silence.
+            if (restarted_) silence_owed_ += frames_between(last_block_, static_cast<std::uint32_t>(size));
+            restarted_ = false;
+            last_block_ = static_cast<std::uint32_t>(size);
+            account(static_cast<std::uint64_t>(packet_number_ - 3), 1, false);
+        } else {
+            // A damaged packet: silence for what it would have given, and a
+            // fresh start for the synthesis, which its neighbours overlap.
+            account(static_cast<std::uint64_t>(packet_number_ - 3), 1, true,
+                    "the Vorbis packet at byte " + std::to_string(position_) + " of the subsound's data (" +
+                        (r != 0 ? vorbis_error_text(r) : vorbis_error_text(static_cast<int>(size))) + ")");
+            const std::uint32_t lost = size > 0 ? static_cast<std::uint32_t>(size) : last_block_;
+            silence_owed_ += frames_between(last_block_, lost);
+            last_block_ = lost;
+            vorbis_synthesis_restart(&dsp_);
+            restarted_ = true;
         }
         position_ += 2 + length;
         ++packet_number_;
         return FMOD_OK;
+    }
+
+    // Frames a packet of block size `block` gives after one of `previous`
+    // (none after no packet).
+    static std::uint64_t frames_between(std::uint32_t previous, std::uint32_t block) {
+        return previous == 0 || block == 0 ? 0 : previous / 4 + block / 4;
     }
 
     FMOD_RESULT read_failure(std::uint64_t at, std::string& detail) const {
@@ -185,6 +219,9 @@ private:
     std::int64_t packet_number_ = 3;
     bool ended_ = false;
     std::vector<std::uint8_t> buffer_;  // one packet at a time
+    std::uint32_t last_block_ = 0;      // block size of the last packet, 0 before the first
+    std::uint64_t silence_owed_ = 0;    // frames of packets lost to damage, still to give
+    bool restarted_ = false;            // the synthesis started afresh after damage
 };
 
 }  // namespace
