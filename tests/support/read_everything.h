@@ -42,6 +42,7 @@ inline bool read_subsounds(FMOD_SOUND* bank, int max_subsounds, int reads_each) 
         FMOD_Sound_ReadData(sub, buffer.data(), 4096, &got);
         if (got > 4096) return false;
         soundlib_error_detail(sub);
+        soundlib_damaged_units(sub, nullptr, nullptr);
     }
     return true;
 }
