@@ -1,5 +1,5 @@
 // Makes the fuzzers' seed inputs with the bank writer: small banks of every
-// family and every codec we decode (and one we do not), .bank files, banks
+// family and every codec we decode (and two we do not), .bank files, banks
 // back to back; and subsound names for the naming target.
 //   make_fuzz_seeds BANK_DIR NAME_DIR
 #include <vorbis/vorbisenc.h>
@@ -80,12 +80,14 @@ Bytes blocks(std::size_t count, std::size_t block_bytes, Fix header) {
     return b;
 }
 
-// Xbox IMA: per channel a 4-byte header (sample, step index 0..88, reserved).
+// Xbox IMA: per channel a first sample, a step index (0..88) and a reserved
+// byte; up to two channels each header whole, beyond that the samples first.
 Bytes ima(std::uint32_t channels, std::size_t count) {
     return blocks(count, 36 * channels, [&](Bytes& b) {
         for (std::uint32_t c = 0; c < channels; ++c) {
-            b[4 * c + 2] = static_cast<std::uint8_t>(b[4 * c + 2] % 89);
-            b[4 * c + 3] = 0;
+            const std::size_t step = channels <= 2 ? 4 * c + 2 : 2 * channels + 2 * c;
+            b[step] = static_cast<std::uint8_t>(b[step] % 89);
+            b[step + 1] = 0;
         }
     });
 }
@@ -96,9 +98,13 @@ Bytes vag(std::uint32_t channels, std::size_t count, unsigned filters) {
         b[1] = 0;
     });
 }
-// 8-byte frames led by coefficient pair (0..7) and scale.
-Bytes gc(std::uint32_t channels, std::size_t count) {
-    return blocks(count * channels, 8, [](Bytes& b) { b[0] = static_cast<std::uint8_t>((b[0] & 0x70) | (b[0] & 0x0B)); });
+// 8-byte frames led by coefficient pair (0..7) and scale; interleaved, the
+// channels share each frame's span in 2-byte pieces.
+Bytes gc(std::uint32_t channels, std::size_t count, bool interleaved) {
+    const std::uint32_t lanes = interleaved ? channels : 1;
+    return blocks(count * channels / lanes, 8 * lanes, [&](Bytes& b) {
+        for (std::uint32_t c = 0; c < lanes; ++c) b[2 * c] &= 0x7B;
+    });
 }
 // 140-byte frames: coefficient indices 0..4, small shifts.
 Bytes fadpcm(std::uint32_t channels, std::size_t count) {
@@ -219,14 +225,16 @@ void make_banks(const std::string& dir) {
     save(dir, "fsb4_ima", bankwriter::write_fsb4({sound("ima1", 1, 256, ima(1, 4), 0x400000),
                                                   sound("ima2", 2, 200, ima(2, 4), 0x400000)}, 0x40));
     save(dir, "fsb4_vag", bankwriter::write_fsb4({sound("vag", 2, 280, vag(2, 10, 5), 0x800000)}));
-    Sound gc4 = sound("gc", 2, 140, gc(2, 10), 0x2000000);
+    Sound gc4 = sound("gc", 2, 140, gc(2, 10, true), 0x2000000);
     gc4.extra = gc_setup(2);
     save(dir, "fsb4_gcadpcm", bankwriter::write_fsb4({gc4}));
+    gc4.data = gc(2, 10, false);
     save(dir, "fsb4_gcadpcm_split", bankwriter::write_fsb4({gc4}, 0x10));
-    save(dir, "fsb4_mpeg", bankwriter::write_fsb4({sound("l3.mp3", 2, 3 * 1152 - 10, mpeg(0xFB, 0x90, 0x00, 417, 3, 2),
-                                                         0x200 | 0x40)}, 0x20));
-    save(dir, "fsb4_mpeg_layer2", bankwriter::write_fsb4({sound("l2.mp2", 1, 2 * 1152, mpeg(0xFD, 0x90, 0xC0, 522, 2, 4),
-                                                               0x200 | 0x40000)}, 0x40));
+    // MPEG-1 layer III stereo at 128 kbps, layer II mono at 160 kbps.
+    const Sound l3 = sound("l3.mp3", 2, 3 * 1152 - 10, mpeg(0xFB, 0x90, 0x00, 417, 3, 2), 0x200 | 0x40);
+    save(dir, "fsb4_mpeg", bankwriter::write_fsb4({l3}, 0x20));
+    const Sound l2 = sound("l2.mp2", 1, 2 * 1152, mpeg(0xFD, 0x90, 0xC0, 522, 2, 4), 0x200 | 0x40000);
+    save(dir, "fsb4_mpeg_layer2", bankwriter::write_fsb4({l2}, 0x40));
     save(dir, "fsb4_xma", bankwriter::write_fsb4({sound("xma", 1, 100, noise.bytes(64), 0x1000000), pcm16_mono}));
 
     // FSB5: every codec number we read, with chunks.
@@ -238,7 +246,7 @@ void make_banks(const std::string& dir) {
     save(dir, "fsb5_pcm24", bankwriter::write_fsb5({sound("p24", 3, 50, pcm(3, 50, 3), 0, 12345)}, 3));
     save(dir, "fsb5_pcm32", bankwriter::write_fsb5({sound("p32", 2, 50, pcm(2, 50, 4))}, 4));
     save(dir, "fsb5_pcmfloat", bankwriter::write_fsb5({sound("f", 1, 80, pcm(1, 80, 4, true), 0, 48000)}, 5));
-    Sound gc5 = sound("gc", 1, 140, gc(1, 10));
+    Sound gc5 = sound("gc", 1, 140, gc(1, 10, true));
     gc5.chunks.push_back({7, gc_setup(1)});
     save(dir, "fsb5_gcadpcm", bankwriter::write_fsb5({gc5}, 6));
     save(dir, "fsb5_ima", bankwriter::write_fsb5({sound("", 1, 128, ima(1, 2)), sound("", 6, 64, ima(6, 1))}, 7));
