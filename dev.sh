@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # One command for each everyday job, from a fresh clone:
 #   ./dev.sh demo   set up, build, unpack the demo bank into build/demo-out
-#   ./dev.sh test   set up, build, run every test, then each fuzz target
-#                   for a minute (FUZZ_SECONDS; 0 leaves the fuzzers out)
+#   ./dev.sh test   set up and run everything CI runs: the Linux tests, each
+#                   fuzz target for a minute (FUZZ_SECONDS; 0 leaves them
+#                   out), the tests under the sanitizers, and the Windows
+#                   build's tests under wine
+#   ./dev.sh linux  set up, build, run the Linux tests only (the quick check)
 #   ./dev.sh build  set up and build only
 #   ./dev.sh fuzz [SECONDS [TARGET...]]
 #                   build the fuzz targets (clang) and run each for a while
@@ -51,6 +54,19 @@ windows() {
     END { printf "wine: %d passed, %d failed, %d skipped\n", passed, failed, skipped }'
 }
 
+linux_tests() {
+  build
+  ctest --test-dir "$BUILD" --output-on-failure -j2
+}
+
+sanitized_tests() {
+  local build=build-sanitize
+  scripts/setup-deps
+  cmake -S . -B "$build" -DBANKRIP_SANITIZE=ON >/dev/null
+  cmake --build "$build" -j2
+  ctest --test-dir "$build" --output-on-failure -j2
+}
+
 case "${1:-}" in
   build)
     build ;;
@@ -61,23 +77,22 @@ case "${1:-}" in
     "$BUILD/bankrip" "$PWD/demo/tones.fsb" "$PWD/$BUILD/demo-out"
     ls -l "$BUILD/demo-out" ;;
   test)
-    build
-    ctest --test-dir "$BUILD" --output-on-failure -j2
+    linux_tests
     seconds=${FUZZ_SECONDS:-60}
-    [ "$seconds" = 0 ] || scripts/fuzz "$seconds" ;;
+    [ "$seconds" = 0 ] || scripts/fuzz "$seconds"
+    sanitized_tests
+    windows ;;
+  linux)
+    linux_tests ;;
   fuzz)
     scripts/setup-deps
     shift
     scripts/fuzz "$@" ;;
   sanitize)
-    BUILD=build-sanitize
-    scripts/setup-deps
-    cmake -S . -B "$BUILD" -DBANKRIP_SANITIZE=ON >/dev/null
-    cmake --build "$BUILD" -j2
-    ctest --test-dir "$BUILD" --output-on-failure -j2 ;;
+    sanitized_tests ;;
   windows)
     windows ;;
   *)
-    echo "usage: ./dev.sh demo|test|build|fuzz|sanitize|windows" >&2
+    echo "usage: ./dev.sh demo|test|linux|build|fuzz|sanitize|windows" >&2
     exit 2 ;;
 esac
