@@ -6,8 +6,6 @@
 // with libvorbisenc, then repeats its packets). ADPCM data is random codes
 // under valid headers: every code costs the decoder the same, and random
 // codes give its branches no pattern to learn.
-#include <vorbis/vorbisenc.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "bank_writer.h"
+#include "vorbis_encoder.h"
 #include "soundlib/codec/mpeg_frame_header.h"
 #include "soundlib/codec/vorbis_setup.h"
 
@@ -222,79 +221,29 @@ bool make_mpeg(const std::string& dir, std::uint32_t frames) {
 // Vorbis packets after a u16 length each; chunk 11 holds the CRC of the
 // setup header, which the tool rebuilds from the same libvorbisenc set-up.
 bool make_vorbis(const std::string& dir, std::uint32_t frames) {
-    vorbis_info vi;
-    vorbis_info_init(&vi);
-    if (vorbis_encode_init_vbr(&vi, kChannels, kRate, soundlib::vorbis_quality_for_step(kVorbisStep)) != 0) {
+    const std::vector<std::int16_t> pcm = encoded_signal(frames);
+    bankwriter::VorbisEncoding e;
+    const auto sample = [&](std::uint32_t c, std::uint32_t f) { return pcm[f * kChannels + c] / 32768.0f; };
+    if (!bankwriter::encode_vorbis(kChannels, kRate, soundlib::vorbis_quality_for_step(kVorbisStep),
+                                   static_cast<std::uint32_t>(pcm.size() / kChannels), sample, e) ||
+        e.packets.empty()) {
         std::fprintf(stderr, "make_bench_banks: libvorbisenc refused the set-up\n");
         return false;
     }
-    vorbis_dsp_state vd;
-    vorbis_block vb;
-    vorbis_comment vc;
-    vorbis_analysis_init(&vd, &vi);
-    vorbis_block_init(&vd, &vb);
-    vorbis_comment_init(&vc);
-    ogg_packet ident, comment, setup;
-    vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup);
-    const std::uint32_t crc = soundlib::crc32(setup.packet, static_cast<std::size_t>(setup.bytes));
-
-    // The decoder side, to count the frames each packet gives.
-    vorbis_info di;
-    vorbis_comment dc;
-    vorbis_info_init(&di);
-    vorbis_comment_init(&dc);
-    for (ogg_packet* p : {&ident, &comment, &setup}) vorbis_synthesis_headerin(&di, &dc, p);
-
-    std::vector<Bytes> packets;
-    std::vector<long> block_sizes;
-    auto drain = [&] {
-        while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-            vorbis_analysis(&vb, nullptr);
-            vorbis_bitrate_addblock(&vb);
-            ogg_packet op;
-            while (vorbis_bitrate_flushpacket(&vd, &op) == 1) {
-                packets.emplace_back(op.packet, op.packet + op.bytes);
-                block_sizes.push_back(vorbis_packet_blocksize(&di, &op));
-            }
-        }
-    };
-    const std::vector<std::int16_t> pcm = encoded_signal(frames);
-    const std::uint32_t encoded_frames = static_cast<std::uint32_t>(pcm.size() / kChannels);
-    for (std::uint32_t at = 0; at < encoded_frames; at += 1024) {
-        const std::uint32_t n = std::min<std::uint32_t>(1024, encoded_frames - at);
-        float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(n));
-        for (std::uint32_t c = 0; c < kChannels; ++c) {
-            for (std::uint32_t f = 0; f < n; ++f) buffer[c][f] = pcm[(at + f) * kChannels + c] / 32768.0f;
-        }
-        vorbis_analysis_wrote(&vd, static_cast<int>(n));
-        drain();
-    }
-    vorbis_analysis_wrote(&vd, 0);
-    drain();
-    vorbis_comment_clear(&dc);
-    vorbis_info_clear(&di);
-    vorbis_comment_clear(&vc);
-    vorbis_block_clear(&vb);
-    vorbis_dsp_clear(&vd);
-    vorbis_info_clear(&vi);
-
     // Repeat the packets until they give enough frames; each packet after
     // the first gives a quarter of its block and of the one before.
-    Bytes data;
+    std::vector<Bytes> packets;
     std::uint64_t total = 0;
-    long previous = 0;
+    std::uint32_t previous = 0;
     for (std::size_t i = 0; total < frames; ++i) {
-        const Bytes& p = packets[i % packets.size()];
-        const long size = block_sizes[i % packets.size()];
-        if (i > 0) total += static_cast<std::uint64_t>(previous / 4 + size / 4);
+        const std::uint32_t size = e.block_sizes[i % e.packets.size()];
+        if (i > 0) total += previous / 4 + size / 4;
         previous = size;
-        data.push_back(static_cast<std::uint8_t>(p.size()));
-        data.push_back(static_cast<std::uint8_t>(p.size() >> 8));
-        data.insert(data.end(), p.begin(), p.end());
+        packets.push_back(e.packets[i % e.packets.size()]);
     }
-    Bytes chunk(12, 0);
-    bankwriter::put32(chunk, 0, crc);
-    return save_bank(dir, "vorbis", std::move(data), static_cast<std::uint32_t>(total), 15, {{11, chunk}});
+    const std::uint32_t crc = soundlib::crc32(e.setup.data(), e.setup.size());
+    return save_bank(dir, "vorbis", bankwriter::vorbis_packet_data(packets), static_cast<std::uint32_t>(total), 15,
+                     {{11, bankwriter::vorbis_setup_chunk(crc)}});
 }
 
 }  // namespace

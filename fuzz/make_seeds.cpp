@@ -2,8 +2,6 @@
 // family and every codec we decode (and two we do not), .bank files, banks
 // back to back; and subsound names for the naming target.
 //   make_fuzz_seeds BANK_DIR NAME_DIR
-#include <vorbis/vorbisenc.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "bank_writer.h"
+#include "vorbis_encoder.h"
 #include "soundlib/codec/vorbis_setup.h"
 
 namespace {
@@ -148,53 +147,13 @@ Bytes mpeg(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::size_t length
 // CRC and a one-entry seek table.
 Sound vorbis(const std::string& name, std::uint32_t channels, std::uint32_t rate, std::uint32_t frames) {
     Sound s = sound(name, channels, frames, {}, 0, rate);
-    vorbis_info vi;
-    vorbis_info_init(&vi);
-    if (vorbis_encode_init_vbr(&vi, static_cast<long>(channels), static_cast<long>(rate),
-                               soundlib::vorbis_quality_for_step(50)) != 0) {
-        vorbis_info_clear(&vi);
-        return s;
-    }
-    vorbis_dsp_state vd;
-    vorbis_analysis_init(&vd, &vi);
-    vorbis_block vb;
-    vorbis_block_init(&vd, &vb);
-    vorbis_comment vc;
-    vorbis_comment_init(&vc);
-    ogg_packet ident, comment, setup;
-    vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup);
-    const std::uint32_t crc = soundlib::crc32(setup.packet, static_cast<std::size_t>(setup.bytes));
-
-    auto drain = [&] {
-        while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-            vorbis_analysis(&vb, nullptr);
-            vorbis_bitrate_addblock(&vb);
-            ogg_packet op;
-            while (vorbis_bitrate_flushpacket(&vd, &op) == 1) {
-                s.data.push_back(static_cast<std::uint8_t>(op.bytes));
-                s.data.push_back(static_cast<std::uint8_t>(op.bytes >> 8));
-                s.data.insert(s.data.end(), op.packet, op.packet + op.bytes);
-            }
-        }
+    bankwriter::VorbisEncoding e;
+    const auto tone = [&](std::uint32_t c, std::uint32_t f) {
+        return static_cast<float>(0.4 * std::sin(2 * kPi * (440.0 + 220 * c) * f / rate));
     };
-    float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(frames));
-    for (std::uint32_t c = 0; c < channels; ++c) {
-        for (std::uint32_t f = 0; f < frames; ++f) {
-            buffer[c][f] = static_cast<float>(0.4 * std::sin(2 * kPi * (440.0 + 220 * c) * f / rate));
-        }
-    }
-    vorbis_analysis_wrote(&vd, static_cast<int>(frames));
-    drain();
-    vorbis_analysis_wrote(&vd, 0);
-    drain();
-    vorbis_comment_clear(&vc);
-    vorbis_block_clear(&vb);
-    vorbis_dsp_clear(&vd);
-    vorbis_info_clear(&vi);
-
-    Bytes chunk(12, 0);
-    bankwriter::put32(chunk, 0, crc);
-    s.chunks.push_back({11, chunk});
+    if (!bankwriter::encode_vorbis(channels, rate, soundlib::vorbis_quality_for_step(50), frames, tone, e)) return s;
+    s.data = bankwriter::vorbis_packet_data(e.packets);
+    s.chunks.push_back({11, bankwriter::vorbis_setup_chunk(soundlib::crc32(e.setup.data(), e.setup.size()))});
     return s;
 }
 

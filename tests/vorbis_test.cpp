@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bank_writer.h"
+#include "vorbis_encoder.h"
 #include "soundlib/codec/vorbis.h"
 #include "soundlib/codec/vorbis_setup.h"
 #include "soundlib/bank/bank_locator.h"
@@ -37,62 +38,20 @@ double tone(std::uint32_t channel, std::uint32_t frame, std::uint32_t rate) {
     return level * std::sin(2 * kPi * hz * frame / rate);
 }
 
-struct Encoded {
-    ByteVector setup;
-    std::vector<ByteVector> packets;
-};
+using Encoded = bankwriter::VorbisEncoding;
 
 // Encodes `frames` of the test signal with stock libvorbisenc at `quality`.
 Encoded encode(std::uint32_t channels, std::uint32_t rate, std::uint32_t frames, float quality) {
     Encoded e;
-    vorbis_info vi;
-    vorbis_info_init(&vi);
-    EXPECT_EQ(0, vorbis_encode_init_vbr(&vi, channels, rate, quality));
-    vorbis_dsp_state vd;
-    vorbis_analysis_init(&vd, &vi);
-    vorbis_block vb;
-    vorbis_block_init(&vd, &vb);
-    vorbis_comment vc;
-    vorbis_comment_init(&vc);
-    ogg_packet ident, comment, setup;
-    vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup);
-    e.setup.assign(setup.packet, setup.packet + setup.bytes);
-
-    auto drain = [&] {
-        while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-            vorbis_analysis(&vb, nullptr);
-            vorbis_bitrate_addblock(&vb);
-            ogg_packet op;
-            while (vorbis_bitrate_flushpacket(&vd, &op) == 1) e.packets.emplace_back(op.packet, op.packet + op.bytes);
-        }
-    };
-    constexpr std::uint32_t kStep = 1024;
-    for (std::uint32_t at = 0; at < frames; at += kStep) {
-        const std::uint32_t n = std::min(kStep, frames - at);
-        float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(n));
-        for (std::uint32_t c = 0; c < channels; ++c) {
-            for (std::uint32_t f = 0; f < n; ++f) buffer[c][f] = static_cast<float>(tone(c, at + f, rate));
-        }
-        vorbis_analysis_wrote(&vd, static_cast<int>(n));
-        drain();
-    }
-    vorbis_analysis_wrote(&vd, 0);
-    drain();
-
-    vorbis_comment_clear(&vc);
-    vorbis_block_clear(&vb);
-    vorbis_dsp_clear(&vd);
-    vorbis_info_clear(&vi);
+    EXPECT_TRUE(bankwriter::encode_vorbis(channels, rate, quality, frames,
+                                          [&](std::uint32_t c, std::uint32_t f) {
+                                              return static_cast<float>(tone(c, f, rate));
+                                          },
+                                          e));
     return e;
 }
 
-ByteVector le32_bytes(std::uint32_t v) {
-    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
-            static_cast<std::uint8_t>(v >> 24)};
-}
-
-// A bank sound: each packet after its u16 length, chunk 11 with the CRC and
-// a seek table of one entry.
+// A bank sound of these packets, with this set-up CRC in chunk 11.
 bankwriter::Sound vorbis_sound(const std::string& name, std::uint32_t channels, std::uint32_t rate,
                                std::uint32_t frames, const Encoded& e, std::uint32_t crc) {
     bankwriter::Sound s;
@@ -100,15 +59,8 @@ bankwriter::Sound vorbis_sound(const std::string& name, std::uint32_t channels, 
     s.channels = channels;
     s.frequency = rate;
     s.frames = frames;
-    for (const ByteVector& p : e.packets) {
-        s.data.push_back(static_cast<std::uint8_t>(p.size()));
-        s.data.push_back(static_cast<std::uint8_t>(p.size() >> 8));
-        s.data.insert(s.data.end(), p.begin(), p.end());
-    }
-    ByteVector chunk = le32_bytes(crc);
-    for (std::uint8_t b : le32_bytes(0)) chunk.push_back(b);
-    for (std::uint8_t b : le32_bytes(0)) chunk.push_back(b);
-    s.chunks.push_back({11, chunk});
+    s.data = bankwriter::vorbis_packet_data(e.packets);
+    s.chunks.push_back({11, bankwriter::vorbis_setup_chunk(crc)});
     return s;
 }
 
