@@ -59,11 +59,13 @@ constexpr Table make_table() {
 constexpr Table kTable = make_table();
 
 #ifdef IMA_STEREO_VECTOR
-// The same, for the vector path: the difference split into two halves of
-// its sign, each within 16 bits (bits 0-15 and 16-31), and the next row
-// above bit 32.
+// The same, for the vector path, in two tables: the difference split into
+// two halves of its sign, each within 16 bits (bits 0-15 and 16-31), and
+// the next row on its own, so that the chain from one code to the next is
+// one add and one 16-bit load.
 struct SplitTable {
-    std::uint64_t entry[(kMaxStepIndex + 1) * 16];
+    std::uint32_t halves[(kMaxStepIndex + 1) * 16];
+    std::uint16_t next[(kMaxStepIndex + 1) * 16];
 };
 
 constexpr SplitTable make_split_table() {
@@ -72,8 +74,8 @@ constexpr SplitTable make_split_table() {
         const std::int32_t e = kTable.entry[k];
         const int diff = e >> kEntryShift;
         const int half = diff >> 1;
-        t.entry[k] = static_cast<std::uint16_t>(half) | std::uint64_t{static_cast<std::uint16_t>(diff - half)} << 16 |
-                     std::uint64_t(e & ((1 << kEntryShift) - 1)) << 32;
+        t.halves[k] = static_cast<std::uint16_t>(half) | std::uint32_t{static_cast<std::uint16_t>(diff - half)} << 16;
+        t.next[k] = static_cast<std::uint16_t>(e & ((1 << kEntryShift) - 1));
     }
     return t;
 }
@@ -177,25 +179,30 @@ private:
             row[lane] = header[2] * 16u;
             store16(out + (lane / 2) * kOutBytes + 2 * (lane % 2), start[lane]);
         }
-        // Four chains at a time: enough to overlap the table loads, few
-        // enough to stay in registers.
-        for (std::uint32_t group = 0; group < 8; group += 4) {
-            unsigned r[4] = {row[group], row[group + 1], row[group + 2], row[group + 3]};
+        // Four chains at a time (two blocks), each run's 32-bit word of
+        // codes held in a register: enough chains to overlap the table
+        // loads, few enough to stay in registers.
+        for (std::uint32_t pair = 0; pair < 2; ++pair) {
+            const std::uint32_t lane = 4 * pair;
+            unsigned r0 = row[lane], r1 = row[lane + 1], r2 = row[lane + 2], r3 = row[lane + 3];
+            const std::uint8_t* codes0 = first + 2 * pair * kBlockBytes + 8;
+            const std::uint8_t* codes1 = codes0 + kBlockBytes;
             for (std::uint32_t run = 0; run < 8; ++run) {
-                for (std::uint32_t i = 0; i < 4; ++i) {
-                    const std::uint32_t n = 2 * (4 * run + i);
-                    for (std::uint32_t k = 0; k < 4; ++k) {
-                        const std::uint32_t lane = group + k;
-                        const std::uint8_t byte = first[(lane / 2) * kBlockBytes + 8 + (run * 2 + lane % 2) * 4 + i];
-                        std::uint64_t e = kSplitTable.entry[r[k] + (byte & 0x0F)];
-                        halves[n][lane] = static_cast<std::uint32_t>(e);
-                        r[k] = static_cast<unsigned>(e >> 32);
-                        if (n + 1 < kBlockFrames - 1) {  // the last high nibble is the unused 64th code
-                            e = kSplitTable.entry[r[k] + (byte >> 4)];
-                            halves[n + 1][lane] = static_cast<std::uint32_t>(e);
-                            r[k] = static_cast<unsigned>(e >> 32);
-                        }
-                    }
+                const std::uint32_t w0 = le32(codes0 + 8 * run), w1 = le32(codes0 + 8 * run + 4);
+                const std::uint32_t w2 = le32(codes1 + 8 * run), w3 = le32(codes1 + 8 * run + 4);
+                const std::uint32_t codes = run == 7 ? 7 : 8;  // the block's last code is the unused 64th
+                for (std::uint32_t j = 0; j < codes; ++j) {
+                    const unsigned a0 = r0 + ((w0 >> (4 * j)) & 15), a1 = r1 + ((w1 >> (4 * j)) & 15);
+                    const unsigned a2 = r2 + ((w2 >> (4 * j)) & 15), a3 = r3 + ((w3 >> (4 * j)) & 15);
+                    r0 = kSplitTable.next[a0];
+                    r1 = kSplitTable.next[a1];
+                    r2 = kSplitTable.next[a2];
+                    r3 = kSplitTable.next[a3];
+                    std::uint32_t* h = &halves[8 * run + j][lane];
+                    h[0] = kSplitTable.halves[a0];
+                    h[1] = kSplitTable.halves[a1];
+                    h[2] = kSplitTable.halves[a2];
+                    h[3] = kSplitTable.halves[a3];
                 }
             }
         }
