@@ -8,12 +8,8 @@
 #include <vector>
 
 #include "soundlib/codec/adpcm_blocks.h"
+#include "soundlib/codec/stereo_predictor.h"
 #include "soundlib/io/bytes.h"
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define GC_STEREO_VECTOR 1
-#endif
 
 namespace soundlib {
 
@@ -47,7 +43,7 @@ public:
 protected:
     std::uint32_t decode_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
                                 int& bad_channel, std::string& problem) override {
-#ifdef GC_STEREO_VECTOR
+#ifdef ADPCM_STEREO_VECTOR
         if (layout().channels == 2 && fits_32_bits_) return decode_stereo(lanes, count, out, bad_channel, problem);
 #endif
         switch (layout().channels) {
@@ -58,39 +54,25 @@ protected:
     }
 
 private:
-#ifdef GC_STEREO_VECTOR
-    // Stereo with both channels in one vector, a 32-bit lane each: one
-    // multiply-add of the (h1, h2) pairs by (c1, c2) gives the prediction
-    // and the 16-bit pack's saturation is the clamp, a shorter chain from
-    // one sample to the next than the scalar one.
+#ifdef ADPCM_STEREO_VECTOR
+    // Stereo through the shared predictor.
     std::uint32_t decode_stereo(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
                                 int& bad_channel, std::string& problem) {
         count = valid_blocks(lanes, count, 2, bad_channel, problem);
-        auto pair = [](std::int64_t low, std::int64_t high) {
-            return static_cast<int>(static_cast<std::uint16_t>(low) | static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16);
-        };
-        __m128i pairs = _mm_set_epi32(0, 0, pair(history_[1].h1, history_[1].h2), pair(history_[0].h1, history_[0].h2));
-        __m128i previous = _mm_set_epi32(0, 0, 0, pair(history_[0].h1, history_[1].h1));
+        StereoPredictor predictor(history_[0], history_[1]);
         for (std::uint32_t b = 0; b < count; ++b) {
             const Frame f[2] = {gather(lanes, b, 0, 2), gather(lanes, b, 1, 2)};
-            const __m128i weights = _mm_set_epi32(0, 0, pair(f[1].c1, f[1].c2), pair(f[0].c1, f[0].c2));
+            const __m128i weights = StereoPredictor::weights(static_cast<int>(f[0].c1), static_cast<int>(f[0].c2),
+                                                             static_cast<int>(f[1].c1), static_cast<int>(f[1].c2));
             std::uint8_t* dst = out + std::size_t{b} * kFrameSamples * 4;
             for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
                 const auto left = static_cast<int>((code(f[0].bits, n) << f[0].shift) + 1024);
                 const auto right = static_cast<int>((code(f[1].bits, n) << f[1].shift) + 1024);
-                const __m128i sum = _mm_add_epi32(_mm_madd_epi16(pairs, weights), _mm_set_epi32(0, 0, right, left));
-                const __m128i shifted = _mm_srai_epi32(sum, 11);
-                const __m128i samples = _mm_packs_epi32(shifted, shifted);
-                pairs = _mm_unpacklo_epi16(samples, previous);
-                previous = samples;
-                const std::int32_t frame_out = _mm_cvtsi128_si32(samples);
+                const std::int32_t frame_out = predictor.step<11>(weights, left, right);
                 std::memcpy(dst + 4 * n, &frame_out, 4);
             }
         }
-        const auto lane0 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(pairs));
-        const auto lane1 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(pairs, 4)));
-        history_[0] = History{static_cast<std::int16_t>(lane0 & 0xFFFF), static_cast<std::int16_t>(lane0 >> 16)};
-        history_[1] = History{static_cast<std::int16_t>(lane1 & 0xFFFF), static_cast<std::int16_t>(lane1 >> 16)};
+        predictor.save(history_[0], history_[1]);
         return count;
     }
 #endif

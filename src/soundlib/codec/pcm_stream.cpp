@@ -27,16 +27,7 @@ FMOD_RESULT PcmStream::fill_unit_holding_position() {
         unit_start_ = next_start_;
         unit_frames_ = frames;
         next_start_ += frames;
-        if (r != FMOD_OK) {
-            source_positioned_ = false;  // the source's state is unknown now
-            return r;
-        }
-        if (frames == 0) {
-            source_positioned_ = false;
-            detail_ = "the stored data ends at frame " + std::to_string(next_start_) + " of " +
-                      std::to_string(total_);
-            return FMOD_ERR_FILE_BAD;
-        }
+        if (const FMOD_RESULT checked = check_decoded(r, frames); checked != FMOD_OK) return checked;
     } while (position_ >= next_start_);
     if (position_ < unit_start_) {  // a decoder that positioned past the frame asked for
         source_positioned_ = false;
@@ -62,16 +53,15 @@ FMOD_RESULT PcmStream::decode_direct(std::uint8_t* dst, std::uint64_t room, std:
     given = std::min<std::uint64_t>(frames, max_frames);
     next_start_ += given;
     position_ += given;
-    if (r != FMOD_OK) {
-        source_positioned_ = false;  // the source's state is unknown now
-        return r;
-    }
-    if (given == 0) {
-        source_positioned_ = false;
-        detail_ = "the stored data ends at frame " + std::to_string(next_start_) + " of " + std::to_string(total_);
-        return FMOD_ERR_FILE_BAD;
-    }
-    return FMOD_OK;
+    return check_decoded(r, given);
+}
+
+FMOD_RESULT PcmStream::check_decoded(FMOD_RESULT r, std::uint64_t frames) {
+    if (r == FMOD_OK && frames > 0) return FMOD_OK;
+    source_positioned_ = false;
+    if (r != FMOD_OK) return r;
+    detail_ = "the stored data ends at frame " + std::to_string(next_start_) + " of " + std::to_string(total_);
+    return FMOD_ERR_FILE_BAD;
 }
 
 FMOD_RESULT PcmStream::read(std::uint8_t* dst, std::size_t len, std::size_t& delivered) {

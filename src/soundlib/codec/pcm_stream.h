@@ -44,6 +44,9 @@ private:
     // Decodes whole units into dst, which has room for `room` frames; the
     // frames given are added to the position.
     FMOD_RESULT decode_direct(std::uint8_t* dst, std::uint64_t room, std::uint64_t& given);
+    // A decode's result, with a decode that gave nothing turned into "the
+    // stored data ends here"; either failure leaves the source's state unknown.
+    FMOD_RESULT check_decoded(FMOD_RESULT r, std::uint64_t frames);
     // Copies frames of the held unit from the position on; 0 when the
     // position is not in it.
     std::uint64_t copy_held(std::uint8_t* dst, std::uint64_t wanted);

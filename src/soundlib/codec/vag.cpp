@@ -4,11 +4,7 @@
 #include <cstring>
 
 #include "soundlib/codec/adpcm_blocks.h"
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define VAG_STEREO_VECTOR 1
-#endif
+#include "soundlib/codec/stereo_predictor.h"
 
 namespace soundlib {
 
@@ -28,7 +24,7 @@ public:
 protected:
     std::uint32_t decode_blocks(const std::uint8_t* const* lanes, std::uint32_t count, std::uint8_t* out,
                                 int& bad_channel, std::string& problem) override {
-#ifdef VAG_STEREO_VECTOR
+#ifdef ADPCM_STEREO_VECTOR
         if (layout().channels == 2) return decode_stereo(lanes[0], count, out, bad_channel, problem);
 #endif
         switch (layout().channels) {
@@ -39,28 +35,20 @@ protected:
     }
 
 private:
-#ifdef VAG_STEREO_VECTOR
-    // Stereo with both channels in one vector, a 32-bit lane each: one
-    // multiply-add of the (h1, h2) pairs by the filter gives the
-    // prediction, the scaled code comes in times 64 (added inside the floor
-    // division by 64, it changes nothing), and the 16-bit pack's saturation
-    // is the clamp. The chain from one sample to the next is shorter than
-    // the scalar one, and there is only the one chain to wait on.
+#ifdef ADPCM_STEREO_VECTOR
+    // Stereo through the shared predictor: the scaled code comes in times
+    // 64 (added inside the floor division by 64, it changes nothing).
     std::uint32_t decode_stereo(const std::uint8_t* data, std::uint32_t count, std::uint8_t* out, int& bad_channel,
                                 std::string& problem) {
-        auto pair = [](int low, int high) {
-            return static_cast<int>(static_cast<std::uint16_t>(low) | static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16);
-        };
-        __m128i pairs = _mm_set_epi32(0, 0, pair(history_[1].h1, history_[1].h2), pair(history_[0].h1, history_[0].h2));
-        __m128i previous = _mm_set_epi32(0, 0, 0, pair(history_[0].h1, history_[1].h1));
+        StereoPredictor predictor(history_[0], history_[1]);
         std::uint32_t b = 0;
         for (; b < count; ++b) {
             const std::uint8_t* frame[2] = {data + std::size_t{b} * kFrameBytes * 2, data + std::size_t{b} * kFrameBytes * 2 + kFrameBytes};
             if ((frame[0][0] >> 4) > 4 || (frame[1][0] >> 4) > 4) break;  // the plain path says where
             // frame[1] holds loop and end marks, which do not change the samples.
             const int shift[2] = {frame[0][0] & 0x0F, frame[1][0] & 0x0F};
-            const __m128i weights = _mm_set_epi32(0, 0, pair(kFilters[frame[1][0] >> 4][0], kFilters[frame[1][0] >> 4][1]),
-                                                  pair(kFilters[frame[0][0] >> 4][0], kFilters[frame[0][0] >> 4][1]));
+            const __m128i weights = StereoPredictor::weights(kFilters[frame[0][0] >> 4][0], kFilters[frame[0][0] >> 4][1],
+                                                             kFilters[frame[1][0] >> 4][0], kFilters[frame[1][0] >> 4][1]);
             std::uint8_t* dst = out + std::size_t{b} * kFrameSamples * 4;
             for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
                 int scaled[2];
@@ -70,19 +58,11 @@ private:
                     // code << 12 then an arithmetic shift right: floor division.
                     scaled[c] = ((code * 4096) >> shift[c]) * 64;
                 }
-                const __m128i sum = _mm_add_epi32(_mm_madd_epi16(pairs, weights), _mm_set_epi32(0, 0, scaled[1], scaled[0]));
-                const __m128i shifted = _mm_srai_epi32(sum, 6);
-                const __m128i samples = _mm_packs_epi32(shifted, shifted);
-                pairs = _mm_unpacklo_epi16(samples, previous);
-                previous = samples;
-                const std::int32_t frame_out = _mm_cvtsi128_si32(samples);
+                const std::int32_t frame_out = predictor.step<6>(weights, scaled[0], scaled[1]);
                 std::memcpy(dst + 4 * n, &frame_out, 4);
             }
         }
-        const auto h1 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(pairs));
-        const auto h1r = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(pairs, 4)));
-        history_[0] = History{static_cast<std::int16_t>(h1 & 0xFFFF), static_cast<std::int16_t>(h1 >> 16)};
-        history_[1] = History{static_cast<std::int16_t>(h1r & 0xFFFF), static_cast<std::int16_t>(h1r >> 16)};
+        predictor.save(history_[0], history_[1]);
         if (b == count) return count;
         return b + decode<2>(data + std::size_t{b} * kFrameBytes * 2, count - b, out + std::size_t{b} * kFrameSamples * 4,
                              bad_channel, problem);
