@@ -201,6 +201,17 @@ FMOD_RESULT FMOD_Sound_GetLoopPoints(FMOD_SOUND* sound, unsigned int* loopstart,
     return FMOD_OK;
 }
 
+FMOD_RESULT FMOD_Sound_GetMode(FMOD_SOUND* sound, FMOD_MODE* mode) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    if (!mode) return FMOD_ERR_INVALID_PARAM;
+    *mode = FMOD_CREATESTREAM | FMOD_LOOP_OFF;
+    if (!is_subsound(sound)) return FMOD_OK;
+    return guarded([&]() -> FMOD_RESULT {
+        if (sound->bank->info(index_of(sound)).loops) *mode = FMOD_CREATESTREAM | FMOD_LOOP_NORMAL;
+        return FMOD_OK;
+    });
+}
+
 FMOD_RESULT FMOD_Sound_GetDefaults(FMOD_SOUND* sound, float* frequency, float* volume, float* pan,
                                    int* priority) {
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
@@ -265,6 +276,16 @@ FMOD_RESULT FMOD_Sound_Release(FMOD_SOUND* sound) {
     sound->magic = 0;
     delete sound;
     return FMOD_OK;
+}
+
+const char* soundlib_codec_name(FMOD_SOUND* subsound) {
+    if (!is_subsound(subsound)) return "";
+    const char* name = "";
+    guarded([&]() -> FMOD_RESULT {
+        name = soundlib::codec_short_name(subsound->bank->info(index_of(subsound)).codec);
+        return FMOD_OK;
+    });
+    return name;
 }
 
 const char* soundlib_error_detail(FMOD_SOUND* sound) {

@@ -49,6 +49,10 @@ enum {
 #define FMOD_TIMEUNIT_PCM      0x00000002u /* sample frames */
 #define FMOD_TIMEUNIT_PCMBYTES 0x00000004u /* bytes of decoded PCM */
 
+/* Loop modes, as FMOD_Sound_GetMode reports them. */
+#define FMOD_LOOP_OFF    0x00000001u
+#define FMOD_LOOP_NORMAL 0x00000002u
+
 /* The stream flag: open without loading. Every bank is streamed here anyway. */
 #define FMOD_CREATESTREAM 0x00000080u
 /* name_or_data points at the bank's bytes in memory (exinfo->length of them),
@@ -90,6 +94,9 @@ FMOD_RESULT FMOD_Sound_GetFormat(FMOD_SOUND *sound, FMOD_SOUND_TYPE *type, FMOD_
 FMOD_RESULT FMOD_Sound_GetLength(FMOD_SOUND *sound, unsigned int *length, FMOD_TIMEUNIT lengthtype);
 FMOD_RESULT FMOD_Sound_GetLoopPoints(FMOD_SOUND *sound, unsigned int *loopstart, FMOD_TIMEUNIT loopstarttype,
                                      unsigned int *loopend, FMOD_TIMEUNIT loopendtype);
+/* FMOD_LOOP_NORMAL for a sound that loops from its loop start to its loop end
+ * (FMOD_Sound_GetLoopPoints), FMOD_LOOP_OFF otherwise; with FMOD_CREATESTREAM. */
+FMOD_RESULT FMOD_Sound_GetMode(FMOD_SOUND *sound, FMOD_MODE *mode);
 /* The subsound's default playback settings; frequency in Hz. Any out-pointer may be null. */
 FMOD_RESULT FMOD_Sound_GetDefaults(FMOD_SOUND *sound, float *frequency, float *volume, float *pan,
                                    int *priority);
@@ -99,6 +106,18 @@ FMOD_RESULT FMOD_Sound_SeekData(FMOD_SOUND *sound, unsigned int pcm);
  * FMOD_ERR_FILE_EOF when the end of the subsound cut the read short. */
 FMOD_RESULT FMOD_Sound_ReadData(FMOD_SOUND *sound, void *buffer, unsigned int lenbytes, unsigned int *read);
 FMOD_RESULT FMOD_Sound_Release(FMOD_SOUND *sound);
+
+/* Our own addition: the decoding libraries this build uses and their
+ * versions, on one line ("libmpg123 1.31.2, libvorbis 1.3.7 (...)"). */
+const char *soundlib_decoder_versions(void);
+
+/*
+ * Our own addition: the codec the subsound's data is stored in, by the short
+ * names listings use: PCM8, PCM16, PCM24, PCM32, PCMFLOAT, IMAADPCM, GCADPCM,
+ * VAG, FADPCM, MPEG, VORBIS, and HEVAG, XMA, CELT, ATRAC9, XWMA, OPUS for
+ * those not decoded. Empty for anything but a subsound.
+ */
+const char *soundlib_codec_name(FMOD_SOUND *subsound);
 
 /*
  * Our own addition: the reason behind the last failing result of a sound
