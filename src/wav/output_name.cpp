@@ -29,7 +29,7 @@ std::string cut(const std::string& stem, std::size_t room) {
 
 }  // namespace
 
-std::string output_name(const char* subsound_name, int index, UsedNames& used) {
+std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav) {
     std::string name(subsound_name);
     for (char& c : name) {
         if (replaced(static_cast<unsigned char>(c))) c = '_';
@@ -47,6 +47,7 @@ std::string output_name(const char* subsound_name, int index, UsedNames& used) {
         suffix = kWav;
     } else {
         stem = name;
+        if (always_wav) suffix = kWav;
     }
     std::string candidate = cut(stem, kMaxNameBytes - suffix.size()) + suffix;
     if (used.names.insert(candidate).second) return candidate;

@@ -18,5 +18,5 @@ struct UsedNames {
 // for a name that is then empty, "." or ".."; a name longer than 255 bytes
 // shortened before its ".wav" (at a UTF-8 character boundary); and a name
 // already used numbered " (2)", " (3)", ... before its ".wav". Records the
-// result in `used`.
-std::string output_name(const char* subsound_name, int index, UsedNames& used);
+// result in `used`. With `always_wav`, a name without '.' gets ".wav" too.
+std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav = false);
