@@ -3,6 +3,7 @@
 #include <string>
 
 #include "driver/destination.h"
+#include "driver/options_form.h"
 #include "platform/platform.h"
 #include "result/result.h"
 #include "soundlib/soundlib.h"
@@ -71,6 +72,8 @@ void report_unwritten(int not_written, int in_part, int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Options first: the form a person types, with paths from where it runs.
+    if (argc > 1 && argv[1][0] == '-') return run_options_form(argc, argv);
     const std::string program_folder = enter_program_directory();
     if (argc < 2) {
         std::fputs(USAGE_TEXT, stdout);
