@@ -158,6 +158,23 @@ TEST(OptionsForm, FoldersAndSeveralBanksGetAFolderEach) {
     EXPECT_EQ((std::vector<std::string>{"solo", "solo (2)"}), list_dir(dir.file("two")));
 }
 
+// The Windows console leaves wildcards to the program; elsewhere the shell
+// has expanded them before the tool starts.
+TEST(OptionsForm, WildcardsInOperands) {
+    TempDir dir;
+    write_file(dir.file("a.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb4({pcm("y", 2)}));
+    write_file(dir.file("c.txt"), Bytes(10, 't'));
+    const ToolRun run = run_bankrip({"-q", "-o", "out", "*.fsb"}, dir.path());
+#if defined(_WIN32)
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ((std::vector<std::string>{"a", "b"}), list_dir(dir.file("out")));
+#else
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("*.fsb: no such file or folder")) << run.err;
+#endif
+}
+
 TEST(OptionsForm, AFileThatCannotBeReadIsReportedAndTheOthersGoOn) {
     TempDir dir;
     write_file(dir.file("good.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
