@@ -248,7 +248,7 @@ TEST(OptionsForm, ExitStatusOneWhenASoundIsNotWritten) {
     const ToolRun run = run_bankrip({"-q", "-o", "o", "b.fsb"}, dir.path());
     EXPECT_EQ(1, run.status);
     EXPECT_NE(std::string::npos, run.err.find("bankrip: 1 sound (")) << run.err;
-    EXPECT_NE(std::string::npos, run.err.find("; 1 not written\n")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(console_text("; 1 not written\n"))) << run.err;
 }
 
 // Every option of the help is in the manual page, and the other way round.

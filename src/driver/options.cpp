@@ -107,7 +107,9 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
             case kScan: options.scan = true; break;
             case 'q': options.quiet = true; break;
             case ':':
-                error = "option '" + offending(argv, optopt) + "' needs a value";
+                // The BSD getopt_long of MinGW also comes here for "--json=x".
+                error = "option '" + offending(argv, optopt) + "'" +
+                        (std::strchr(argv[optind - 1], '=') ? " takes no value" : " needs a value");
                 return ParseOutcome::usage_error;
             default:
                 // A known option given a value it does not take, or an unknown one.
