@@ -1,6 +1,7 @@
 #include "wav/extract_subsound.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -39,7 +40,8 @@ TransferBuffer transfer_buffer;
 
 void print_now(const char* text) {
     std::fputs(text, stdout);
-    std::fflush(stdout);
+    // Where a closed output is a failed write rather than a signal.
+    if (std::fflush(stdout) != 0 && errno == EPIPE) platform::end_run_for_closed_output();
 }
 
 void report(const std::string& path, const std::string& reason) {
@@ -63,10 +65,13 @@ std::uint32_t whole_hz(float frequency) {
 
 }  // namespace
 
-Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
-                      const platform::FileId& bank_file, bool destination_usable) {
+Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination,
+                         platform::OutputFolder& folder, UsedNames& used_names, const platform::FileId& bank_file,
+                         bool destination_usable) {
     char name[256];
     check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
+    // Names the volume folds onto a file of this run are numbered too.
+    used_names.reaches_written = [&folder](const std::string& n) { return folder.holds_written(n); };
     const std::string file_name = output_name(name, index, used_names);
 
     FMOD_SOUND_TYPE type;
@@ -111,7 +116,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     transfer_buffer.reserve(std::max<std::size_t>(chunk_bytes, std::size_t{CHUNK_FRAMES} * 4));
 
     platform::OutputFile file;
-    if (!file.create(path, bank_file)) {
+    if (!file.create(folder, file_name, path, bank_file)) {
         print_now("\n");
         if (destination_usable) report(path, file.error());
         return Written::not_at_all;
@@ -155,11 +160,17 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         patch_wav_sizes(data_bytes);
         write_ok = file.write_at(0, wav_header, WAV_HEADER_BYTES);
     }
-    write_ok = file.close() && write_ok;
+    // The file takes its name only when complete, and only with something
+    // in it worth keeping.
+    const bool nothing_decoded = read_failed && written == 0 && frames != 0;
+    if (!write_ok || nothing_decoded) {
+        file.discard();
+    } else {
+        write_ok = file.commit();
+    }
     print_now("\n");
 
     if (!write_ok) {
-        platform::remove_file(path);
         report(path, "writing failed: " + file.error() + "; the incomplete file was removed");
         return Written::not_at_all;
     }
@@ -174,8 +185,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
                                                   " replaced by silence (the first: " + first + ")";
     if (read_failed) {
         const std::string also = damage.empty() ? "" : "; " + damage;
-        if (written == 0 && frames != 0) {
-            platform::remove_file(path);
+        if (nothing_decoded) {
             report(path, library_reason(subsound, read_result) + also + "; no file written");
         } else {
             report(path, library_reason(subsound, read_result) + also + "; the file holds the " +
