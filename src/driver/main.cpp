@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
     const bool bank_damaged = report_bank_notes(bank);
     // A destination that cannot be used is reported once, here, not per sound.
     const bool destination_usable = count <= 0 || prepare_destination(destination, program_folder);
+    // Opened once: every file is made in the folder as it was found here.
+    platform::OutputFolder folder;
+    if (destination_usable && count > 0) open_destination(folder, destination);
     int not_written = 0;
     int in_part = 0;
     UsedNames used_names;
@@ -108,7 +111,7 @@ int main(int argc, char** argv) {
     for (int index = 0; index < count; ++index) {
         FMOD_SOUND* subsound = nullptr;
         check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
-        switch (extract_subsound(subsound, index, destination, used_names, bank_file, destination_usable)) {
+        switch (extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable)) {
             case Written::whole: break;
             case Written::in_part: ++in_part; break;
             case Written::not_at_all: ++not_written; break;

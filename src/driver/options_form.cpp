@@ -143,6 +143,9 @@ void Run::bank(const BankJob& job) {
     UsedNames used_names;
     bool destination_prepared = false;
     bool destination_usable = true;
+    // Opened once, when the first sound is written: every file of the bank
+    // is made in the folder as it was found then.
+    platform::OutputFolder folder;
     for (int index = 0; index < count; ++index) {
         FMOD_SOUND* subsound = nullptr;
         check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
@@ -161,12 +164,12 @@ void Run::bank(const BankJob& job) {
             ++counts_.listed;
         } else {
             if (!destination_prepared) {
-                destination_usable = prepare_destination(destination, "");
+                destination_usable = prepare_destination(destination, "") && open_destination(folder, destination);
                 destination_prepared = true;
             }
             Extracted extracted;
-            extract_subsound(subsound, index, destination, used_names, bank_file, destination_usable, style_,
-                             &extracted);
+            extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable,
+                             style_, &extracted);
             sound.output = extracted.path;
             sound.status = status_text(extracted.written);
             switch (extracted.written) {

@@ -1,6 +1,7 @@
 #include "wav/extract_subsound.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -44,7 +45,8 @@ std::FILE* progress_stream = stdout;
 void print_now(const char* text) {
     if (!progress_stream) return;
     std::fputs(text, progress_stream);
-    std::fflush(progress_stream);
+    // Where a closed output is a failed write rather than a signal.
+    if (std::fflush(progress_stream) != 0 && errno == EPIPE) platform::end_run_for_closed_output();
 }
 
 void report(const std::string& path, const std::string& reason) {
@@ -89,10 +91,12 @@ bool subsound_loop(FMOD_SOUND* subsound, unsigned int& start, unsigned int& end)
     return (mode & FMOD_LOOP_NORMAL) != 0;
 }
 
-Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
-                      const platform::FileId& bank_file, bool destination_usable, const ExtractStyle& style,
-                      Extracted* extracted) {
+Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination,
+                         platform::OutputFolder& folder, UsedNames& used_names, const platform::FileId& bank_file,
+                         bool destination_usable, const ExtractStyle& style, Extracted* extracted) {
     progress_stream = style.progress;
+    // Names the volume folds onto a file of this run are numbered too.
+    used_names.reaches_written = [&folder](const std::string& n) { return folder.holds_written(n); };
     const std::string file_name = subsound_file_name(subsound, index, used_names, style.always_wav);
 
     FMOD_SOUND_TYPE type;
@@ -139,7 +143,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     transfer_buffer.reserve(std::max<std::size_t>(chunk_bytes, std::size_t{CHUNK_FRAMES} * 4));
 
     platform::OutputFile file;
-    if (!file.create(path, bank_file)) {
+    if (!file.create(folder, file_name, path, bank_file)) {
         print_now("\n");
         if (destination_usable) report(path, file.error());
         return finish(extracted, Written::not_at_all);
@@ -188,12 +192,18 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         patch_wav_sizes(data_bytes, trailing_bytes);
         write_ok = file.write_at(0, wav_header, WAV_HEADER_BYTES);
     }
-    write_ok = file.close() && write_ok;
+    // The file takes its name only when complete, and only with something
+    // in it worth keeping.
+    const bool nothing_decoded = read_failed && written == 0 && frames != 0;
+    if (!write_ok || nothing_decoded) {
+        file.discard();
+    } else {
+        write_ok = file.commit();
+    }
     const std::uint64_t file_bytes = WAV_HEADER_BYTES + std::uint64_t{data_bytes} + (data_bytes & 1) + trailing_bytes;
     print_now("\n");
 
     if (!write_ok) {
-        platform::remove_file(path);
         report(path, "writing failed: " + file.error() + "; the incomplete file was removed");
         return finish(extracted, Written::not_at_all, file_bytes);
     }
@@ -208,8 +218,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
                                                   " replaced by silence (the first: " + first + ")";
     if (read_failed) {
         const std::string also = damage.empty() ? "" : "; " + damage;
-        if (written == 0 && frames != 0) {
-            platform::remove_file(path);
+        if (nothing_decoded) {
             report(path, library_reason(subsound, read_result) + also + "; no file written");
         } else {
             report(path, library_reason(subsound, read_result) + also + "; the file holds the " +

@@ -39,7 +39,9 @@ std::string subsound_file_name(FMOD_SOUND* subsound, int index, UsedNames& used_
 // loop.
 bool subsound_loop(FMOD_SOUND* subsound, unsigned int& start, unsigned int& end);
 
-// `destination` is empty or ends with the separator; `bank_file` is the
+// `destination` is empty or ends with the separator, and `folder` is that
+// folder opened (files are created in `folder`; `destination` is how their
+// paths are shown); `bank_file` is the
 // bank being read, which is never written. Tells how much of the subsound
 // reached its file: anything short of all of it has been reported on
 // standard error (in part: cut short, or damaged units given as silence). A
@@ -47,6 +49,7 @@ bool subsound_loop(FMOD_SOUND* subsound, unsigned int& start, unsigned int& end)
 // is created. When the destination has been reported unusable
 // (`destination_usable` false), a file that cannot be created there is not
 // reported again.
-Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
-                         const platform::FileId& bank_file, bool destination_usable = true,
-                         const ExtractStyle& style = {}, Extracted* extracted = nullptr);
+Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination,
+                         platform::OutputFolder& folder, UsedNames& used_names, const platform::FileId& bank_file,
+                         bool destination_usable = true, const ExtractStyle& style = {},
+                         Extracted* extracted = nullptr);
