@@ -30,6 +30,7 @@ void BankFile::close() {
     memory_ = nullptr;
     size_ = 0;
     window_bytes_ = 0;
+    ciphers_.clear();
 }
 
 void BankFile::open_memory(const void* data, std::uint64_t size) {
@@ -139,6 +140,18 @@ std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t l
 #endif
 
 std::size_t BankFile::read_at(std::uint64_t offset, void* dst, std::size_t len) {
+    const std::size_t got = read_plain(offset, dst, len);
+    for (const BankCipher& c : ciphers_) {
+        const std::uint64_t from = std::max(offset, c.start());
+        const std::uint64_t to = std::min(offset + got, c.end());
+        if (from < to) {
+            c.decrypt(static_cast<std::uint8_t*>(dst) + (from - offset), from, static_cast<std::size_t>(to - from));
+        }
+    }
+    return got;
+}
+
+std::size_t BankFile::read_plain(std::uint64_t offset, void* dst, std::size_t len) {
     if (offset >= size_ || len == 0) return 0;
     if (len > size_ - offset) len = static_cast<std::size_t>(size_ - offset);
     if (memory_) {
