@@ -134,6 +134,26 @@ TEST(BankScan, AMagicInsideABanksAudioIsNotAnotherBank) {
     EXPECT_EQ("c.wav", o->bank.name(1));
 }
 
+// The scan looks at a bank's first subsound headers only; one found damaged
+// further in when the bank is read is dropped alone, with a note.
+TEST(BankScan, ABankDamagedPastWhatTheScanLookedAtIsDroppedAlone) {
+    std::vector<Sound> twenty;
+    for (int i = 0; i < 20; ++i) twenty.push_back(pcm16("", 2, 5));
+    Bytes damaged = bankwriter::write_fsb4(twenty);
+    bankwriter::put16(damaged, 0x30 + 17 * 0x50, 1);  // subsound 17's header size
+    Bytes file = noise(10, 10);
+    append(file, kFsb5);
+    append(file, damaged);
+    append(file, kFsb4);
+    auto o = scan(file);
+    ASSERT_EQ(FMOD_OK, o->error.code) << o->error.detail;
+    ASSERT_EQ(3, o->bank.count());
+    EXPECT_EQ("c.wav", o->bank.name(2));
+    ASSERT_EQ(1u, o->bank.notes().size());
+    EXPECT_TRUE(o->bank.notes()[0].damage);
+    EXPECT_NE(std::string::npos, o->bank.notes()[0].text.find("subsound 17")) << o->bank.notes()[0].text;
+}
+
 TEST(BankScan, AFileWithoutBanksFailsAndSaysSo) {
     auto o = scan(noise(100000, 7));
     EXPECT_EQ(FMOD_ERR_FORMAT, o->error.code);

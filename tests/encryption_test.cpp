@@ -211,7 +211,7 @@ public:
 private:
     static void set(const std::string& value) {
 #if defined(_WIN32)
-        _putenv_s("BANKRIP_KEY", value.c_str());
+        _putenv(("BANKRIP_KEY=" + value).c_str());  // "NAME=" removes it
 #else
         if (value.empty()) {
             unsetenv("BANKRIP_KEY");
