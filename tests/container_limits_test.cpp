@@ -80,6 +80,7 @@ TEST(ContainerLimits, RepeatedOdditiesAreCountedNotRepeated) {
     EXPECT_NE(std::string::npos, o->bank.notes().back().text.find("and " + std::to_string(kEmpty - 10) + " more"))
         << o->bank.notes().back().text;
     EXPECT_TRUE(o->bank.notes().back().damage);
+    EXPECT_NE(std::string::npos, o->bank.notes()[0].text.find("too small")) << o->bank.notes()[0].text;
     EXPECT_LT(o->bank.notes_text().size(), 4000u);
     EXPECT_LT(o->seconds, 5.0);
 
@@ -88,6 +89,7 @@ TEST(ContainerLimits, RepeatedOdditiesAreCountedNotRepeated) {
     EXPECT_EQ(FMOD_ERR_FORMAT, o->error.code);
     EXPECT_LT(o->error.detail.size(), 4000u);
     EXPECT_NE(std::string::npos, o->error.detail.find("more")) << o->error.detail.substr(0, 300);
+    EXPECT_FALSE(o->bank.open_report().maybe_encrypted);  // empty chunks are not encrypted ones
 }
 
 TEST(ContainerLimits, SoundChunksUnderAnyDepthOfListsAreRead) {

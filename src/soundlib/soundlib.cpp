@@ -37,7 +37,9 @@ unsigned int clamp32(std::uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : s
 std::vector<std::string> keys_of(const FMOD_CREATESOUNDEXINFO* exinfo) {
     std::vector<std::string> keys;
     if (!exinfo) return keys;
-    const auto covers = [&](std::size_t end) { return exinfo->cbsize >= 0 && static_cast<std::size_t>(exinfo->cbsize) >= end; };
+    const auto covers = [&](std::size_t end) {
+        return exinfo->cbsize >= 0 && static_cast<std::size_t>(exinfo->cbsize) >= end;
+    };
     if (covers(offsetof(FMOD_CREATESOUNDEXINFO, encryptionkey) + sizeof exinfo->encryptionkey) &&
         exinfo->encryptionkey && exinfo->encryptionkey[0]) {
         keys.emplace_back(exinfo->encryptionkey);
@@ -108,8 +110,8 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_
         options.keys = keys_of(exinfo);
         options.scan = (mode & SOUNDLIB_SCAN) != 0;
         auto bank = std::make_unique<Bank>();
-        const soundlib::BankReadError error = memory ? bank->open_memory(name, exinfo->length, "the bank in memory", options)
-                                                     : bank->open(name, options);
+        const soundlib::BankReadError error =
+            memory ? bank->open_memory(name, exinfo->length, "the bank in memory", options) : bank->open(name, options);
         if (error.code != FMOD_OK) {
             system->detail = error.detail;
             system->report = bank->open_report();

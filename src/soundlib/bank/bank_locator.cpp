@@ -174,9 +174,14 @@ BankReadError read_fev(BankFile& file, std::vector<BankPart>& parts, NoteLog& lo
                 if (parts.size() == before) unreadable_sound = true;
             } else {
                 unreadable_sound = true;
-                report.maybe_encrypted = true;
-                std::string why = "the \"SND \" chunk at " + at(pos) + " does not hold an FSB bank: it is probably encrypted";
-                if (!options.keys.empty()) why += " (" + no_key_fits(options.keys.size()) + ")";
+                std::string why = "the \"SND \" chunk at " + at(pos) + " does not hold an FSB bank";
+                if (aligned + kSmallestBank > limit) {
+                    why += ": it is too small for one";
+                } else {
+                    report.maybe_encrypted = true;
+                    why += ": it is probably encrypted";
+                    if (!options.keys.empty()) why += " (" + no_key_fits(options.keys.size()) + ")";
+                }
                 log.add("\"SND \" chunks that do not hold an FSB bank", {why, true});
             }
         }
