@@ -231,7 +231,7 @@ BankReadError scan_file(BankFile& file, std::vector<BankPart>& parts, NoteLog& l
         if (options.keys[k].empty()) continue;
         report.keys_tried = options.keys.size();
         for (const bool reverse : {true, false}) {
-            file.add_cipher(BankCipher(options.keys[k], reverse, 0, 0, file.size()));
+            if (!file.add_cipher(BankCipher(options.keys[k], reverse, 0, 0, file.size()))) break;
             scan_for_banks(file, parts, log);
             if (!parts.empty()) break;
             file.drop_last_cipher();

@@ -26,7 +26,7 @@ bool decrypt_with_keys(BankFile& file, const std::vector<std::string>& keys, std
     for (const std::string& key : keys) {
         if (key.empty()) continue;
         for (const bool reverse : {true, false}) {
-            file.add_cipher(BankCipher(key, reverse, start, start, limit));
+            if (!file.add_cipher(BankCipher(key, reverse, start, start, limit))) return false;
             if (bank_reads_at(file, start, limit)) return true;
             file.drop_last_cipher();
         }

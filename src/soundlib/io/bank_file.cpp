@@ -141,14 +141,25 @@ std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t l
 
 std::size_t BankFile::read_at(std::uint64_t offset, void* dst, std::size_t len) {
     const std::size_t got = read_plain(offset, dst, len);
-    for (const BankCipher& c : ciphers_) {
-        const std::uint64_t from = std::max(offset, c.start());
-        const std::uint64_t to = std::min(offset + got, c.end());
-        if (from < to) {
-            c.decrypt(static_cast<std::uint8_t*>(dst) + (from - offset), from, static_cast<std::size_t>(to - from));
-        }
-    }
+    if (!ciphers_.empty()) decrypt(offset, static_cast<std::uint8_t*>(dst), got);
     return got;
+}
+
+bool BankFile::add_cipher(BankCipher cipher) {
+    if (cipher.start() >= cipher.end() || (!ciphers_.empty() && cipher.start() < ciphers_.back().end())) return false;
+    ciphers_.push_back(std::move(cipher));
+    return true;
+}
+
+void BankFile::decrypt(std::uint64_t offset, std::uint8_t* bytes, std::size_t len) const {
+    // The first range ending after `offset`, then every one the read reaches.
+    auto c = std::upper_bound(ciphers_.begin(), ciphers_.end(), offset,
+                              [](std::uint64_t at, const BankCipher& range) { return at < range.end(); });
+    for (; c != ciphers_.end() && c->start() < offset + len; ++c) {
+        const std::uint64_t from = std::max(offset, c->start());
+        const std::uint64_t to = std::min(offset + len, c->end());
+        c->decrypt(bytes + (from - offset), from, static_cast<std::size_t>(to - from));
+    }
 }
 
 std::size_t BankFile::read_plain(std::uint64_t offset, void* dst, std::size_t len) {
