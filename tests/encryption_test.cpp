@@ -5,6 +5,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <tuple>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "bank_writer.h"
 #include "driver/bank_keys.h"
@@ -253,6 +256,12 @@ TEST(BankKeys, FirstSourceThatHasAnyWins) {
     write_file(dir.file(".fsbkey"), Bytes(5000, 'k'));  // not a key file
     EXPECT_TRUE(bank_keys(bank, {}).empty());
     EXPECT_TRUE(bank_keys(dir.file("elsewhere/b.fsb"), {}).empty());
+#if !defined(_WIN32)
+    // A FIFO in its place is no key file, and never waited on.
+    std::remove(dir.file(".fsbkey").c_str());
+    ASSERT_EQ(0, mkfifo(dir.file(".fsbkey").c_str(), 0600));
+    EXPECT_TRUE(bank_keys(bank, {}).empty());
+#endif
 }
 
 // The tool finds the key beside the bank or in the environment; without one

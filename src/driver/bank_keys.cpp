@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -18,6 +20,9 @@ std::string folder_of(const std::string& path) {
 }
 
 std::string read_key_file(const std::string& path) {
+    // Only a regular file: opening a FIFO would wait for a writer.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error)) return {};
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return {};
     std::string key(kMaxKeyFileBytes + 1, '\0');
