@@ -154,6 +154,32 @@ TEST(BankScan, ABankDamagedPastWhatTheScanLookedAtIsDroppedAlone) {
     EXPECT_NE(std::string::npos, o->bank.notes()[0].text.find("subsound 17")) << o->bank.notes()[0].text;
 }
 
+// A header that claims more data than the file holds could be the file's
+// last bank, cut short: it is read so only when no bank follows it.
+TEST(BankScan, AClaimPastTheEndOfTheFileHidesNothing) {
+    Bytes liar = kFsb5;
+    bankwriter::put32(liar, 0x14, 0x7FFFFF00);  // data bytes
+    Bytes file = noise(20, 11);
+    append(file, liar);
+    const std::uint64_t real = file.size();
+    append(file, kFsb4);
+    auto o = scan(file);
+    ASSERT_EQ(FMOD_OK, o->error.code) << o->error.detail;
+    ASSERT_EQ(1, o->bank.count());
+    EXPECT_EQ(real, o->bank.part_offset(0));
+
+    const Bytes cut(kFsb4.begin(), kFsb4.end() - 3);
+    file = noise(20, 12);
+    append(file, kFsb5);
+    append(file, cut);
+    o = scan(file);
+    ASSERT_EQ(FMOD_OK, o->error.code) << o->error.detail;
+    ASSERT_EQ(3, o->bank.count());
+    EXPECT_TRUE(o->bank.info(2).cut_short);
+    ASSERT_EQ(1u, o->bank.notes().size());
+    EXPECT_NE(std::string::npos, o->bank.notes()[0].text.find("truncated")) << o->bank.notes()[0].text;
+}
+
 TEST(BankScan, AFileWithoutBanksFailsAndSaysSo) {
     auto o = scan(noise(100000, 7));
     EXPECT_EQ(FMOD_ERR_FORMAT, o->error.code);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "soundlib/bank/bank_probe.h"
 
@@ -53,23 +54,33 @@ private:
 void scan_for_banks(BankFile& file, std::vector<BankPart>& parts, NoteLog& log) {
     const std::uint64_t size = file.size();
     MagicFinder finder(file);
-    for (std::uint64_t pos = finder.next(0); pos < size; ) {
+    // A bank announcing more bytes than the file has is either its last one,
+    // cut short, or a false match: it is held back while the search goes on
+    // after its headers, and dropped if another bank turns up there.
+    std::optional<BankPart> cut;
+    for (std::uint64_t pos = finder.next(0); pos < size;) {
         BankPart part;
         // A bank without subsounds is more likely four bytes of chance.
         if (!bank_reads_at(file, pos, size, &part) || part.count == 0) {
             pos = finder.next(pos + 1);
             continue;
         }
-        parts.push_back(part);
+        cut.reset();
         if (part.end > size) {
-            log.add("truncated banks",
-                    {"the bank at offset " + std::to_string(pos) + " announces " +
-                         std::to_string(part.end - pos) + " bytes, but the file ends after " +
-                         std::to_string(size - pos) + ": it is truncated, and sounds past the cut are lost",
-                     true});
-            return;
+            cut = part;
+            pos = finder.next(part.data_start);
+            continue;
         }
+        parts.push_back(part);
         pos = finder.next(part.end);
+    }
+    if (cut) {
+        parts.push_back(*cut);
+        log.add("truncated banks",
+                {"the bank at offset " + std::to_string(cut->start) + " announces " +
+                     std::to_string(cut->end - cut->start) + " bytes, but the file ends after " +
+                     std::to_string(size - cut->start) + ": it is truncated, and sounds past the cut are lost",
+                 true});
     }
 }
 
