@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "driver/bank_keys.h"
 #include "driver/destination.h"
 #include "driver/listing.h"
 #include "driver/operands.h"
@@ -58,6 +59,8 @@ SoundFacts describe(FMOD_SOUND* subsound, int index, bool show_offset) {
     check_result(FMOD_Sound_GetLength(subsound, &s.frames, FMOD_TIMEUNIT_PCM));
     s.loops = subsound_loop(subsound, s.loop_start, s.loop_end);
     s.show_bank_offset = show_offset;
+    unsigned long long offset = 0;
+    if (show_offset && soundlib_subsound_bank_offset(subsound, &offset) == FMOD_OK) s.bank_offset = offset;
     return s;
 }
 
@@ -117,16 +120,18 @@ private:
 };
 
 void Run::bank(const BankJob& job) {
-    FMOD_MODE mode = FMOD_CREATESTREAM;
+    const FMOD_MODE mode = FMOD_CREATESTREAM | (options_.scan ? SOUNDLIB_SCAN : 0u);
+    const std::vector<std::string> keys = bank_keys(job.path, options_.keys);
+    KeyExinfo key_info(keys);
     FMOD_SOUND* bank = nullptr;
-    const FMOD_RESULT opened = FMOD_System_CreateSound(system_, job.path.c_str(), mode, nullptr, &bank);
+    const FMOD_RESULT opened = FMOD_System_CreateSound(system_, job.path.c_str(), mode, key_info.get(), &bank);
     if (opened != FMOD_OK) {
         // A file met in a folder that holds no bank is no one's concern.
         if (!job.named && opened == FMOD_ERR_FORMAT) {
             ++counts_.passed_over;
             return;
         }
-        unreadable(job.path, open_failure(system_, opened, job.path));
+        unreadable(job.path, open_failure(system_, opened, job.path) + encryption_advice(system_, true));
         return;
     }
     int count = 0;
@@ -134,7 +139,7 @@ void Run::bank(const BankJob& job) {
     damaged_ = report_notes(bank) || damaged_;
     ++counts_.banks;
 
-    const BankFacts facts{job.path, false, ""};
+    const BankFacts facts{job.path, soundlib_bank_encrypted(bank) != 0, ""};
     if (options_.json) json_.begin_bank(facts);
     if (options_.list && !options_.json) text_.begin_bank(facts, count);
 

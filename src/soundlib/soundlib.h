@@ -24,10 +24,17 @@ typedef unsigned int FMOD_TIMEUNIT;
 
 typedef struct FMOD_SYSTEM FMOD_SYSTEM;
 typedef struct FMOD_SOUND FMOD_SOUND;
-/* Extra information for opening a sound; only needed with FMOD_OPENMEMORY. */
+/* Extra information for opening a sound: needed with FMOD_OPENMEMORY, and to
+ * give keys for encrypted banks. Fields past cbsize are not read, so callers
+ * built against the two-field form keep working. */
 typedef struct FMOD_CREATESOUNDEXINFO {
     int cbsize;          /* sizeof(FMOD_CREATESOUNDEXINFO) */
     unsigned int length; /* FMOD_OPENMEMORY: the bytes at name_or_data */
+    const char *encryptionkey;               /* one key, NUL-terminated; may be null */
+    /* Our additions: further keys, each tried in turn; a key's bytes may include NUL. */
+    int numencryptionkeys;
+    const char *const *encryptionkeys;
+    const unsigned int *encryptionkeylengths;
 } FMOD_CREATESOUNDEXINFO;
 
 /* Result codes the library gives (the full table is the tool's). */
@@ -58,6 +65,10 @@ enum {
 /* name_or_data points at the bank's bytes in memory (exinfo->length of them),
  * which must stay there until the sound is released. */
 #define FMOD_OPENMEMORY 0x00000800u
+/* Our addition, a mode bit: find banks at any offset of the file, each read
+ * as one part of the sound (subsounds numbered across them), not only at its
+ * start or in a .bank file's chunks. */
+#define SOUNDLIB_SCAN 0x40000000u
 
 typedef enum {
     FMOD_SOUND_TYPE_UNKNOWN = 0,
@@ -147,6 +158,22 @@ unsigned int soundlib_damaged_units(FMOD_SOUND *subsound, const char **unit_name
  * text lives as long as the bank.
  */
 const char *soundlib_bank_notes(FMOD_SOUND *bank, int *damaged);
+
+/*
+ * Our own additions for encrypted banks. A bank that does not read as it is
+ * is tried with each key given, in both of the schemes games use (the key
+ * XORed, with or without the bits of each byte reversed after).
+ */
+/* 1 when the bank was read with a key (never says which). */
+int soundlib_bank_encrypted(FMOD_SOUND *bank);
+/* After a failed open, 1 when the file may be an encrypted bank that no key
+ * given (if any) fits; *keys_tried (may be null) is set to the number of keys
+ * tried. */
+int soundlib_system_open_encrypted(FMOD_SYSTEM *system, int *keys_tried);
+
+/* Our own addition: the offset in the file of the bank (part) that holds
+ * this subsound. */
+FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND *subsound, unsigned long long *offset);
 
 #ifdef __cplusplus
 }
