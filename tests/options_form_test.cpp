@@ -251,6 +251,53 @@ TEST(OptionsForm, ExitStatusOneWhenASoundIsNotWritten) {
     EXPECT_NE(std::string::npos, run.err.find(console_text("; 1 not written\n"))) << run.err;
 }
 
+TEST(OptionsForm, KeysAreTriedInTurnAndNeverShown) {
+    TempDir dir;
+    const std::string key = "s3cr3t-k3y";
+    write_file(dir.file("e.fsb"), bankwriter::encrypt(bankwriter::write_fsb5({pcm("a", 2)}, 2), key));
+    write_file(dir.file("p.fsb"), bankwriter::write_fsb4({pcm("b", 2)}));
+    const ToolRun refused = run_bankrip({"-q", "-o", "o", "-k", "wrong", "e.fsb"}, dir.path());
+    EXPECT_EQ(1, refused.status);
+    EXPECT_NE(std::string::npos, refused.err.find("does not fit")) << refused.err;
+    EXPECT_EQ(std::string::npos, refused.err.find("wrong"));
+
+    const ToolRun listed = run_bankrip({"--json", "-l", "-k", "wrong", "--key=" + key, "e.fsb", "p.fsb"}, dir.path());
+    EXPECT_EQ(0, listed.status) << listed.err;
+    EXPECT_EQ(std::string::npos, (listed.out + listed.err).find(key));
+    const auto doc = nlohmann::json::parse(listed.out);
+    EXPECT_EQ(true, doc["banks"][0]["encrypted"]);
+    EXPECT_FALSE(doc["banks"][1].contains("encrypted"));
+    EXPECT_EQ("a", doc["banks"][0]["sounds"][0]["name"]);
+
+    const ToolRun written = run_bankrip({"-q", "-o", "o", "-k", key, "e.fsb"}, dir.path());
+    EXPECT_EQ(0, written.status) << written.err;
+    EXPECT_TRUE(file_exists(dir.file("o/a.wav")));
+}
+
+TEST(OptionsForm, ScanFindsBanksInsideOtherDataAndSaysWhere) {
+    TempDir dir;
+    Bytes archive(3000, 0x5A);
+    const Bytes first = bankwriter::write_fsb4({pcm("one", 4)});
+    archive.insert(archive.end(), first.begin(), first.end());
+    archive.insert(archive.end(), 77, 0x11);
+    const std::size_t second_at = archive.size();
+    const Bytes second = bankwriter::write_fsb5({pcm("two", 4)}, 2);
+    archive.insert(archive.end(), second.begin(), second.end());
+    write_file(dir.file("game.pak"), archive);
+
+    EXPECT_EQ(1, run_bankrip({"-q", "-l", "game.pak"}, dir.path()).status) << "not a bank without --scan";
+    const ToolRun listed = run_bankrip({"--scan", "--json", "-l", "game.pak"}, dir.path());
+    EXPECT_EQ(0, listed.status) << listed.err;
+    const auto sounds = nlohmann::json::parse(listed.out)["banks"][0]["sounds"];
+    ASSERT_EQ(2u, sounds.size());
+    EXPECT_EQ(3000, sounds[0]["bank_offset"]);
+    EXPECT_EQ(second_at, sounds[1]["bank_offset"].get<std::size_t>());
+    const ToolRun text = run_bankrip({"--scan", "-l", "game.pak"}, dir.path());
+    EXPECT_NE(std::string::npos, lines_of(text.out).find("  bank at offset 3000 (0xbb8):\n     0  one")) << text.out;
+    EXPECT_EQ(0, run_bankrip({"-q", "--scan", "-o", "o", "game.pak"}, dir.path()).status);
+    EXPECT_EQ((std::vector<std::string>{"one.wav", "two.wav"}), list_dir(dir.file("o")));
+}
+
 // Every option of the help is in the manual page, and the other way round.
 TEST(OptionsForm, HelpAndManualPageAgree) {
     std::ifstream page(std::string(SOURCE_DIR) + "/doc/bankrip.1");
