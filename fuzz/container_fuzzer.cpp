@@ -3,6 +3,7 @@
 // describes lies within the file.
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "soundlib/bank/bank_locator.h"
@@ -22,13 +23,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     BankFile file;
     file.open_memory(data, size);
 
-    std::vector<BankPart> parts;
-    std::vector<BankNote> notes;
-    if (locate_banks(file, parts, notes).code == FMOD_OK) {
+    // As it is, scanned for banks anywhere, and tried with keys.
+    OpenOptions scan;
+    scan.scan = true;
+    OpenOptions keyed;
+    keyed.keys = {"k", std::string("\x01\x02\x00", 3)};
+    for (const OpenOptions& options : {OpenOptions{}, scan, keyed}) {
+        BankFile each;
+        each.open_memory(data, size);
+        std::vector<BankPart> parts;
+        std::vector<BankNote> notes;
+        if (locate_banks(each, parts, notes, options).code != FMOD_OK) continue;
         for (const BankPart& p : parts) {
             // Headers and name table lie within the part's bytes, which lie within the file.
             if (p.start >= p.limit || p.limit > size || p.names_start + p.names_bytes > p.limit) std::abort();
         }
+        if (notes.size() > 128) std::abort();  // counted, never one per oddity
     }
 
     std::vector<SubsoundInfo> subsounds;
