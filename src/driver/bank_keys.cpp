@@ -52,7 +52,7 @@ std::vector<std::string> bank_keys(const std::string& bank_path, const std::vect
 }
 
 std::string key_hint(bool options_form) {
-    return std::string(options_form ? "give it with --key, " : "") +
+    return std::string(options_form ? "use --key, " : "") +
            "set BANKRIP_KEY or put the key in a file .fsbkey beside the bank";
 }
 
