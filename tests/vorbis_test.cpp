@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <vorbis/vorbisenc.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "soundlib/bank/bank_locator.h"
 #include "soundlib/codec/vorbis_setup_cache.h"
 #include "soundlib/codec/vorbis_setup_packet.h"
+#include "soundlib/codec/vorbis_setup_table.h"
 #include "soundlib/codec/decoder_factory.h"
 #include "soundlib/codec/pcm_stream.h"
 #include "support/platform_expectations.h"
@@ -189,6 +191,136 @@ TEST(VorbisVariant, RebuildsTheSetupsOfTheBanks) {
     // set-up already has 256/2048 blocks and the variant is the same.
     EXPECT_NE(0x6a5436bfu, soundlib::make_vorbis_setups(1, 24000, 15).at(1).crc);
     EXPECT_EQ(1u, soundlib::make_vorbis_setups(2, 44100, 10).size());
+}
+
+// Whether libvorbis takes the three headers of a set-up for these channels
+// and rate, and readies a decoder with them.
+bool libvorbis_takes(std::uint32_t channels, std::uint32_t rate, const soundlib::VorbisSetup& s) {
+    const ByteVector headers[3] = {
+        soundlib::vorbis_identification_header(channels, rate, s.block_short, s.block_long),
+        soundlib::vorbis_comment_header(), s.packet};
+    vorbis_info vi;
+    vorbis_comment vc;
+    vorbis_info_init(&vi);
+    vorbis_comment_init(&vc);
+    bool ok = true;
+    for (int i = 0; i < 3 && ok; ++i) {
+        ogg_packet op{};
+        op.packet = const_cast<unsigned char*>(headers[i].data());
+        op.bytes = static_cast<long>(headers[i].size());
+        op.b_o_s = i == 0;
+        op.packetno = i;
+        ok = vorbis_synthesis_headerin(&vi, &vc, &op) == 0;
+    }
+    vorbis_dsp_state vd;
+    if (ok) {
+        ok = vorbis_synthesis_init(&vd, &vi) == 0;
+        if (ok) vorbis_dsp_clear(&vd);
+    }
+    vorbis_comment_clear(&vc);
+    vorbis_info_clear(&vi);
+    return ok;
+}
+
+TEST(VorbisVariant, SingleBlockTemplatesGet256SampleBlocks) {
+    struct Case {
+        std::uint32_t channels, rate;
+        int first_step, last_step;  // the steps that make this CRC
+        std::uint32_t crc;
+    };
+    // The family the real 8 kHz stereo bank belongs to (0x5949b893).
+    const Case cases[] = {
+        {2, 8000, 1, 1, 0x3f65b737},    {2, 12000, 1, 1, 0x3f65b737},   {2, 8000, 2, 5, 0x64d54a7c},
+        {2, 11025, 1, 4, 0x64d54a7c},   {2, 12000, 2, 8, 0x64d54a7c},   {2, 8000, 6, 9, 0x8da25e57},
+        {2, 11025, 5, 9, 0x8da25e57},   {2, 12000, 9, 9, 0x8da25e57},   {2, 8000, 10, 100, 0x5949b893},
+        {2, 11025, 10, 100, 0x5949b893}, {2, 12000, 10, 100, 0x5949b893}, {1, 8000, 1, 1, 0x9f62e5dd},
+        {1, 12000, 1, 2, 0x9f62e5dd},   {1, 8000, 2, 9, 0x6760a9b4},    {1, 11025, 1, 9, 0x6760a9b4},
+        {1, 12000, 3, 9, 0x6760a9b4},   {1, 8000, 10, 100, 0x39e4f39a}, {1, 11025, 10, 100, 0x39e4f39a},
+        {1, 12000, 10, 100, 0x39e4f39a}, {2, 4000, 10, 10, 0x5949b893}, {2, 9000, 50, 50, 0x5949b893},
+        {1, 11000, 100, 100, 0x39e4f39a},
+    };
+    for (const Case& c : cases) {
+        for (const int step : {c.first_step, c.last_step}) {
+            const std::vector<soundlib::VorbisSetup> setups = soundlib::make_vorbis_setups(c.channels, c.rate, step);
+            ASSERT_EQ(2u, setups.size()) << c.channels << " ch " << c.rate << " Hz, step " << step;
+            const soundlib::VorbisSetup& v = setups[1];
+            EXPECT_EQ(c.crc, v.crc) << std::hex << c.channels << " ch " << std::dec << c.rate << " Hz, step " << step;
+            EXPECT_EQ(soundlib::VorbisVariant::blocks_256, v.variant);
+            EXPECT_EQ(256u, v.block_short);
+            EXPECT_EQ(256u, v.block_long);
+            EXPECT_EQ(512u, setups[0].block_long);
+        }
+        // The edges are edges: the step past them makes another header.
+        if (c.last_step < 100 && c.rate != 4000 && c.rate != 9000) {
+            EXPECT_NE(c.crc, soundlib::make_vorbis_setups(c.channels, c.rate, c.last_step + 1).at(1).crc);
+        }
+    }
+    // The build-time table has each of them, with the variant's number.
+    for (const Case& c : cases) {
+        if (c.rate == 4000 || c.rate == 9000 || c.rate == 11000) continue;  // not tabulated rates
+        const auto* end = soundlib::kVorbisSetupTable + soundlib::kVorbisSetupTableSize;
+        const auto* e = std::find_if(soundlib::kVorbisSetupTable, end, [&](const soundlib::VorbisSetupTableEntry& t) {
+            return t.channels == c.channels && t.rate == c.rate && t.crc == c.crc;
+        });
+        ASSERT_NE(end, e) << std::hex << c.crc << std::dec << " at " << c.rate << " Hz";
+        EXPECT_EQ(static_cast<std::uint8_t>(soundlib::VorbisVariant::blocks_256), e->variant);
+        EXPECT_GE(e->step, c.first_step);
+        EXPECT_LE(e->step, c.last_step);
+    }
+}
+
+TEST(VorbisVariant, SingleBlockSetupsReadAndDecode) {
+    // 8 kHz (one floor replaced) and 16 kHz at the lowest quality (stock
+    // 1024/1024 with two floors: two copies of the 128 x 4 floor, the second
+    // with its books after the first's).
+    for (const auto& [channels, rate, step] : {std::tuple(2u, 8000u, 50), std::tuple(1u, 11025u, 1),
+                                               std::tuple(2u, 16000u, 1), std::tuple(1u, 22050u, 14)}) {
+        const std::vector<soundlib::VorbisSetup> setups = soundlib::make_vorbis_setups(channels, rate, step);
+        ASSERT_EQ(2u, setups.size()) << rate << " Hz, step " << step;
+        const soundlib::VorbisSetup& v = setups[1];
+        EXPECT_EQ(256u, v.block_long);
+        EXPECT_TRUE(libvorbis_takes(channels, rate, v)) << rate << " Hz, step " << step;
+        soundlib::VorbisSetupHeader stock, h;
+        ASSERT_TRUE(soundlib::read_vorbis_setup(setups[0].packet, channels, stock));
+        ASSERT_TRUE(soundlib::read_vorbis_setup(v.packet, channels, h));
+        ASSERT_EQ(stock.floors.size(), h.floors.size());
+        int books = 0;
+        for (const soundlib::VorbisFloor& f : h.floors) {
+            EXPECT_EQ(128u, f.range);
+            EXPECT_EQ(4u, f.posts);
+            EXPECT_GT(f.books_used, books);  // each floor's own books
+            books = f.books_used;
+        }
+        ASSERT_EQ(stock.residues.size(), h.residues.size());
+        for (const soundlib::VorbisResidue& r : h.residues) {
+            EXPECT_LE(r.end, 128u * (r.type == 2 ? channels : 1));
+            EXPECT_GE(r.groupbook, static_cast<std::uint32_t>(books));
+        }
+    }
+    // Rates whose stock set-up has two block sizes, or 256-sample ones
+    // already, get no single-block variant.
+    for (const auto& [channels, rate, step] : {std::tuple(2u, 16000u, 50), std::tuple(2u, 44100u, 50)}) {
+        for (const soundlib::VorbisSetup& s : soundlib::make_vorbis_setups(channels, rate, step)) {
+            EXPECT_NE(soundlib::VorbisVariant::blocks_256, s.variant) << rate << " Hz";
+        }
+    }
+}
+
+TEST(VorbisSetupPacket, FloorBooksShiftAndShiftBack) {
+    soundlib::VorbisSetupHeader h;
+    ASSERT_TRUE(soundlib::read_vorbis_setup(soundlib::make_vorbis_setups(2, 44100, 50).at(0).packet, 2, h));
+    for (const soundlib::VorbisFloor& original : h.floors) {
+        soundlib::VorbisFloor f = original;
+        ASSERT_TRUE(soundlib::shift_floor_books(f, 7));
+        EXPECT_EQ(original.books_used + 7, f.books_used);
+        EXPECT_EQ(original.body.bits, f.body.bits);
+        EXPECT_NE(original.body.bytes, f.body.bytes);
+        ASSERT_TRUE(soundlib::shift_floor_books(f, -7));
+        EXPECT_EQ(original.body.bytes, f.body.bytes);
+        // A book number past 255 cannot be written.
+        f = original;
+        EXPECT_FALSE(soundlib::shift_floor_books(f, 256 - original.books_used + 1));
+    }
 }
 
 TEST(VorbisSetupCache, TabulatedRatesCostOneSetupPerCrc) {

@@ -1,8 +1,11 @@
 // bankrip: unpacks every subsound of a sound bank into a WAV file of its own.
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "driver/bank_keys.h"
 #include "driver/destination.h"
+#include "driver/options_form.h"
 #include "platform/platform.h"
 #include "result/result.h"
 #include "soundlib/soundlib.h"
@@ -38,6 +41,7 @@ FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const 
         detail = platform::full_path(argument) + ": " + detail.substr(given.size());
     }
     if (result == FMOD_ERR_FILE_NOTFOUND) detail += relative_path_note(argument, program_folder);
+    detail += encryption_advice(system, false);
     std::fprintf(stderr, "bankrip: %s\n", detail.c_str());
     return result;
 }
@@ -71,6 +75,8 @@ void report_unwritten(int not_written, int in_part, int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Options first: the form a person types, with paths from where it runs.
+    if (argc > 1 && argv[1][0] == '-') return run_options_form(argc, argv);
     const std::string program_folder = enter_program_directory();
     if (argc < 2) {
         std::fputs(USAGE_TEXT, stdout);
@@ -89,8 +95,11 @@ int main(int argc, char** argv) {
     }
     check_result(FMOD_System_Init(system, 32, 0, nullptr));
     FMOD_SOUND* bank = nullptr;
-    check_result(explain_open_failure(system, FMOD_System_CreateSound(system, argv[1], FMOD_CREATESTREAM, nullptr, &bank),
-                                      argv[1], program_folder));
+    const std::vector<std::string> keys = bank_keys(argv[1], {});
+    KeyExinfo key_info(keys);
+    check_result(explain_open_failure(
+        system, FMOD_System_CreateSound(system, argv[1], FMOD_CREATESTREAM, key_info.get(), &bank), argv[1],
+        program_folder));
     int count = 0;
     check_result(FMOD_Sound_GetNumSubSounds(bank, &count));
 

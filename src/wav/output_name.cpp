@@ -68,7 +68,7 @@ bool take(UsedNames& used, std::string& candidate) {
 
 }  // namespace
 
-std::string output_name(const char* subsound_name, int index, UsedNames& used) {
+std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav) {
     std::string name(subsound_name);
     for (char& c : name) {
         if (replaced(static_cast<unsigned char>(c))) c = '_';
@@ -87,6 +87,7 @@ std::string output_name(const char* subsound_name, int index, UsedNames& used) {
         suffix = kWav;
     } else {
         stem = name;
+        if (always_wav) suffix = kWav;
     }
     std::string candidate = cut(stem, kMaxNameBytes - suffix.size()) + suffix;
     if (take(used, candidate)) return candidate;

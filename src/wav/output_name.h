@@ -38,5 +38,6 @@ struct UsedNames {
 // already used, or reaching a file the run wrote, numbered " (2)", " (3)",
 // ... before its ".wav". Under Windows' rules a device name (CON, NUL,
 // COM1...) gets a '_' before it and trailing dots and spaces become '_'.
-// Records the result in `used`.
-std::string output_name(const char* subsound_name, int index, UsedNames& used);
+// Records the result in `used`. With `always_wav`, a name without '.' gets
+// ".wav" too.
+std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav = false);

@@ -94,43 +94,98 @@ bool stock_setup(std::uint32_t channels, std::uint32_t rate, float quality, Vorb
     return ok;
 }
 
-// The variant's floors for 256 and 2048 blocks, with their codebooks, as a
-// stock 44.1 kHz set-up that uses them has them.
+// Floors the variant puts in place of the stock ones, with their codebooks,
+// as a stock 44.1 kHz set-up that uses them has them.
 struct VariantFloors {
-    std::vector<VorbisFloor> floors;  // short block, long block
+    std::vector<VorbisFloor> floors;  // in the header's order
     std::vector<BitString> books;     // numbered as the floors name them
 };
 
-// Empty when the library's set-up at that quality does not have the floors
-// we expect (128 x short_posts and 1024 x 27): no variant then.
-VariantFloors floors_of(float quality, std::uint32_t short_posts) {
-    VariantFloors f;
+// The floors of stock 2 channels at 44.1 kHz, which has 256/2048 blocks:
+// empty when they are not the ones we expect (128 x short_posts and
+// 1024 x 27), as a future libvorbis might have them.
+VorbisSetupHeader stock_floors_44k(float quality, std::uint32_t short_posts) {
     VorbisSetup s;
     double lowpass_khz = 0;
     VorbisSetupHeader h;
-    if (!stock_setup(2, 44100, quality, s, lowpass_khz) || !read_vorbis_setup(s.packet, 2, h)) return f;
+    if (!stock_setup(2, 44100, quality, s, lowpass_khz) || !read_vorbis_setup(s.packet, 2, h)) return {};
     if (h.floors.size() != 2 || h.floors[0].range != 128 || h.floors[0].posts != short_posts ||
         h.floors[1].range != 1024 || h.floors[1].posts != 27) {
-        return f;
+        return {};
     }
-    // libvorbisenc numbers each floor's books from the first, before any
-    // residue book.
+    const auto used = static_cast<std::size_t>(std::max(h.floors[0].books_used, h.floors[1].books_used));
+    if (used > h.books.size()) return {};
+    return h;
+}
+
+// Both floors of that set-up: libvorbisenc numbers each floor's books from
+// the first, before any residue book.
+VariantFloors both_floors_of(float quality, std::uint32_t short_posts) {
+    VariantFloors f;
+    VorbisSetupHeader h = stock_floors_44k(quality, short_posts);
+    if (h.floors.empty()) return f;
     const auto used = static_cast<std::size_t>(std::max(h.floors[0].books_used, h.floors[1].books_used));
     f.books.assign(h.books.begin(), h.books.begin() + static_cast<std::ptrdiff_t>(used));
     f.floors = std::move(h.floors);
     return f;
 }
 
-// The floors that replace those of stock 512/4096 blocks (256 x 4 and
-// 2048 x 27) and of stock 512/1024 blocks (256 x 7 and 512 x 17).
-const VariantFloors* variant_floors(std::uint32_t block_short, std::uint32_t block_long) {
+// `count` copies of the 128 x 4 floor, each with its own books after the
+// previous one's, as libvorbisenc lays out a template that names the same
+// floor for every block type.
+VariantFloors short_floor_copies(std::size_t count) {
+    VariantFloors f;
+    VorbisSetupHeader h = stock_floors_44k(0.05f, 4);
+    if (h.floors.empty() || h.floors[0].books_used < 1) return f;
+    const auto used = static_cast<std::size_t>(h.floors[0].books_used);
+    for (std::size_t i = 0; i < count; ++i) {
+        VorbisFloor floor = h.floors[0];
+        if (!shift_floor_books(floor, static_cast<int>(f.books.size()))) return {};
+        f.books.insert(f.books.end(), h.books.begin(), h.books.begin() + static_cast<std::ptrdiff_t>(used));
+        f.floors.push_back(std::move(floor));
+    }
+    return f;
+}
+
+// What the variant makes of one stock block layout.
+struct VariantRule {
+    std::uint32_t block_short, block_long;  // the variant's
+    VorbisVariant variant;
+    std::size_t stock_floors;            // what the stock set-up must have...
+    std::uint32_t stock_range, stock_posts;  // ...in its first floor
+    const VariantFloors* floors;          // null when this library lacks them
+};
+
+// The rule for stock blocks of these sizes, or null when the variant makes
+// nothing else of them.
+const VariantRule* variant_rule(std::uint32_t block_short, std::uint32_t block_long) {
+    // Two blocks: 256 x 4 and 2048 x 27 floors, or 256 x 7 and 512 x 17,
+    // replaced by 128 x 4 (or 128 x 7) and 1024 x 27.
     if (block_short == 512 && block_long == 4096) {
-        static const VariantFloors floors = floors_of(0.05f, 4);
-        return floors.floors.empty() ? nullptr : &floors;
+        static const VariantFloors floors = both_floors_of(0.05f, 4);
+        static const VariantRule rule{256, 2048, VorbisVariant::blocks_256_2048, 2, 256, 4,
+                                      floors.floors.empty() ? nullptr : &floors};
+        return &rule;
     }
     if (block_short == 512 && block_long == 1024) {
-        static const VariantFloors floors = floors_of(0.25f, 7);
-        return floors.floors.empty() ? nullptr : &floors;
+        static const VariantFloors floors = both_floors_of(0.25f, 7);
+        static const VariantRule rule{256, 2048, VorbisVariant::blocks_256_2048, 2, 256, 7,
+                                      floors.floors.empty() ? nullptr : &floors};
+        return &rule;
+    }
+    // One block: the "256 x 4 low" floor, or two "512 x 17" floors, each
+    // replaced by 128 x 4.
+    if (block_short == 512 && block_long == 512) {
+        static const VariantFloors floors = short_floor_copies(1);
+        static const VariantRule rule{256, 256, VorbisVariant::blocks_256, 1, 256, 4,
+                                      floors.floors.empty() ? nullptr : &floors};
+        return &rule;
+    }
+    if (block_short == 1024 && block_long == 1024) {
+        static const VariantFloors floors = short_floor_copies(2);
+        static const VariantRule rule{256, 256, VorbisVariant::blocks_256, 2, 512, 17,
+                                      floors.floors.empty() ? nullptr : &floors};
+        return &rule;
     }
     return nullptr;
 }
@@ -153,17 +208,26 @@ std::uint32_t residue_end(double lowpass_khz, std::uint32_t rate, long block_hal
 // new block sizes; mappings and modes as they are.
 bool make_variant(const VorbisSetup& stock, std::uint32_t channels, std::uint32_t rate, double lowpass_khz,
                   VorbisSetup& out) {
-    const VariantFloors* floors = variant_floors(stock.block_short, stock.block_long);
+    const VariantRule* rule = variant_rule(stock.block_short, stock.block_long);
+    if (!rule || !rule->floors) return false;
     VorbisSetupHeader h;
-    if (!floors || !read_vorbis_setup(stock.packet, channels, h) || h.floors.size() != 2) return false;
-    const int stock_floor_books = std::max(h.floors[0].books_used, h.floors[1].books_used);
+    if (!read_vorbis_setup(stock.packet, channels, h)) return false;
+    // Floors other than the ones the rule replaces: a libvorbis we do not
+    // know, so no variant rather than a wrong one.
+    if (h.floors.size() != rule->stock_floors || h.floors.size() != rule->floors->floors.size() ||
+        h.floors[0].range != rule->stock_range || h.floors[0].posts != rule->stock_posts) {
+        return false;
+    }
+    int stock_floor_books = 0;
+    for (const VorbisFloor& f : h.floors) stock_floor_books = std::max(stock_floor_books, f.books_used);
     if (static_cast<std::size_t>(stock_floor_books) > h.books.size()) return false;
-    const long shift = static_cast<long>(floors->books.size()) - stock_floor_books;
+    const long shift = static_cast<long>(rule->floors->books.size()) - stock_floor_books;
 
-    std::vector<BitString> books = floors->books;
+    std::vector<BitString> books = rule->floors->books;
     books.insert(books.end(), h.books.begin() + stock_floor_books, h.books.end());
+    if (books.size() > 256) return false;
     h.books = std::move(books);
-    h.floors = floors->floors;
+    h.floors = rule->floors->floors;
     for (VorbisResidue& r : h.residues) {
         if (static_cast<long>(r.groupbook) < stock_floor_books) return false;
         r.groupbook = static_cast<std::uint32_t>(r.groupbook + shift);
@@ -172,24 +236,24 @@ bool make_variant(const VorbisSetup& stock, std::uint32_t channels, std::uint32_
             b = static_cast<std::uint32_t>(b + shift);
         }
     }
-    constexpr std::uint32_t kBlocks[2] = {256, 2048};
+    const std::uint32_t blocks[2] = {rule->block_short, rule->block_long};
     for (const VorbisMode& mode : h.modes) {
-        if (mode.mapping >= h.mappings.size()) return false;
+        if (mode.mapping >= h.mappings.size() || mode.blockflag > 1) return false;
         const VorbisMapping& m = h.mappings[mode.mapping];
         for (std::size_t j = 0; j < m.residue.size(); ++j) {
             if (m.residue[j] >= h.residues.size()) return false;
             VorbisResidue& r = h.residues[m.residue[j]];
             int submap_channels = 0;
             for (const std::uint8_t s : m.mux) submap_channels += s == j;
-            r.end = residue_end(lowpass_khz, rate, kBlocks[mode.blockflag] / 2, r.type == 2 ? submap_channels : 1,
+            r.end = residue_end(lowpass_khz, rate, blocks[mode.blockflag] / 2, r.type == 2 ? submap_channels : 1,
                                 r.grouping);
         }
     }
     out.packet = write_vorbis_setup(h, channels);
     out.crc = crc32(out.packet.data(), out.packet.size());
-    out.variant = VorbisVariant::blocks_256_2048;
-    out.block_short = kBlocks[0];
-    out.block_long = kBlocks[1];
+    out.variant = rule->variant;
+    out.block_short = blocks[0];
+    out.block_long = blocks[1];
     return true;
 }
 

@@ -17,12 +17,14 @@ using ByteVector = std::vector<std::uint8_t>;
 // and out): the variant the banks' setup CRCs use.
 std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
 
-// The encoders whose set-ups we rebuild. Besides stock libvorbisenc, a
-// variant that forces 256/2048 blocks wherever libvorbisenc's template has
-// two other block sizes (512/4096 from 26 kHz up below quality 0, 512/1024
-// from 15 to 26 kHz at quality 0.05 and up), with floors sized for those
-// blocks; the rest of its set-up is stock.
-enum class VorbisVariant : std::uint8_t { stock = 0, blocks_256_2048 = 1 };
+// The encoders whose set-ups we rebuild. Besides stock libvorbisenc, one
+// encoder that makes smaller blocks than stock, with floors sized for them
+// and the rest of its set-up stock. Where libvorbisenc's template has two
+// block sizes other than 256/2048 (512/4096 from 26 kHz up below quality 0,
+// 512/1024 from 15 to 26 kHz at quality 0.05 and up) it forces 256/2048;
+// where the template has one block size (512 at 11 kHz and below, 1024
+// from 15 to 26 kHz below quality 0.05) it forces 256.
+enum class VorbisVariant : std::uint8_t { stock = 0, blocks_256_2048 = 1, blocks_256 = 2 };
 
 // A generated setup header and the block sizes of the encoder set-up that
 // produced it (the identification header must carry the same ones).
@@ -50,7 +52,7 @@ float vorbis_quality_for_step(int step);
 int vorbis_step_in_search_order(int i);
 
 // The set-ups of one step: the stock one, then the variant's where it
-// differs from it. Empty when libvorbisenc refuses the channels and rate.
+// differs from it (at most one variant applies to a stock set-up). Empty when libvorbisenc refuses the channels and rate.
 std::vector<VorbisSetup> make_vorbis_setups(std::uint32_t channels, std::uint32_t rate, int step);
 
 }  // namespace soundlib

@@ -152,6 +152,23 @@ bool read_floor1(BitReader& in, VorbisFloor& floor) {
     return !in.failed();
 }
 
+// Copies `bits` bits from in to out.
+void copy_bits(BitReader& in, BitWriter& out, int bits) { out.write(in.read(bits), bits); }
+
+// Copies an 8-bit codebook number, raised by shift (the "none" a subclass
+// book writes as 0 stays 0: it is stored as number + 1).
+bool copy_book(BitReader& in, BitWriter& out, int shift, bool stored_plus_one) {
+    const int book = static_cast<int>(in.read(8));
+    if (stored_plus_one && book == 0) {
+        out.write(0, 8);
+        return true;
+    }
+    const int shifted = book + shift;
+    if (shifted < 0 || shifted > 255) return false;
+    out.write(static_cast<std::uint32_t>(shifted), 8);
+    return true;
+}
+
 void read_residue(BitReader& in, VorbisResidue& r) {
     r.begin = in.read(24);
     r.end = in.read(24);
@@ -303,6 +320,36 @@ ByteVector write_vorbis_setup(const VorbisSetupHeader& setup, std::uint32_t chan
     }
     out.write(1, 1);  // framing
     return out.take();
+}
+
+bool shift_floor_books(VorbisFloor& floor, int shift) {
+    BitReader in(floor.body.bytes);
+    BitWriter out;
+    const std::uint32_t partitions = in.read(5);
+    out.write(partitions, 5);
+    int max_class = -1;
+    for (std::uint32_t i = 0; i < partitions; ++i) {
+        const std::uint32_t c = in.read(4);
+        out.write(c, 4);
+        max_class = std::max(max_class, static_cast<int>(c));
+    }
+    for (int c = 0; c <= max_class; ++c) {
+        copy_bits(in, out, 3);  // dimensions - 1
+        const std::uint32_t subclasses = in.read(2);
+        out.write(subclasses, 2);
+        if (subclasses && !copy_book(in, out, shift, false)) return false;
+        for (std::uint32_t k = 0; k < (1u << subclasses); ++k) {
+            if (!copy_book(in, out, shift, true)) return false;
+        }
+    }
+    // Multiplier, range bits and the X list do not name books.
+    if (in.failed() || in.position() > floor.body.bits) return false;
+    const std::size_t rest = floor.body.bits - in.position();
+    for (std::size_t i = 0; i < rest; ++i) copy_bits(in, out, 1);
+    if (in.failed()) return false;
+    floor.body.bytes = out.take();
+    floor.books_used = floor.books_used > 0 ? floor.books_used + shift : floor.books_used;
+    return true;
 }
 
 }  // namespace soundlib

@@ -65,4 +65,9 @@ struct VorbisSetupHeader {
 bool read_vorbis_setup(const ByteVector& packet, std::uint32_t channels, VorbisSetupHeader& out);
 ByteVector write_vorbis_setup(const VorbisSetupHeader& setup, std::uint32_t channels);
 
+// The same floor with every codebook number it names raised by `shift`, as
+// when its books come after others in the header. False when a number would
+// pass 255 or the floor does not read.
+bool shift_floor_books(VorbisFloor& floor, int shift);
+
 }  // namespace soundlib
