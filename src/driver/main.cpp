@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "driver/bank_keys.h"
+#include "driver/bank_notes.h"
 #include "driver/destination.h"
 #include "driver/options_form.h"
 #include "platform/platform.h"
@@ -44,19 +45,6 @@ FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const 
     detail += encryption_advice(system, false);
     std::fprintf(stderr, "bankrip: %s\n", detail.c_str());
     return result;
-}
-
-// What the library noticed in the file without failing (trailing bytes, a
-// .bank file without audio, damage further in), one line each. True when
-// sounds may have been lost to it.
-bool report_bank_notes(FMOD_SOUND* bank) {
-    int damaged = 0;
-    const std::string notes = soundlib_bank_notes(bank, &damaged);
-    std::size_t start = 0;
-    for (std::size_t end; (end = notes.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::fprintf(stderr, "bankrip: %s\n", notes.substr(start, end - start).c_str());
-    }
-    return damaged != 0;
 }
 
 // The last line of a run where sounds were lost: how many of them.

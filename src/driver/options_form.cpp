@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/bank_keys.h"
+#include "driver/bank_notes.h"
 #include "driver/destination.h"
 #include "driver/listing.h"
 #include "driver/operands.h"
@@ -31,18 +32,6 @@ std::string open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const std::str
         while (!detail.empty() && detail.back() == ' ') detail.pop_back();
     }
     return detail;
-}
-
-// Prints what the library noticed in the file; true when sounds may have
-// been lost to it.
-bool report_notes(FMOD_SOUND* bank) {
-    int damaged = 0;
-    const std::string notes = soundlib_bank_notes(bank, &damaged);
-    std::size_t start = 0;
-    for (std::size_t end; (end = notes.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::fprintf(stderr, "bankrip: %s\n", notes.substr(start, end - start).c_str());
-    }
-    return damaged != 0;
 }
 
 SoundFacts describe(FMOD_SOUND* subsound, int index, bool show_offset) {
@@ -136,7 +125,7 @@ void Run::bank(const BankJob& job) {
     }
     int count = 0;
     if (FMOD_Sound_GetNumSubSounds(bank, &count) != FMOD_OK) count = 0;
-    damaged_ = report_notes(bank) || damaged_;
+    damaged_ = report_bank_notes(bank) || damaged_;
     ++counts_.banks;
 
     const BankFacts facts{job.path, soundlib_bank_encrypted(bank) != 0, ""};

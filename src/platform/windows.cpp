@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/windows_error.h"
 
 namespace platform {
-
-namespace {
 
 std::string system_error() {
     char text[512];
@@ -19,6 +18,8 @@ std::string system_error() {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
     return s;
 }
+
+namespace {
 
 HANDLE handle_of(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 

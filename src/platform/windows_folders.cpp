@@ -3,20 +3,11 @@
 #include <algorithm>
 
 #include "platform/folders.h"
+#include "platform/windows_error.h"
 
 namespace platform {
 
 namespace {
-
-// The system's own text for the last error, without the final full stop.
-std::string last_error_text() {
-    char text[512];
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                   GetLastError(), 0, text, sizeof text, nullptr);
-    std::string s(text, n);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.' || s.back() == ' ')) s.pop_back();
-    return s;
-}
 
 EntryKind kind_of(const WIN32_FIND_DATAA& data) {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::other;  // a link: not followed
@@ -56,7 +47,7 @@ bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries, s
         entries.push_back({name, kind_of(data)});
     });
     if (!found && GetLastError() != ERROR_FILE_NOT_FOUND) {
-        error = last_error_text();
+        error = system_error();
         return false;
     }
     std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
