@@ -60,13 +60,14 @@ std::string layer_name(const MpegFrameHeader& h) {
 
 class MpegSource final : public FrameSource {
 public:
-    MpegSource(const SubsoundInfo& info, BankFile& file)
+    MpegSource(const SubsoundInfo& info, BankFile& file, std::uint32_t units_per_decoder)
         : data_{&file, info.data.offset, info.data.size},
           channels_(info.channels),
           rate_(info.frequency),
           total_(info.frames),
           padding_(info.mpeg_frame_padding ? info.mpeg_frame_padding : 1),
-          frame_(kMpegMaxFrameBytes) {
+          frame_(kMpegMaxFrameBytes),
+          units_per_decoder_(std::max<std::uint32_t>(units_per_decoder, 8)) {
         // Beyond two channels: stereo streams, the last one mono for an odd count.
         for (std::uint32_t c = 0; c < channels_; c += 2) {
             streams_.push_back(Stream{nullptr, std::min<std::uint32_t>(2, channels_ - c), c});
@@ -105,11 +106,28 @@ public:
             restart(0);
             preroll_until_ = 0;
         }
+        if (next_unit_ >= preroll_until_ && next_unit_ - decoder_start_ >= units_per_decoder_) renew();
         if (!setup_error_.empty()) {
             positioned_ = false;
             detail = setup_error_;
             return FMOD_ERR_FILE_BAD;
         }
+        return decode_unit(out, frames);
+    }
+
+    MpegDecoderUse decoder_use() const { return use_; }
+
+private:
+    struct Stream {
+        Handle handle;
+        std::uint32_t channels;
+        std::uint32_t first_channel;  // in the merged output
+    };
+
+    // Decodes unit next_unit_ into out (silence where it is damaged) and
+    // steps past it; nothing at the end of the data or the subsound.
+    FMOD_RESULT decode_unit(std::uint8_t* out, std::uint32_t& frames) {
+        frames = 0;
         if (next_unit_ * spf_ >= total_) return FMOD_OK;
         std::uint64_t next = pos_;
         Unit unit;
@@ -134,16 +152,27 @@ public:
         if (next_unit_ == walked_) advance_frontier(next);
         pos_ = next;
         ++next_unit_;
+        use_.most_units_read = std::max(use_.most_units_read, next_unit_ - decoder_start_);
         frames = spf_;
         return FMOD_OK;
     }
 
-private:
-    struct Stream {
-        Handle handle;
-        std::uint32_t channels;
-        std::uint32_t first_channel;  // in the merged output
-    };
+    // Hands decoding on to fresh decoders at unit next_unit_: they start a
+    // little before it and decode up to it to warm up, as after a seek. The
+    // warm-up is capped, which only a stretch of damage (no main data to
+    // count) would reach.
+    void renew() {
+        const std::uint64_t target = next_unit_;
+        std::uint64_t start = preroll_start(target);
+        if (target - start > kMaxRenewalWarmUp) start = (target - kMaxRenewalWarmUp + 7) / 8 * 8;
+        restart(start);
+        preroll_until_ = target;
+        warm_up_.resize(std::size_t{spf_} * channels_ * 2);
+        std::uint32_t frames = 0;
+        while (setup_error_.empty() && next_unit_ < target) {
+            if (decode_unit(warm_up_.data(), frames) != FMOD_OK || frames == 0) break;
+        }
+    }
 
     std::string where(std::uint64_t pos) const {
         return "byte " + std::to_string(pos) + " of the subsound's data (file offset " +
@@ -380,6 +409,8 @@ private:
 
     void restart(std::uint64_t unit) {
         setup_error_.clear();
+        ++use_.decoders;
+        decoder_start_ = unit;
         for (Stream& s : streams_) {
             s.handle = open_handle(static_cast<long>(rate_), static_cast<int>(s.channels), setup_error_);
             if (!s.handle) break;
@@ -455,6 +486,11 @@ private:
     std::vector<std::uint8_t> frame_;  // the frame being decoded
     std::vector<float> zeros_ = std::vector<float>(2 * kMaxUnitFrames);  // a warm-up frame's thrown-away samples
     std::vector<Stream> streams_;
+    std::uint32_t units_per_decoder_;
+    std::uint64_t decoder_start_ = 0;  // the unit the current decoders started at
+    static constexpr std::uint64_t kMaxRenewalWarmUp = 256;
+    std::vector<std::uint8_t> warm_up_;  // the warm-up units' thrown-away samples
+    MpegDecoderUse use_;
 
     // From the first frame.
     std::uint32_t spf_ = 0;
@@ -483,8 +519,14 @@ private:
 
 std::int16_t mpeg_sample_to_s16(float x) { return float_to_s16(x); }
 
-std::unique_ptr<FrameSource> make_mpeg_source(const SubsoundInfo& info, BankFile& file) {
-    return std::make_unique<MpegSource>(info, file);
+std::unique_ptr<FrameSource> make_mpeg_source(const SubsoundInfo& info, BankFile& file,
+                                              std::uint32_t units_per_decoder) {
+    return std::make_unique<MpegSource>(info, file, units_per_decoder);
+}
+
+MpegDecoderUse mpeg_decoder_use(const FrameSource& source) {
+    const auto* mpeg = dynamic_cast<const MpegSource*>(&source);
+    return mpeg ? mpeg->decoder_use() : MpegDecoderUse{};
 }
 
 }  // namespace soundlib
