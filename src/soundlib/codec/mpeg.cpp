@@ -198,37 +198,63 @@ private:
 
     // The first frame fixes the layer, the version and so the samples per
     // frame. Damage before it is passed over: the first header that another
-    // one of the same kind follows (or the end of the data) counts.
+    // one of the same kind follows (or the end of the data) counts. Looked
+    // for once: a subsound without one is not searched again on every read.
     FMOD_RESULT learn_layout(std::string& detail) {
+        if (layout_tried_) {
+            detail = layout_problem_;
+            return FMOD_ERR_FILE_BAD;
+        }
+        layout_tried_ = true;
+        const FMOD_RESULT r = find_layout(layout_problem_);
+        detail = layout_problem_;
+        return r;
+    }
+
+    FMOD_RESULT find_layout(std::string& detail) {
         std::uint8_t head[4];
         std::string first_problem;
-        for (std::uint64_t pos = 0; pos + 4 <= data_.size; pos += padding_) {
-            MpegFrameHeader h, next;
-            if (data_.read_at(pos, head, 4) != 4) break;
+        if (data_.read_at(0, head, 4) == 4) {
+            MpegFrameHeader h;
             if (const char* why = parse_mpeg_frame_header(head, h)) {
-                if (pos == 0) first_problem = std::string("no MPEG frame header at ") + where(0) + ": " + why;
-                continue;
+                first_problem = std::string("no MPEG frame header at ") + where(0) + ": " + why;
             }
-            const std::uint64_t following = after(pos, h.length);
-            const bool alone = following + 4 > data_.size;
-            if (!alone && (data_.read_at(following, head, 4) != 4 || parse_mpeg_frame_header(head, next) ||
-                           next.layer != h.layer || next.version != h.version)) {
-                continue;
+        }
+        // Through the data a buffer at a time: only a sync word is looked at
+        // more closely.
+        std::vector<std::uint8_t> buffer(kScanBytes);
+        for (std::uint64_t start = 0; start + 4 <= data_.size;) {
+            const std::size_t got = data_.read_at(start, buffer.data(), buffer.size());
+            if (got < 4) break;
+            std::size_t i = 0;
+            for (; i + 4 <= got; i += padding_) {
+                if (buffer[i] != 0xFF || (buffer[i + 1] & 0xE0) != 0xE0) continue;
+                MpegFrameHeader h, next;
+                if (parse_mpeg_frame_header(&buffer[i], h)) continue;
+                const std::uint64_t pos = start + i;
+                const std::uint64_t following = after(pos, h.length);
+                const bool alone = following + 4 > data_.size;
+                if (!alone && (data_.read_at(following, head, 4) != 4 || parse_mpeg_frame_header(head, next) ||
+                               next.layer != h.layer || next.version != h.version)) {
+                    continue;
+                }
+                // A stream that disagrees with its subsound from the first
+                // frame on is not damaged here and there: it cannot be
+                // decoded at all.
+                if ((rate_ != 0 && h.sample_rate != rate_) || h.channels != streams_[0].channels) {
+                    detail = "the first MPEG frame (at " + where(pos) + ") has " + std::to_string(h.channels) +
+                             " channel(s) at " + std::to_string(h.sample_rate) + " Hz; the subsound's first stream " +
+                             std::to_string(streams_[0].channels) + " at " + std::to_string(rate_) + " Hz";
+                    return FMOD_ERR_FILE_BAD;
+                }
+                layer_ = h.layer;
+                version_ = h.version;
+                if (rate_ == 0) rate_ = h.sample_rate;
+                spf_ = h.samples;
+                unit_bytes_ = std::max<std::uint64_t>(1, (following - pos) * streams_.size());
+                return FMOD_OK;
             }
-            // A stream that disagrees with its subsound from the first frame
-            // on is not damaged here and there: it cannot be decoded at all.
-            if ((rate_ != 0 && h.sample_rate != rate_) || h.channels != streams_[0].channels) {
-                detail = "the first MPEG frame (at " + where(pos) + ") has " + std::to_string(h.channels) +
-                         " channel(s) at " + std::to_string(h.sample_rate) + " Hz; the subsound's first stream " +
-                         std::to_string(streams_[0].channels) + " at " + std::to_string(rate_) + " Hz";
-                return FMOD_ERR_FILE_BAD;
-            }
-            layer_ = h.layer;
-            version_ = h.version;
-            if (rate_ == 0) rate_ = h.sample_rate;
-            spf_ = h.samples;
-            unit_bytes_ = std::max<std::uint64_t>(1, (following - pos) * streams_.size());
-            return FMOD_OK;
+            start += i;  // the next position the padding allows, past what was looked at
         }
         detail = first_problem.empty() ? "the subsound's data holds no MPEG frame" : first_problem;
         return FMOD_ERR_FILE_BAD;
@@ -497,6 +523,9 @@ private:
     std::uint64_t unit_bytes_ = 1;  // what a unit takes in the data, for measuring damage
     int layer_ = 0;
     int version_ = 0;
+    bool layout_tried_ = false;
+    std::string layout_problem_;  // why no first frame was found
+    static constexpr std::size_t kScanBytes = 4096;
 
     // Units found so far: walked_ of them, the next one starting at
     // frontier_. Where every kMarkEvery-th starts is kept, so the index stays
