@@ -381,6 +381,30 @@ Bytes garbage_frames(std::size_t count) {
     return data;
 }
 
+TEST(MpegDecode, TheFirstFrameIsFoundPastAnyJunkAndLookedForOnce) {
+    // Junk before the first frame, the frame's header across the end of
+    // the search's first 4096-byte piece, or well past it.
+    for (const std::size_t junk : {100u, 4094u, 4096u, 9001u}) {
+        Bytes data(junk, 0x11);
+        append(data, repeat(silent_stereo_44k(), 6, 1));
+        const Decoded d = decode_raw(data, 2, 44100, 6 * 1152, 1);
+        EXPECT_EQ(FMOD_OK, d.code) << junk << ": " << d.detail;
+        EXPECT_LE(1u, d.damaged) << junk;
+        EXPECT_NE(std::string::npos, d.first_damage.find("byte 0 ")) << d.first_damage;
+    }
+    // No frame at all: every read says so, without looking again.
+    RawSubsound none(Bytes(20000, 0xFF), 2, 44100, 1152, 1);
+    auto source = none.source();
+    std::vector<std::uint8_t> unit(std::size_t{source->max_unit_frames()} * 4);
+    std::string detail;
+    std::uint32_t frames = 0;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(FMOD_ERR_FILE_BAD, source->decode(unit.data(), frames, detail));
+        EXPECT_NE(std::string::npos, detail.find("no MPEG frame header at byte 0")) << detail;
+        EXPECT_EQ(0u, source->seek(500));
+    }
+}
+
 TEST(MpegDecoders, NoDecoderReadsMoreThanItsShareOfALongStream) {
     // On every frame it cannot decode whole, libmpg123 spends time in
     // proportion to the frames its decoder has read: one decoder for a
