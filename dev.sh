@@ -73,8 +73,7 @@ case "${1:-}" in
   demo)
     build
     rm -rf "$BUILD/demo-out"
-    # Relative paths are taken from the tool's folder, so pass absolute ones.
-    "$BUILD/bankrip" "$PWD/demo/tones.fsb" "$PWD/$BUILD/demo-out"
+    "$BUILD/bankrip" -o "$BUILD/demo-out" demo/tones.fsb
     ls -l "$BUILD/demo-out" ;;
   test)
     linux_tests

@@ -206,8 +206,8 @@ TEST(ContainersInTheTool, EventDataOnlyWritesNothingAndSucceeds) {
     EXPECT_EQ(0, r->run.status);
     EXPECT_EQ("", r->run.out);
     EXPECT_EQ(console_text("bankrip: " + r->dir.file("f.bank") +
-                           ": this .bank file holds no audio (no \"SND \" chunk), only event data; its sounds are in "
-                           "other .bank files of the game\n"),
+                           ": this file holds no audio (no \"SND \" chunk), only event data; its sounds are in other "
+                           "files of the game: .bank files, or the .fsb banks beside an .fev file\n"),
               r->run.err);
     EXPECT_FALSE(file_exists(r->out()));
 }

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <set>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "wav/output_name.h"
 
@@ -85,6 +91,86 @@ TEST(OutputName, LongNamesAreShortenedBeforeTheirExtension) {
     UsedNames used;
     EXPECT_EQ(std::string(255, 'n'), output_name((n300 + "a").c_str(), 0, used));
     EXPECT_EQ(std::string(251, 'n') + " (2)", output_name((n300 + "b").c_str(), 1, used));
+}
+
+// A volume that ignores case, as Windows drives, FAT sticks and macOS do:
+// the files written so far, by their folded names.
+struct CaseFoldingVolume {
+    std::set<std::string> files;
+    static std::string folded(std::string name) {
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return name;
+    }
+    std::string write(const char* subsound_name, int index, UsedNames& used) {
+        used.reaches_written = [this](const std::string& n) { return files.count(folded(n)) != 0; };
+        const std::string name = output_name(subsound_name, index, used);
+        EXPECT_TRUE(files.insert(folded(name)).second) << name << " overwrote a file of the run";
+        return name;
+    }
+};
+
+TEST(OutputName, NamesReachingAFileOfTheRunAreNumberedAsRepeats) {
+    CaseFoldingVolume volume;
+    UsedNames used;
+    EXPECT_EQ("Boom", volume.write("Boom", 0, used));
+    EXPECT_EQ("boom (2)", volume.write("boom", 1, used));
+    EXPECT_EQ("BOOM (3)", volume.write("BOOM", 2, used));  // "BOOM (2)" reaches "boom (2)"
+    EXPECT_EQ("bOOm (4)", volume.write("bOOm", 3, used));
+    EXPECT_EQ("x.wav", volume.write("x.ogg", 4, used));
+    EXPECT_EQ("X (2).wav", volume.write("X.mp3", 5, used));
+    EXPECT_EQ("other", volume.write("other", 6, used));
+}
+
+TEST(OutputName, WindowsDeviceNamesGetAnUnderscore) {
+    UsedNames used;
+    used.windows_rules = true;
+    for (const char* device : {"CON", "prn", "Aux", "nul", "COM1", "com9", "LPT1", "lpt9"}) {
+        EXPECT_EQ(std::string("_") + device, output_name(device, 0, used));
+    }
+    // With an extension, any extension, or spaces before it.
+    EXPECT_EQ("_con.wav", output_name("con.ogg", 0, used));
+    EXPECT_EQ("_NUL.tar.wav", output_name("NUL.tar.gz", 0, used));
+    EXPECT_EQ("_aux .wav", output_name("aux .x", 0, used));
+    // Only those exact names.
+    EXPECT_EQ("COM0", output_name("COM0", 0, used));
+    EXPECT_EQ("COM10", output_name("COM10", 0, used));
+    EXPECT_EQ("CONSOLE", output_name("CONSOLE", 0, used));
+    EXPECT_EQ("xNUL", output_name("xNUL", 0, used));
+    // Elsewhere these are ordinary names.
+    UsedNames posix;
+    posix.windows_rules = false;
+    EXPECT_EQ("CON", output_name("CON", 0, posix));
+}
+
+TEST(OutputName, WindowsTrailingDotsAndSpacesBecomeUnderscores) {
+    UsedNames used;
+    used.windows_rules = true;
+    EXPECT_EQ("a_", output_name("a ", 0, used));
+    EXPECT_EQ("b___", output_name("b   ", 0, used));
+    EXPECT_EQ("a.wav", output_name("a.", 0, used));  // the extension rule first
+    EXPECT_EQ("a..wav", output_name("a..", 0, used));
+    // Shortened at a space, a name keeps its last byte visible.
+    const std::string spaced = std::string(254, 'n') + " x";
+    EXPECT_EQ(std::string(254, 'n') + "_", output_name(spaced.c_str(), 0, used));
+}
+
+TEST(OutputName, TheNamesOfARunCostLessThan32BytesEach) {
+#if !defined(__GLIBC__)
+    GTEST_SKIP() << "needs glibc's heap statistics";
+#else
+    constexpr int kCount = 1 << 20;
+    const std::size_t before = mallinfo2().uordblks;
+    std::size_t peak = 0;
+    {
+        UsedNames used;
+        for (int i = 0; i < kCount; ++i) {
+            output_name(i % 2 ? "" : "same.ogg", i, used);  // new names and repeats
+            if ((i & 0xFFFF) == 0) peak = std::max(peak, mallinfo2().uordblks - before);
+        }
+        peak = std::max(peak, mallinfo2().uordblks - before);
+    }
+    EXPECT_LE(peak, 32u * kCount) << peak / kCount << " bytes per name";
+#endif
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #endif
 
+#include <filesystem>
+
 #include "platform/platform.h"
 #include "support/platform_expectations.h"
 #include "support/temp_dir.h"
@@ -44,6 +46,66 @@ TEST(Platform, ExecutableFolderEndsWithTheSeparator) {
 #else
     EXPECT_TRUE(file_exists(folder + "bankrip_tests"));
 #endif
+}
+
+TEST(OutputFile, TheNameHoldsNothingUntilTheFileIsComplete) {
+    TempDir dir;
+    platform::OutputFolder folder;
+    std::string error;
+    ASSERT_TRUE(folder.open(dir.path(), error)) << error;
+    platform::OutputFile file;
+    ASSERT_TRUE(file.create(folder, "a.wav", dir.file("a.wav"), {})) << file.error();
+    ASSERT_TRUE(file.write("RIFF", 4));
+    ASSERT_TRUE(file.write_at(0, "W", 1));
+    const std::vector<std::string> during = list_dir(dir.path());
+    ASSERT_EQ(1u, during.size());
+    EXPECT_EQ(0u, during[0].find(".bankrip-")) << during[0];
+    ASSERT_TRUE(file.commit()) << file.error();
+    EXPECT_EQ((std::vector<std::string>{"a.wav"}), list_dir(dir.path()));
+    EXPECT_EQ((std::vector<std::uint8_t>{'W', 'I', 'F', 'F'}), read_file(dir.file("a.wav")));
+    // A file given up on leaves nothing, under any name.
+    ASSERT_TRUE(file.create(folder, "b.wav", dir.file("b.wav"), {})) << file.error();
+    ASSERT_TRUE(file.write("x", 1));
+    file.discard();
+    EXPECT_EQ((std::vector<std::string>{"a.wav"}), list_dir(dir.path()));
+    {
+        platform::OutputFile abandoned;
+        ASSERT_TRUE(abandoned.create(folder, "c.wav", dir.file("c.wav"), {}));
+    }
+    EXPECT_EQ((std::vector<std::string>{"a.wav"}), list_dir(dir.path()));
+}
+
+TEST(OutputFile, WhatIsInTheWayIsCheckedAgainBeforeTheRename) {
+    TempDir dir;
+    platform::OutputFolder folder;
+    std::string error;
+    ASSERT_TRUE(folder.open(dir.path(), error)) << error;
+    platform::OutputFile file;
+    ASSERT_TRUE(file.create(folder, "a", dir.file("a"), {})) << file.error();
+    ASSERT_TRUE(file.write("new", 3));
+    write_file(dir.file("a"), {'t', 'e', 'x', 't'});  // came while the file was written
+    EXPECT_FALSE(file.commit());
+    EXPECT_EQ((std::vector<std::uint8_t>{'t', 'e', 'x', 't'}), read_file(dir.file("a")));
+    EXPECT_EQ((std::vector<std::string>{"a"}), list_dir(dir.path()));
+}
+
+TEST(OutputFolder, KnowsItsFilesByIdentityNotByName) {
+    TempDir dir;
+    platform::OutputFolder folder;
+    std::string error;
+    ASSERT_TRUE(folder.open(dir.path(), error)) << error;
+    platform::OutputFile file;
+    ASSERT_TRUE(file.create(folder, "mine", dir.file("mine"), {}));
+    ASSERT_TRUE(file.commit());
+    write_file(dir.file("theirs"), {});
+    EXPECT_TRUE(folder.holds_written("mine"));
+    EXPECT_FALSE(folder.holds_written("theirs"));
+    EXPECT_FALSE(folder.holds_written("nothing"));
+    // A second name for the same file, as a folding volume gives one.
+    std::error_code link_error;
+    std::filesystem::create_hard_link(dir.file("mine"), dir.file("MINE"), link_error);
+    if (link_error) GTEST_SKIP() << "no hard links here: " << link_error.message();
+    EXPECT_TRUE(folder.holds_written("MINE"));
 }
 
 }  // namespace

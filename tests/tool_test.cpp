@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "bank_writer.h"
@@ -421,19 +425,133 @@ TEST(Tool, UnusableDestinationIsReportedOnceBeforeTheSounds) {
 }
 
 TEST(Tool, FailedWriteRemovesTheIncompleteFileAndKeepsTheOthers) {
-    // A file size limit stands in for a full disk.
+    // A file size limit as `ulimit -f` sets it stands in for a full disk: the
+    // write fails (no SIGXFSZ ends the run), and the next sound may fit.
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows has no per-process file size limit to stand in for a full disk";
 #endif
     TempDir dir;
-    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("small", 100), pcm("big", 5000)}, 2));
+    write_file(dir.file("bank.fsb"),
+               bankwriter::write_fsb5({pcm("small", 100), pcm("big", 5000), pcm("after", 100)}, 2));
     const ToolRun run = run_tool(BANKRIP_PATH, {dir.file("bank.fsb"), dir.file("out")}, "", 4096);
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("bankrip: " + dir.file("out/big") +
                   ": writing failed: File too large; the incomplete file was removed\n"
-                  "bankrip: 1 of 2 sounds not written\n",
+                  "bankrip: 1 of 3 sounds not written\n",
               run.err);
-    EXPECT_EQ((std::vector<std::string>{"small"}), list_dir(dir.file("out")));
+    EXPECT_EQ((std::vector<std::string>{"after", "small"}), list_dir(dir.file("out")));
 }
+
+// Output files are made new and renamed into place, so another name for a
+// file in the way (a hard link from outside) keeps what it held.
+TEST(Tool, HardLinksFromOutsideAreReplacedNotWrittenThrough) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("out"));
+    Bytes wav(60, 7);
+    std::copy_n("RIFF", 4, wav.begin());
+    std::copy_n("WAVE", 4, wav.begin() + 8);
+    write_file(dir.file("outside.wav"), wav);
+    write_file(dir.file("outside-empty"), {});
+    std::error_code error;
+    std::filesystem::create_hard_link(dir.file("outside.wav"), dir.file("out/x.wav"), error);
+    if (error) GTEST_SKIP() << "no hard links here: " << error.message();
+    std::filesystem::create_hard_link(dir.file("outside-empty"), dir.file("out/y"));
+    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("x.ogg", 10), pcm("y", 10)}, 2));
+    const ToolRun run = run_bankrip({dir.file("bank.fsb"), dir.file("out")});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(wav, read_file(dir.file("outside.wav")));
+    EXPECT_EQ(Bytes{}, read_file(dir.file("outside-empty")));
+    EXPECT_EQ(44u + 20, read_file(dir.file("out/x.wav")).size());
+    EXPECT_EQ(44u + 20, read_file(dir.file("out/y")).size());
+}
+
+// Sounds the volume cannot tell apart by name (Windows ignores case and
+// trailing dots and spaces) never land in one file; device names reach a
+// file, not the device.
+TEST(Tool, NamesTheVolumeFoldsTogetherGetFilesOfTheirOwn) {
+    auto u = unpack(bankwriter::write_fsb5(
+        {pcm("Boom", 2), pcm("boom", 2), pcm("BOOM", 2), pcm("CON", 2), pcm("nul.ogg", 2), pcm("a ", 2)}, 2));
+    EXPECT_EQ(0, u->run.status) << u->run.err;
+#if defined(_WIN32)
+    EXPECT_EQ((std::vector<std::string>{"BOOM (3)", "Boom", "_CON", "_nul.wav", "a_", "boom (2)"}),
+              list_dir(u->out()));
+    EXPECT_NE(std::string::npos, u->run.out.find(u->out("boom (2)") + ".")) << u->run.out;
+#else
+    EXPECT_EQ((std::vector<std::string>{"BOOM", "Boom", "CON", "a ", "boom", "nul.wav"}), list_dir(u->out()));
+#endif
+}
+
+#if !defined(_WIN32)
+// Many small sounds with long names, so that the tool cannot run far ahead
+// of a reader of its progress lines.
+Bytes many_sounds(int count, std::uint32_t frames) {
+    std::vector<Sound> sounds;
+    for (int i = 0; i < count; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%05d", i);
+        sounds.push_back(pcm(std::string(100, 's') + name, frames));
+    }
+    return bankwriter::write_fsb5(sounds, 2);
+}
+
+// Whether a folder holds only complete WAV files of `frames` 16-bit mono frames.
+void expect_only_complete_files(const std::string& folder, std::uint32_t frames) {
+    for (const std::string& name : list_dir(folder)) {
+        const Bytes b = read_file(folder + "/" + name);
+        ASSERT_EQ(44u + 2 * frames, b.size()) << name;
+        EXPECT_EQ(2 * frames, u32(b, 40)) << name;
+        EXPECT_EQ(0, std::memcmp(b.data(), "RIFF", 4)) << name;
+    }
+}
+
+TEST(Tool, ADestinationSwappedForALinkDuringTheRunStillGetsEveryFile) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("elsewhere"));
+    constexpr int kCount = 3000;
+    write_file(dir.file("bank.fsb"), many_sounds(kCount, 8));
+    const ToolRun run = run_bankrip_until({dir.file("bank.fsb"), dir.file("out")}, "\n", [&] {
+        std::filesystem::rename(dir.file("out"), dir.file("out.old"));
+        std::filesystem::create_directory_symlink(dir.file("elsewhere"), dir.file("out"));
+    });
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(list_dir(dir.file("elsewhere")).empty()) << list_dir(dir.file("elsewhere")).size() << " files";
+    EXPECT_EQ(static_cast<std::size_t>(kCount), list_dir(dir.file("out.old")).size());
+}
+
+TEST(Tool, SignalsAtAnyMomentLeaveOnlyCompleteFiles) {
+    TempDir dir;
+    constexpr std::uint32_t kFrames = 50;
+    write_file(dir.file("bank.fsb"), many_sounds(2000, kFrames));
+    const auto start = std::chrono::steady_clock::now();
+    const ToolRun whole = run_bankrip({dir.file("bank.fsb"), dir.file("whole")});
+    ASSERT_EQ(0, whole.status) << whole.err;
+    const auto full_run = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    std::srand(12345);
+    int interrupted = 0;
+    for (int i = 0; i < 30; ++i) {
+        const std::string out = dir.file("out" + std::to_string(i));
+        // Mostly within the run, whose first moments are the tool starting.
+        const auto delay = std::chrono::microseconds(std::rand() % (full_run.count() * 3 / 4 + 1));
+        const ToolRun run = run_bankrip_signalled_after({dir.file("bank.fsb"), out}, delay, SIGTERM);
+        ASSERT_TRUE(run.status == 0 || run.status == 128 + SIGTERM) << run.status << run.err;
+        if (run.status != 0) ++interrupted;
+        if (file_exists(out)) expect_only_complete_files(out, kFrames);
+    }
+    EXPECT_GT(interrupted, 10);
+}
+
+TEST(Tool, AClosedStandardOutputEndsTheRunAndRemovesTheUnfinishedFile) {
+    TempDir dir;
+    // Each sound takes 20 reads, with a progress dot after each.
+    write_file(dir.file("bank.fsb"),
+               bankwriter::write_fsb5({pcm("a", 20 * 262144), pcm("b", 20 * 262144), pcm("c", 20 * 262144)}, 2));
+    const ToolRun run = run_bankrip_closing_output({dir.file("bank.fsb"), dir.file("out")}, dir.file("out/a"));
+    EXPECT_EQ(128 + SIGPIPE, run.status);
+    EXPECT_EQ(0u, run.err.find("bankrip: standard output was closed; the unfinished " + dir.file("out/")))
+        << run.err;
+    EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+    expect_only_complete_files(dir.file("out"), 20 * 262144);
+}
+#endif
 
 }  // namespace

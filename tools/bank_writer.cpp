@@ -214,6 +214,20 @@ Bytes write_fev(const std::vector<Bytes>& banks) {
     return b;
 }
 
+Bytes encrypt(Bytes bank, const std::string& key, bool reverse_bits) {
+    if (key.empty()) return bank;
+    for (std::size_t i = 0; i < bank.size(); ++i) {
+        std::uint8_t v = bank[i];
+        if (reverse_bits) {
+            std::uint8_t r = 0;
+            for (int bit = 0; bit < 8; ++bit) r = static_cast<std::uint8_t>(r | (((v >> bit) & 1) << (7 - bit)));
+            v = r;
+        }
+        bank[i] = static_cast<std::uint8_t>(v ^ static_cast<std::uint8_t>(key[i % key.size()]));
+    }
+    return bank;
+}
+
 bool save(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;

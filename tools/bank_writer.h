@@ -42,6 +42,12 @@ Bytes write_fsb5(const std::vector<Sound>& sounds, std::uint32_t codec, std::uin
 // of 32 from the start of the file after zero padding.
 Bytes write_fev(const std::vector<Bytes>& banks);
 
+// The bank encrypted with `key` as games do it: each byte XORed with the
+// key's bytes in turn (counted from the bank's first byte), its bits then
+// reversed unless `reverse_bits` is false. Put an encrypted bank in a .bank
+// file with write_fev() as it is: it stays encrypted from its own first byte.
+Bytes encrypt(Bytes bank, const std::string& key, bool reverse_bits = true);
+
 bool save(const std::string& path, const Bytes& bytes);
 
 void put16(Bytes& b, std::size_t at, std::uint32_t v);

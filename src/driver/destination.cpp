@@ -30,6 +30,14 @@ bool prepare_destination(const std::string& destination, const std::string& prog
     return false;
 }
 
+bool open_destination(platform::OutputFolder& folder, const std::string& destination) {
+    std::string error;
+    if (folder.open(destination, error)) return true;
+    std::fprintf(stderr, "bankrip: cannot open the destination folder %s: %s\n",
+                 platform::full_path(destination.empty() ? "." : destination).c_str(), error.c_str());
+    return false;
+}
+
 std::string relative_path_note(const std::string& argument, const std::string& program_folder) {
     if (program_folder.empty() || !platform::is_relative(argument)) return "";
     return "; relative paths are taken from bankrip's own folder, " + program_folder +

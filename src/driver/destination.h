@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 // Empty when no destination (or an empty one) is given; otherwise the
 // argument, ending with the separator.
 std::string destination_text(const char* argument);
@@ -13,6 +15,11 @@ std::string destination_text(const char* argument);
 // folder relative paths were taken from (empty when the tool stayed where
 // it was started).
 bool prepare_destination(const std::string& destination, const std::string& program_folder);
+
+// Opens the prepared destination (the current folder when it is empty) for
+// the files to be created in; a failure (the folder went away since) is
+// reported, and each sound then fails to be created.
+bool open_destination(platform::OutputFolder& folder, const std::string& destination);
 
 // For messages about a path from the command line: when it is relative and
 // was taken from the tool's own folder, a note that says so; otherwise empty.

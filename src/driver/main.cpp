@@ -1,8 +1,11 @@
 // bankrip: unpacks every subsound of a sound bank into a WAV file of its own.
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "driver/bank_keys.h"
 #include "driver/destination.h"
+#include "driver/options_form.h"
 #include "platform/platform.h"
 #include "result/result.h"
 #include "soundlib/soundlib.h"
@@ -38,6 +41,7 @@ FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const 
         detail = platform::full_path(argument) + ": " + detail.substr(given.size());
     }
     if (result == FMOD_ERR_FILE_NOTFOUND) detail += relative_path_note(argument, program_folder);
+    detail += encryption_advice(system, false);
     std::fprintf(stderr, "bankrip: %s\n", detail.c_str());
     return result;
 }
@@ -71,6 +75,8 @@ void report_unwritten(int not_written, int in_part, int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Options first: the form a person types, with paths from where it runs.
+    if (argc > 1 && argv[1][0] == '-') return run_options_form(argc, argv);
     const std::string program_folder = enter_program_directory();
     if (argc < 2) {
         std::fputs(USAGE_TEXT, stdout);
@@ -89,14 +95,20 @@ int main(int argc, char** argv) {
     }
     check_result(FMOD_System_Init(system, 32, 0, nullptr));
     FMOD_SOUND* bank = nullptr;
-    check_result(explain_open_failure(system, FMOD_System_CreateSound(system, argv[1], FMOD_CREATESTREAM, nullptr, &bank),
-                                      argv[1], program_folder));
+    const std::vector<std::string> keys = bank_keys(argv[1], {});
+    KeyExinfo key_info(keys);
+    check_result(explain_open_failure(
+        system, FMOD_System_CreateSound(system, argv[1], FMOD_CREATESTREAM, key_info.get(), &bank), argv[1],
+        program_folder));
     int count = 0;
     check_result(FMOD_Sound_GetNumSubSounds(bank, &count));
 
     const bool bank_damaged = report_bank_notes(bank);
     // A destination that cannot be used is reported once, here, not per sound.
     const bool destination_usable = count <= 0 || prepare_destination(destination, program_folder);
+    // Opened once: every file is made in the folder as it was found here.
+    platform::OutputFolder folder;
+    if (destination_usable && count > 0) open_destination(folder, destination);
     int not_written = 0;
     int in_part = 0;
     UsedNames used_names;
@@ -105,7 +117,7 @@ int main(int argc, char** argv) {
     for (int index = 0; index < count; ++index) {
         FMOD_SOUND* subsound = nullptr;
         check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
-        switch (extract_subsound(subsound, index, destination, used_names, bank_file, destination_usable)) {
+        switch (extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable)) {
             case Written::whole: break;
             case Written::in_part: ++in_part; break;
             case Written::not_at_all: ++not_written; break;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/key_set.h"
+
 namespace platform {
 
 #if defined(_WIN32)
@@ -49,12 +51,47 @@ struct FileId {
 FileId file_id(const std::string& path);
 
 // From now on, an interrupted run (Ctrl-C, a termination request, a hang-up)
-// removes the file being written (see OutputFile), says so on standard
-// error, and ends with status 128 + the signal number.
+// or one whose standard output was closed removes the file being written
+// (see OutputFile), says so on standard error, and ends with status 128 +
+// the signal number (13 for the closed output). A write beyond the file
+// size limit fails as on a full disk instead of ending the run.
 void remove_unfinished_file_on_interrupt();
 
-// A file written from its start. Every failing call leaves the reason in
-// error().
+// Ends the run as a closed standard output does (for systems that report it
+// as a failed write rather than a signal).
+[[noreturn]] void end_run_for_closed_output();
+
+// The folder output files go to, opened once: every file is created
+// relative to what was opened, so a folder renamed or replaced by a link
+// during the run changes nothing. Remembers the files written in it (8 to
+// 14 bytes each).
+class OutputFolder {
+public:
+    OutputFolder() = default;
+    ~OutputFolder();
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+
+    // An empty path is the current folder. False, with the reason in
+    // `error`, when it cannot be opened as a folder.
+    bool open(const std::string& path, std::string& error);
+    bool is_open() const { return handle_ != kClosed; }
+    // True when `name` in the folder is a file this run wrote, whatever
+    // name it was written under: the volume folds the two names together.
+    bool holds_written(const std::string& name) const;
+
+private:
+    friend class OutputFile;
+    static constexpr std::intptr_t kClosed = -1;
+    std::intptr_t handle_ = kClosed;
+    std::string prefix_;  // where names are appended, where the system needs a path
+    std::uint64_t device_ = 0;
+    KeySet written_;
+};
+
+// A file written from its start, under a temporary name in the folder, and
+// put under its own name only when complete: the name never holds a partial
+// file. Every failing call leaves the reason in error().
 class OutputFile {
 public:
     OutputFile() = default;
@@ -62,21 +99,30 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the file, or empties one of that name that is empty already or
-    // a WAV file (a previous run's output). Anything else in the way is left
-    // as it is and refused: a symbolic link (never followed), a FIFO, a
-    // device, a folder, any other file, and the file `keep` (the bank).
-    // Until close(), an interrupted run removes the file.
-    bool create(const std::string& path, const FileId& keep);
-    bool write(const void* data, std::size_t size);             // at the end
+    // Starts a file that will replace `name` in `folder`, when what is there
+    // may be replaced: nothing, an empty file or a WAV file (a previous
+    // run's output). Anything else is left as it is and refused: a symbolic
+    // link (never followed), a FIFO, a device, a folder, any other file, and
+    // the file `keep` (the bank). `shown` is the path messages give. Until
+    // commit() or discard(), an interrupted run removes the file.
+    bool create(OutputFolder& folder, const std::string& name, const std::string& shown, const FileId& keep);
+    bool write(const void* data, std::size_t size);  // at the end
     bool write_at(std::uint64_t offset, const void* data, std::size_t size);
-    bool close();
+    // Puts the complete file under its name, after checking again what is
+    // there; on failure the file is removed.
+    bool commit();
+    // Removes the unfinished file.
+    void discard();
     bool is_open() const { return handle_ != kClosed; }
     const std::string& error() const { return error_; }
 
 private:
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;
+    OutputFolder* folder_ = nullptr;
+    std::string name_;
+    std::string temporary_;
+    FileId keep_;
     std::string error_;
 };
 

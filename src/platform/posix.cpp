@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "platform/platform.h"
@@ -17,17 +19,38 @@ std::string system_error() { return std::strerror(errno); }
 
 int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
 
-// The file being written, for the interrupt handler: plain memory that a
-// signal handler may read. Set once the file is ours to write, cleared when
-// it is closed.
-char unfinished_path[4096];
+// The file being written, for the signal handler: plain memory that a
+// handler may read. Set with the handled signals blocked, before the file
+// exists, and cleared with them blocked once it is renamed or removed, so
+// that at every moment the handler knows every temporary file there is.
+int unfinished_folder = -1;
+char unfinished_name[64];
+char unfinished_shown[4096];
 volatile std::sig_atomic_t unfinished_known = 0;
 
-void set_unfinished(const std::string& path) {
-    unfinished_known = 0;
-    if (path.size() >= sizeof unfinished_path) return;
-    std::memcpy(unfinished_path, path.c_str(), path.size() + 1);
-    unfinished_known = 1;
+constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Holds the handled signals back for its lifetime.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int s : kHandled) sigaddset(&set, s);
+        sigprocmask(SIG_BLOCK, &set, &previous_);
+    }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+void copy_text(char* to, std::size_t room, const std::string& text) {
+    const std::size_t n = text.size() < room ? text.size() : 0;  // too long: not shown
+    std::memcpy(to, text.data(), n);
+    to[n] = '\0';
 }
 
 // Only async-signal-safe calls from here on.
@@ -37,16 +60,28 @@ void say(const char* text) {
     (void)!::write(2, text, n);
 }
 
-extern "C" void on_interrupt(int signal_number) {
-    const char* name = signal_number == SIGINT ? "SIGINT" : signal_number == SIGTERM ? "SIGTERM" : "SIGHUP";
-    say("bankrip: interrupted by ");
-    say(name);
-    if (unfinished_known) {
-        unlink(unfinished_path);
+// Removes the temporary file, if there is one, and names what it was for.
+void remove_unfinished() {
+    if (!unfinished_known) return;
+    unlinkat(unfinished_folder, unfinished_name, 0);
+    unfinished_known = 0;
+    if (unfinished_shown[0] != '\0') {
         say("; the unfinished ");
-        say(unfinished_path);
+        say(unfinished_shown);
         say(" was removed");
+    } else {
+        say("; the unfinished file was removed");
     }
+}
+
+extern "C" [[noreturn]] void on_interrupt(int signal_number) {
+    if (signal_number == SIGPIPE) {
+        say("bankrip: standard output was closed");
+    } else {
+        say("bankrip: interrupted by ");
+        say(signal_number == SIGINT ? "SIGINT" : signal_number == SIGTERM ? "SIGTERM" : "SIGHUP");
+    }
+    remove_unfinished();
     say("; the files already written are kept\n");
     _exit(128 + signal_number);
 }
@@ -59,12 +94,63 @@ const char* in_the_way(mode_t mode) {
     return "something that is not a regular file is in the way; left alone";
 }
 
-// A file we may overwrite: empty, or a WAV file as a previous run left it.
-bool empty_or_wav(int fd, const struct stat& st) {
-    if (st.st_size == 0) return true;
+bool same_file(const struct stat& st, const FileId& id) {
+    return id.known && static_cast<std::uint64_t>(st.st_dev) == id.device &&
+           static_cast<std::uint64_t>(st.st_ino) == id.file;
+}
+
+// A file we may replace: empty, or a WAV file as a previous run left it.
+bool empty_or_wav(int folder, const char* name, const struct stat& seen) {
+    if (seen.st_size == 0) return true;
+    const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
     char head[12];
-    return pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-           std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+    const bool wav = fstat(fd, &st) == 0 && st.st_dev == seen.st_dev && st.st_ino == seen.st_ino &&
+                     pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                     std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+    ::close(fd);
+    return wav;
+}
+
+// Whether what is at `name` may be replaced; `there` tells whether anything
+// is. Never follows a link nor opens anything but a regular file.
+bool replaceable(int folder, const std::string& name, const FileId& keep, bool& there, std::string& error) {
+    struct stat st {};
+    there = fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!there) {
+        if (errno == ENOENT) return true;
+        error = "cannot create the file: " + system_error();
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        error = "a symbolic link is in the way; not followed";
+    } else if (S_ISDIR(st.st_mode)) {
+        error = std::string("cannot create the file: ") + std::strerror(EISDIR);
+    } else if (!S_ISREG(st.st_mode)) {
+        error = in_the_way(st.st_mode);
+    } else if (same_file(st, keep)) {
+        error = "it is the bank being read; not overwritten";
+    } else if (!empty_or_wav(folder, name.c_str(), st)) {
+        error = "a file that is not a WAV file is in the way; not overwritten";
+    } else {
+        return true;  // a hard link to it elsewhere stays as it is: the name is replaced, not the file
+    }
+    return false;
+}
+
+// A name no file has: a counter and the process make it unique within the
+// run, a clock between runs, and O_EXCL settles the rest.
+std::string temporary_name(int attempt) {
+    static unsigned counter = 0;
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::uint64_t mix = (static_cast<std::uint64_t>(getpid()) << 32) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+                        (static_cast<std::uint64_t>(++counter) << 20) ^ static_cast<std::uint64_t>(attempt);
+    mix *= 0x9E3779B97F4A7C15ull;
+    char text[32];
+    std::snprintf(text, sizeof text, ".bankrip-%06x.tmp", static_cast<unsigned>(mix >> 40));
+    return text;
 }
 
 }  // namespace
@@ -146,60 +232,73 @@ void remove_unfinished_file_on_interrupt() {
     struct sigaction action {};
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&action.sa_mask, s);  // one handler at a time
-    }
-    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+    for (const int s : kHandled) sigaddset(&action.sa_mask, s);  // one handler at a time
+    for (const int s : kHandled) sigaction(s, &action, nullptr);
+    // A write beyond the limit then fails with EFBIG, like one on a full disk.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
-OutputFile::~OutputFile() {
-    if (is_open()) close();
+void end_run_for_closed_output() { on_interrupt(SIGPIPE); }
+
+OutputFolder::~OutputFolder() {
+    if (is_open()) ::close(fd_of(handle_));
 }
 
-bool OutputFile::create(const std::string& path, const FileId& keep) {
-    // Not following a link, and not blocking on a FIFO; reading and writing,
-    // to look at what is there before emptying it.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        struct stat st {};
-        const int err = errno;
-        if (err == ELOOP && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            error_ = "a symbolic link is in the way; not followed";
-        } else {
-            error_ = std::string("cannot create the file: ") + std::strerror(err);
-        }
-        return false;
-    }
+bool OutputFolder::open(const std::string& path, std::string& error) {
+    const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat st {};
-    const char* refusal = nullptr;
-    if (fstat(fd, &st) != 0) {
-        refusal = "cannot look at the file in the way";
-    } else if (!S_ISREG(st.st_mode)) {
-        refusal = in_the_way(st.st_mode);
-    } else if (keep.known && static_cast<std::uint64_t>(st.st_dev) == keep.device &&
-               static_cast<std::uint64_t>(st.st_ino) == keep.file) {
-        refusal = "it is the bank being read; not overwritten";
-    } else if (!empty_or_wav(fd, st)) {
-        refusal = "a file that is not a WAV file is in the way; not overwritten";
-    }
-    if (refusal) {
-        error_ = refusal;
-        ::close(fd);
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        error = system_error();
+        if (fd >= 0) ::close(fd);
         return false;
     }
-    (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    set_unfinished(path);
-    // Only a file with something in it: ext4 takes truncating as a sign of
-    // a file being replaced, and then writes the new one out at close,
-    // which makes the close of a fresh file wait for the disk.
-    if (st.st_size > 0 && ftruncate(fd, 0) != 0) {
-        error_ = "cannot empty the file: " + system_error();
-        unfinished_known = 0;
-        ::close(fd);
-        return false;
-    }
+    if (is_open()) ::close(fd_of(handle_));
     handle_ = fd;
+    device_ = static_cast<std::uint64_t>(st.st_dev);
     return true;
+}
+
+bool OutputFolder::holds_written(const std::string& name) const {
+    struct stat st {};
+    return is_open() && fstatat(fd_of(handle_), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_dev) == device_ &&
+           written_.contains(static_cast<std::uint64_t>(st.st_ino));
+}
+
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::create(OutputFolder& folder, const std::string& name, const std::string& shown,
+                        const FileId& keep) {
+    discard();
+    if (!folder.is_open()) {
+        error_ = "cannot create the file: the destination folder is not open";
+        return false;
+    }
+    bool there = false;
+    if (!replaceable(fd_of(folder.handle_), name, keep, there, error_)) return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = temporary_name(attempt);
+        // The handler learns the name before the file exists, and no signal
+        // comes between the two.
+        SignalsHeld held;
+        unfinished_folder = fd_of(folder.handle_);
+        copy_text(unfinished_name, sizeof unfinished_name, temporary);
+        copy_text(unfinished_shown, sizeof unfinished_shown, shown);
+        const int fd = openat(unfinished_folder, unfinished_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              0666);
+        if (fd >= 0) {
+            unfinished_known = 1;
+            handle_ = fd;
+            folder_ = &folder;
+            name_ = name;
+            temporary_ = temporary;
+            keep_ = keep;
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    error_ = "cannot create the file: " + system_error();
+    return false;
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
@@ -233,16 +332,46 @@ bool OutputFile::write_at(std::uint64_t offset, const void* data, std::size_t si
     return true;
 }
 
-bool OutputFile::close() {
-    if (!is_open()) return true;
-    const int r = ::close(fd_of(handle_));
+bool OutputFile::commit() {
+    if (!is_open()) return false;
+    const int folder = fd_of(folder_->handle_);
+    struct stat st {};
+    const bool known = fstat(fd_of(handle_), &st) == 0;
+    const int closed = ::close(fd_of(handle_));
     handle_ = kClosed;
-    unfinished_known = 0;
-    if (r != 0) {
+    bool there = false;
+    if (closed != 0 || !known) {
         error_ = system_error();
-        return false;
+    } else if (replaceable(folder, name_, keep_, there, error_)) {
+        SignalsHeld held;
+        // Where nothing was, nothing that came since is replaced unseen.
+        int renamed = there ? -1 : renameat2(folder, temporary_.c_str(), folder, name_.c_str(), RENAME_NOREPLACE);
+        if (renamed != 0 && (there || errno == EINVAL || errno == ENOSYS)) {
+            renamed = renameat(folder, temporary_.c_str(), folder, name_.c_str());
+        }
+        if (renamed == 0) {
+            unfinished_known = 0;
+            temporary_.clear();
+            folder_->written_.insert(static_cast<std::uint64_t>(st.st_ino));
+            return true;
+        }
+        error_ = errno == EEXIST ? "another file took the name while it was written; not overwritten"
+                                 : "cannot give the file its name: " + system_error();
     }
-    return true;
+    discard();
+    return false;
+}
+
+void OutputFile::discard() {
+    if (is_open()) {
+        ::close(fd_of(handle_));
+        handle_ = kClosed;
+    }
+    if (temporary_.empty()) return;
+    SignalsHeld held;
+    unlinkat(fd_of(folder_->handle_), temporary_.c_str(), 0);
+    unfinished_known = 0;
+    temporary_.clear();
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -21,33 +22,44 @@ std::string system_error() {
 
 HANDLE handle_of(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
-// The file being written, for the console control handler, which runs on a
-// thread of its own.
-SRWLOCK unfinished_lock = SRWLOCK_INIT;
-HANDLE unfinished_handle = INVALID_HANDLE_VALUE;
-std::string unfinished_path;
-
-void set_unfinished(HANDLE h, const std::string& path) {
-    AcquireSRWLockExclusive(&unfinished_lock);
-    unfinished_handle = h;
-    unfinished_path = path;
-    ReleaseSRWLockExclusive(&unfinished_lock);
+std::string text_of(DWORD code) {
+    SetLastError(code);
+    return system_error();
 }
 
-BOOL WINAPI on_interrupt(DWORD event) {
-    AcquireSRWLockExclusive(&unfinished_lock);
-    std::string text = "bankrip: interrupted";
-    if (unfinished_handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(unfinished_handle);
-        DeleteFileA(unfinished_path.c_str());
-        text += "; the unfinished " + unfinished_path + " was removed";
+// The file being written, for the console control handler, which runs on a
+// thread of its own: set under the lock before the file exists, cleared
+// under it once the file is renamed or removed.
+SRWLOCK unfinished_lock = SRWLOCK_INIT;
+HANDLE unfinished_handle = INVALID_HANDLE_VALUE;
+std::string unfinished_temporary;
+std::string unfinished_shown;
+
+class Locked {
+public:
+    Locked() { AcquireSRWLockExclusive(&unfinished_lock); }
+    ~Locked() { ReleaseSRWLockExclusive(&unfinished_lock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+[[noreturn]] void end_run(const std::string& why, UINT status) {
+    AcquireSRWLockExclusive(&unfinished_lock);  // held until the process ends
+    std::string text = "bankrip: " + why;
+    if (!unfinished_temporary.empty()) {
+        if (unfinished_handle != INVALID_HANDLE_VALUE) CloseHandle(unfinished_handle);
+        DeleteFileA(unfinished_temporary.c_str());
+        text += "; the unfinished " + unfinished_shown + " was removed";
     }
     text += "; the files already written are kept\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    ExitProcess(status);
+}
+
+BOOL WINAPI on_interrupt(DWORD event) {
     // As a POSIX shell reports SIGINT (2) and SIGTERM (15).
-    ExitProcess(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 128 + 2 : 128 + 15);
-    return TRUE;
+    end_run("interrupted", event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 128 + 2 : 128 + 15);
 }
 
 // A file we may overwrite: empty, or a WAV file as a previous run left it.
@@ -59,6 +71,93 @@ bool empty_or_wav(HANDLE h) {
     DWORD got = 0;
     return ReadFile(h, head, sizeof head, &got, nullptr) && got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
            std::memcmp(head + 8, "WAVE", 4) == 0;
+}
+
+std::uint64_t index_of(const BY_HANDLE_FILE_INFORMATION& info) {
+    return (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+bool same_file(const BY_HANDLE_FILE_INFORMATION& info, const FileId& id) {
+    return id.known && info.dwVolumeSerialNumber == id.device && index_of(info) == id.file;
+}
+
+// Whether what is at `path` may be replaced; `there` tells whether anything
+// is. Never follows a link.
+bool replaceable(const std::string& path, const FileId& keep, bool& there, std::string& error) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    there = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!there) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+        error = "cannot create the file: " + system_error();
+        return false;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        error = "a symbolic link is in the way; not followed";
+        return false;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        error = "cannot create the file: " + text_of(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const bool shared = GetLastError() == ERROR_SHARING_VIOLATION;
+        error = "cannot create the file: " + system_error();
+        // The bank may be open in a way that keeps others from reading it.
+        const FileId there_id = shared ? file_id(path) : FileId{};
+        if (there_id.known && keep.known && there_id.device == keep.device && there_id.file == keep.file) {
+            error = "it is the bank being read; not overwritten";
+        }
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const char* refusal = nullptr;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) {
+        refusal = "a device is in the way; left alone";
+    } else if (same_file(info, keep)) {
+        refusal = "it is the bank being read; not overwritten";
+    } else if (!empty_or_wav(h)) {
+        refusal = "a file that is not a WAV file is in the way; not overwritten";
+    }
+    CloseHandle(h);
+    if (!refusal) return true;  // a hard link to it elsewhere stays as it is: the name is replaced
+    error = refusal;
+    return false;
+}
+
+// A name no file has: a counter and the process make it unique within the
+// run, a clock between runs, and CREATE_NEW settles the rest.
+std::string temporary_name(int attempt) {
+    static unsigned counter = 0;
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    std::uint64_t mix = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^
+                        static_cast<std::uint64_t>(now.QuadPart) ^ (static_cast<std::uint64_t>(++counter) << 20) ^
+                        static_cast<std::uint64_t>(attempt);
+    mix *= 0x9E3779B97F4A7C15ull;
+    char text[32];
+    std::snprintf(text, sizeof text, ".bankrip-%06x.tmp", static_cast<unsigned>(mix >> 40));
+    return text;
+}
+
+// The path the system resolves a handle to, for comparing; empty when it
+// cannot tell.
+std::string final_path(HANDLE h) {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetFinalPathNameByHandleA(h, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return {};
+        if (n < buffer.size()) return std::string(buffer.data(), n);
+        buffer.resize(n + 1);
+    }
+}
+
+bool same_text_ignoring_case(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(),
+                                                  static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) ==
+                                       CSTR_EQUAL;
 }
 
 }  // namespace
@@ -147,58 +246,94 @@ FileId file_id(const std::string& path) {
             (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
-void remove_unfinished_file_on_interrupt() {
-    SetConsoleCtrlHandler(on_interrupt, TRUE);
+void remove_unfinished_file_on_interrupt() { SetConsoleCtrlHandler(on_interrupt, TRUE); }
+
+void end_run_for_closed_output() { end_run("standard output was closed", 128 + 13); }
+
+OutputFolder::~OutputFolder() {
+    if (is_open()) CloseHandle(handle_of(handle_));
 }
 
-OutputFile::~OutputFile() {
-    if (is_open()) close();
-}
-
-bool OutputFile::create(const std::string& path, const FileId& keep) {
-    // Opened as it is, never through a link, to look at what is there
-    // before emptying it.
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const bool shared = GetLastError() == ERROR_SHARING_VIOLATION;
-        error_ = "cannot create the file: " + system_error();
-        // The bank is open for reading, so opening it again without sharing
-        // fails before it can be recognised below.
-        const FileId there = shared ? file_id(path) : FileId{};
-        if (there.known && keep.known && there.device == keep.device && there.file == keep.file) {
-            error_ = "it is the bank being read; not overwritten";
-        }
-        return false;
-    }
+bool OutputFolder::open(const std::string& path, std::string& error) {
+    const std::string folder = path.empty() ? "." : path;
+    // Without sharing deletion, the folder cannot be renamed or removed, so
+    // its path keeps leading to it while the run lasts.
+    HANDLE h = CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     BY_HANDLE_FILE_INFORMATION info{};
-    const char* refusal = nullptr;
-    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) {
-        refusal = "a device is in the way; left alone";
-    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        refusal = "a symbolic link is in the way; not followed";
-    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        refusal = "a folder is in the way; left alone";
-    } else if (keep.known && info.dwVolumeSerialNumber == keep.device &&
-               ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) == keep.file) {
-        refusal = "it is the bank being read; not overwritten";
-    } else if (!empty_or_wav(h)) {
-        refusal = "a file that is not a WAV file is in the way; not overwritten";
-    }
-    if (refusal) {
-        error_ = refusal;
-        CloseHandle(h);
+    if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = h == INVALID_HANDLE_VALUE ? system_error() : "it is not a folder";
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
         return false;
     }
-    LARGE_INTEGER start{};
-    if (!SetFilePointerEx(h, start, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
-        error_ = "cannot empty the file: " + system_error();
-        CloseHandle(h);
-        return false;
-    }
+    if (is_open()) CloseHandle(handle_of(handle_));
     handle_ = reinterpret_cast<std::intptr_t>(h);
-    set_unfinished(h, path);
+    device_ = info.dwVolumeSerialNumber;
+    prefix_ = final_path(h);
+    if (prefix_.empty()) prefix_ = full_path(folder);
+    if (!prefix_.empty() && prefix_.back() != '\\') prefix_ += '\\';
     return true;
+}
+
+bool OutputFolder::holds_written(const std::string& name) const {
+    if (!is_open()) return false;
+    HANDLE h = CreateFileA((prefix_ + name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ours = GetFileInformationByHandle(h, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                      info.dwVolumeSerialNumber == device_ && written_.contains(index_of(info));
+    CloseHandle(h);
+    return ours;
+}
+
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::create(OutputFolder& folder, const std::string& name, const std::string& shown,
+                        const FileId& keep) {
+    discard();
+    if (!folder.is_open()) {
+        error_ = "cannot create the file: the destination folder is not open";
+        return false;
+    }
+    bool there = false;
+    if (!replaceable(folder.prefix_ + name, keep, there, error_)) return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = folder.prefix_ + temporary_name(attempt);
+        HANDLE h = INVALID_HANDLE_VALUE;
+        {
+            // The handler learns the name before the file exists.
+            Locked locked;
+            h = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                unfinished_handle = h;
+                unfinished_temporary = temporary;
+                unfinished_shown = shown;
+            }
+        }
+        if (h == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            break;
+        }
+        handle_ = reinterpret_cast<std::intptr_t>(h);
+        folder_ = &folder;
+        name_ = name;
+        temporary_ = temporary;
+        keep_ = keep;
+        // Made where the folder opened at the start is, whatever its path
+        // leads to now.
+        const std::string made = final_path(h);
+        if (!made.empty() && !same_text_ignoring_case(made, temporary)) {
+            discard();
+            error_ = "the destination folder is no longer where it was; not written";
+            return false;
+        }
+        return true;
+    }
+    error_ = "cannot create the file: " + system_error();
+    return false;
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
@@ -229,16 +364,49 @@ bool OutputFile::write_at(std::uint64_t offset, const void* data, std::size_t si
     return ok;
 }
 
-bool OutputFile::close() {
-    if (!is_open()) return true;
-    set_unfinished(INVALID_HANDLE_VALUE, "");
-    const BOOL ok = CloseHandle(handle_of(handle_));
-    handle_ = kClosed;
-    if (!ok) {
-        error_ = system_error();
-        return false;
+bool OutputFile::commit() {
+    if (!is_open()) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(handle_of(handle_), &info);
+    BOOL closed = FALSE;
+    {
+        Locked locked;
+        closed = CloseHandle(handle_of(handle_));
+        unfinished_handle = INVALID_HANDLE_VALUE;  // the name stays, for the handler to remove
     }
-    return true;
+    handle_ = kClosed;
+    const std::string path = folder_->prefix_ + name_;
+    bool there = false;
+    if (!closed || !known) {
+        error_ = system_error();
+    } else if (replaceable(path, keep_, there, error_)) {
+        Locked locked;
+        // Where nothing was, nothing that came since is replaced unseen.
+        if (MoveFileExA(temporary_.c_str(), path.c_str(), there ? MOVEFILE_REPLACE_EXISTING : 0)) {
+            unfinished_temporary.clear();
+            temporary_.clear();
+            folder_->written_.insert(index_of(info));
+            return true;
+        }
+        error_ = GetLastError() == ERROR_ALREADY_EXISTS
+                     ? "another file took the name while it was written; not overwritten"
+                     : "cannot give the file its name: " + system_error();
+    }
+    discard();
+    return false;
+}
+
+void OutputFile::discard() {
+    Locked locked;
+    if (is_open()) {
+        CloseHandle(handle_of(handle_));
+        handle_ = kClosed;
+    }
+    if (temporary_.empty()) return;
+    DeleteFileA(temporary_.c_str());
+    unfinished_handle = INVALID_HANDLE_VALUE;
+    unfinished_temporary.clear();
+    temporary_.clear();
 }
 
 }  // namespace platform

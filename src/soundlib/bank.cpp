@@ -10,12 +10,12 @@ namespace {
 constexpr std::size_t kMaxActive = 2;
 }
 
-BankReadError Bank::open(const std::string& path) {
+BankReadError Bank::open(const std::string& path, const OpenOptions& options) {
     name_ = path;
     std::string why;
     switch (file_.open(path, &why)) {
         case BankFile::OpenError::none:
-            return read_banks();
+            return read_banks(options);
         case BankFile::OpenError::not_found:
             return {FMOD_ERR_FILE_NOTFOUND, path + ": " + why};
         case BankFile::OpenError::other:
@@ -24,14 +24,15 @@ BankReadError Bank::open(const std::string& path) {
     return {FMOD_ERR_FILE_BAD, path + ": " + why};
 }
 
-BankReadError Bank::open_memory(const void* data, std::uint64_t size, const std::string& name) {
+BankReadError Bank::open_memory(const void* data, std::uint64_t size, const std::string& name,
+                                const OpenOptions& options) {
     name_ = name;
     file_.open_memory(data, size);
-    return read_banks();
+    return read_banks(options);
 }
 
-BankReadError Bank::read_banks() {
-    BankReadError error = locate_banks(file_, parts_, notes_);
+BankReadError Bank::read_banks(const OpenOptions& options) {
+    BankReadError error = locate_banks(file_, parts_, notes_, options, &report_);
     if (error.code == FMOD_OK) {
         // Every part's count is checked against its header region, so this
         // is bounded by the file's real bytes.
@@ -43,21 +44,39 @@ BankReadError Bank::read_banks() {
             records_.reserve(static_cast<std::size_t>(total));
         }
     }
+    std::size_t kept = 0;
+    NoteLog log(notes_);
     for (std::size_t i = 0; error.code == FMOD_OK && i < parts_.size(); ++i) {
         BankPart& part = parts_[i];
         part.first_index = static_cast<std::uint32_t>(records_.size());
         BankReadError walk = walk_subsounds(file_, part, records_);
-        if (walk.code == FMOD_OK) continue;
-        if (i == 0) {
+        if (walk.code == FMOD_OK) {
+            parts_[kept++] = part;
+            continue;
+        }
+        if (i == 0 && !options.scan) {
             error = walk;
             break;
         }
-        // A damaged bank further in: keep what came before it.
         records_.resize(part.first_index);
+        if (options.scan) {
+            // A scan only guessed at this bank: drop it, keep the others.
+            log.add("damaged banks found by the scan",
+                    {"the bank at offset " + std::to_string(part.start) + " is damaged (" + walk.detail +
+                         "); it is not read",
+                     true});
+            continue;
+        }
+        // A damaged bank further in: keep what came before it.
         notes_.push_back({"the bank at offset " + std::to_string(part.start) + " is damaged (" + walk.detail +
                               "); the file is read up to it",
                           true});
-        parts_.resize(i);
+        break;
+    }
+    log.finish();
+    parts_.resize(error.code == FMOD_OK ? kept : 0);
+    if (error.code == FMOD_OK && options.scan && parts_.empty()) {
+        error = {FMOD_ERR_FORMAT, "no bank found in the file reads whole"};
     }
     if (error.code != FMOD_OK) {
         error.detail = name_ + ": " + error.detail;
@@ -79,6 +98,13 @@ int Bank::index_of(const FMOD_SOUND* handle) const {
     return static_cast<int>(handle - handles_.data());
 }
 
+const BankPart& Bank::part_of(int index) const {
+    // The last part starting at or before the subsound.
+    return *(std::upper_bound(parts_.begin(), parts_.end(), static_cast<std::uint32_t>(index),
+                              [](std::uint32_t i, const BankPart& p) { return i < p.first_index; }) -
+             1);
+}
+
 Bank::Active& Bank::activate(int index) {
     for (Active& a : active_) {
         if (a.index == index) return a;
@@ -86,11 +112,8 @@ Bank::Active& Bank::activate(int index) {
     if (active_.size() >= kMaxActive) active_.pop_front();
     Active a;
     a.index = index;
-    // The part holding it: the last one starting at or before it.
-    const auto part = std::upper_bound(parts_.begin(), parts_.end(), static_cast<std::uint32_t>(index),
-                                       [](std::uint32_t i, const BankPart& p) { return i < p.first_index; }) -
-                      1;
-    a.info = describe_subsound(file_, *part, static_cast<std::uint32_t>(index) - part->first_index,
+    const BankPart& part = part_of(index);
+    a.info = describe_subsound(file_, part, static_cast<std::uint32_t>(index) - part.first_index,
                                records_[static_cast<std::size_t>(index)]);
     active_.push_back(std::move(a));
     return active_.back();

@@ -41,8 +41,16 @@ public:
     Bank& operator=(const Bank&) = delete;
 
     // `name` is how the file is called in notes and errors.
-    BankReadError open(const std::string& path);
-    BankReadError open_memory(const void* data, std::uint64_t size, const std::string& name);
+    BankReadError open(const std::string& path, const OpenOptions& options = {});
+    BankReadError open_memory(const void* data, std::uint64_t size, const std::string& name,
+                              const OpenOptions& options = {});
+
+    // After a failed open: whether the file may be an encrypted bank.
+    const OpenReport& open_report() const { return report_; }
+    // Whether the bank was read with a key.
+    bool encrypted() const { return file_.encrypted(); }
+    // Where in the file the bank holding subsound `index` starts.
+    std::uint64_t part_offset(int index) const { return part_of(index).start; }
 
     int count() const { return static_cast<int>(records_.size()); }
     // What opening noticed without failing, one note per line.
@@ -70,7 +78,8 @@ public:
     const std::string& detail(int index) const;
 
 private:
-    BankReadError read_banks();
+    BankReadError read_banks(const OpenOptions& options);
+    const BankPart& part_of(int index) const;
     // The entry of a subsound among the ones being worked on, described now
     // if it is not.
     struct Active {
@@ -87,6 +96,7 @@ private:
     std::vector<FMOD_SOUND> handles_;
     std::vector<BankNote> notes_;
     std::string notes_text_;
+    OpenReport report_;
     CodecCache cache_;  // before the streams: their decoders may use it until they go
     std::deque<Active> active_;
     int detail_index_ = -1;

@@ -2,6 +2,7 @@
 // result codes, and hands the work to Bank and PcmStream.
 #include "soundlib/soundlib.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -14,6 +15,7 @@ struct FMOD_SYSTEM {
     std::uint32_t magic = kMagic;
     bool initialised = false;
     std::string detail;
+    soundlib::OpenReport report;  // of the last failed open
 };
 
 namespace {
@@ -30,6 +32,26 @@ bool is_subsound(const FMOD_SOUND* s) { return valid(s) && s->magic == FMOD_SOUN
 int index_of(const FMOD_SOUND* s) { return s->bank->index_of(s); }
 
 unsigned int clamp32(std::uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned int>(v); }
+
+// The keys in the caller's extra information, as far as its cbsize covers.
+std::vector<std::string> keys_of(const FMOD_CREATESOUNDEXINFO* exinfo) {
+    std::vector<std::string> keys;
+    if (!exinfo) return keys;
+    const auto covers = [&](std::size_t end) {
+        return exinfo->cbsize >= 0 && static_cast<std::size_t>(exinfo->cbsize) >= end;
+    };
+    if (covers(offsetof(FMOD_CREATESOUNDEXINFO, encryptionkey) + sizeof exinfo->encryptionkey) &&
+        exinfo->encryptionkey && exinfo->encryptionkey[0]) {
+        keys.emplace_back(exinfo->encryptionkey);
+    }
+    if (covers(sizeof(FMOD_CREATESOUNDEXINFO)) && exinfo->encryptionkeys && exinfo->encryptionkeylengths) {
+        for (int i = 0; i < exinfo->numencryptionkeys; ++i) {
+            const char* key = exinfo->encryptionkeys[i];
+            if (key && exinfo->encryptionkeylengths[i]) keys.emplace_back(key, exinfo->encryptionkeylengths[i]);
+        }
+    }
+    return keys;
+}
 
 // Every entry point runs its body through this: no exception leaves.
 template <typename Body>
@@ -76,17 +98,23 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_
     if (!name || !sound) return FMOD_ERR_INVALID_PARAM;
     *sound = nullptr;
     const bool memory = (mode & FMOD_OPENMEMORY) != 0;
-    if (memory && (!exinfo || exinfo->cbsize < static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO)))) {
+    constexpr int kLengthEnd = static_cast<int>(offsetof(FMOD_CREATESOUNDEXINFO, length) + sizeof(unsigned int));
+    if (memory && (!exinfo || exinfo->cbsize < kLengthEnd)) {
         return FMOD_ERR_INVALID_PARAM;
     }
     if (!system->initialised) return FMOD_ERR_UNINITIALIZED;
     return guarded([&]() -> FMOD_RESULT {
         system->detail.clear();
+        system->report = {};
+        soundlib::OpenOptions options;
+        options.keys = keys_of(exinfo);
+        options.scan = (mode & SOUNDLIB_SCAN) != 0;
         auto bank = std::make_unique<Bank>();
         const soundlib::BankReadError error =
-            memory ? bank->open_memory(name, exinfo->length, "the bank in memory") : bank->open(name);
+            memory ? bank->open_memory(name, exinfo->length, "the bank in memory", options) : bank->open(name, options);
         if (error.code != FMOD_OK) {
             system->detail = error.detail;
+            system->report = bank->open_report();
             return error.code;
         }
         auto handle = std::make_unique<FMOD_SOUND>();
@@ -201,6 +229,17 @@ FMOD_RESULT FMOD_Sound_GetLoopPoints(FMOD_SOUND* sound, unsigned int* loopstart,
     return FMOD_OK;
 }
 
+FMOD_RESULT FMOD_Sound_GetMode(FMOD_SOUND* sound, FMOD_MODE* mode) {
+    if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
+    if (!mode) return FMOD_ERR_INVALID_PARAM;
+    *mode = FMOD_CREATESTREAM | FMOD_LOOP_OFF;
+    if (!is_subsound(sound)) return FMOD_OK;
+    return guarded([&]() -> FMOD_RESULT {
+        if (sound->bank->info(index_of(sound)).loops) *mode = FMOD_CREATESTREAM | FMOD_LOOP_NORMAL;
+        return FMOD_OK;
+    });
+}
+
 FMOD_RESULT FMOD_Sound_GetDefaults(FMOD_SOUND* sound, float* frequency, float* volume, float* pan,
                                    int* priority) {
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
@@ -267,6 +306,16 @@ FMOD_RESULT FMOD_Sound_Release(FMOD_SOUND* sound) {
     return FMOD_OK;
 }
 
+const char* soundlib_codec_name(FMOD_SOUND* subsound) {
+    if (!is_subsound(subsound)) return "";
+    const char* name = "";
+    guarded([&]() -> FMOD_RESULT {
+        name = soundlib::codec_short_name(subsound->bank->info(index_of(subsound)).codec);
+        return FMOD_OK;
+    });
+    return name;
+}
+
 const char* soundlib_error_detail(FMOD_SOUND* sound) {
     return is_subsound(sound) ? sound->bank->detail(index_of(sound)).c_str() : "";
 }
@@ -289,6 +338,26 @@ const char* soundlib_bank_notes(FMOD_SOUND* bank, int* damaged) {
         if (note.damage && damaged) *damaged = 1;
     }
     return bank->bank->notes_text().c_str();
+}
+
+int soundlib_bank_encrypted(FMOD_SOUND* bank) {
+    return valid(bank) && !is_subsound(bank) && bank->bank->encrypted() ? 1 : 0;
+}
+
+int soundlib_system_open_encrypted(FMOD_SYSTEM* system, int* keys_tried) {
+    if (keys_tried) *keys_tried = 0;
+    if (!valid(system)) return 0;
+    if (keys_tried) *keys_tried = static_cast<int>(system->report.keys_tried);
+    return system->report.maybe_encrypted ? 1 : 0;
+}
+
+FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND* subsound, unsigned long long* offset) {
+    if (!valid(subsound)) return FMOD_ERR_INVALID_HANDLE;
+    if (!offset) return FMOD_ERR_INVALID_PARAM;
+    *offset = 0;
+    if (!is_subsound(subsound)) return FMOD_ERR_INVALID_PARAM;
+    *offset = subsound->bank->part_offset(index_of(subsound));
+    return FMOD_OK;
 }
 
 const char* soundlib_system_error_detail(FMOD_SYSTEM* system) {

@@ -24,10 +24,17 @@ typedef unsigned int FMOD_TIMEUNIT;
 
 typedef struct FMOD_SYSTEM FMOD_SYSTEM;
 typedef struct FMOD_SOUND FMOD_SOUND;
-/* Extra information for opening a sound; only needed with FMOD_OPENMEMORY. */
+/* Extra information for opening a sound: needed with FMOD_OPENMEMORY, and to
+ * give keys for encrypted banks. Fields past cbsize are not read, so callers
+ * built against the two-field form keep working. */
 typedef struct FMOD_CREATESOUNDEXINFO {
     int cbsize;          /* sizeof(FMOD_CREATESOUNDEXINFO) */
     unsigned int length; /* FMOD_OPENMEMORY: the bytes at name_or_data */
+    const char *encryptionkey;               /* one key, NUL-terminated; may be null */
+    /* Our additions: further keys, each tried in turn; a key's bytes may include NUL. */
+    int numencryptionkeys;
+    const char *const *encryptionkeys;
+    const unsigned int *encryptionkeylengths;
 } FMOD_CREATESOUNDEXINFO;
 
 /* Result codes the library gives (the full table is the tool's). */
@@ -49,11 +56,19 @@ enum {
 #define FMOD_TIMEUNIT_PCM      0x00000002u /* sample frames */
 #define FMOD_TIMEUNIT_PCMBYTES 0x00000004u /* bytes of decoded PCM */
 
+/* Loop modes, as FMOD_Sound_GetMode reports them. */
+#define FMOD_LOOP_OFF    0x00000001u
+#define FMOD_LOOP_NORMAL 0x00000002u
+
 /* The stream flag: open without loading. Every bank is streamed here anyway. */
 #define FMOD_CREATESTREAM 0x00000080u
 /* name_or_data points at the bank's bytes in memory (exinfo->length of them),
  * which must stay there until the sound is released. */
 #define FMOD_OPENMEMORY 0x00000800u
+/* Our addition, a mode bit: find banks at any offset of the file, each read
+ * as one part of the sound (subsounds numbered across them), not only at its
+ * start or in a .bank file's chunks. */
+#define SOUNDLIB_SCAN 0x40000000u
 
 typedef enum {
     FMOD_SOUND_TYPE_UNKNOWN = 0,
@@ -90,6 +105,9 @@ FMOD_RESULT FMOD_Sound_GetFormat(FMOD_SOUND *sound, FMOD_SOUND_TYPE *type, FMOD_
 FMOD_RESULT FMOD_Sound_GetLength(FMOD_SOUND *sound, unsigned int *length, FMOD_TIMEUNIT lengthtype);
 FMOD_RESULT FMOD_Sound_GetLoopPoints(FMOD_SOUND *sound, unsigned int *loopstart, FMOD_TIMEUNIT loopstarttype,
                                      unsigned int *loopend, FMOD_TIMEUNIT loopendtype);
+/* FMOD_LOOP_NORMAL for a sound that loops from its loop start to its loop end
+ * (FMOD_Sound_GetLoopPoints), FMOD_LOOP_OFF otherwise; with FMOD_CREATESTREAM. */
+FMOD_RESULT FMOD_Sound_GetMode(FMOD_SOUND *sound, FMOD_MODE *mode);
 /* The subsound's default playback settings; frequency in Hz. Any out-pointer may be null. */
 FMOD_RESULT FMOD_Sound_GetDefaults(FMOD_SOUND *sound, float *frequency, float *volume, float *pan,
                                    int *priority);
@@ -99,6 +117,18 @@ FMOD_RESULT FMOD_Sound_SeekData(FMOD_SOUND *sound, unsigned int pcm);
  * FMOD_ERR_FILE_EOF when the end of the subsound cut the read short. */
 FMOD_RESULT FMOD_Sound_ReadData(FMOD_SOUND *sound, void *buffer, unsigned int lenbytes, unsigned int *read);
 FMOD_RESULT FMOD_Sound_Release(FMOD_SOUND *sound);
+
+/* Our own addition: the decoding libraries this build uses and their
+ * versions, on one line ("libmpg123 1.31.2, libvorbis 1.3.7 (...)"). */
+const char *soundlib_decoder_versions(void);
+
+/*
+ * Our own addition: the codec the subsound's data is stored in, by the short
+ * names listings use: PCM8, PCM16, PCM24, PCM32, PCMFLOAT, IMAADPCM, GCADPCM,
+ * VAG, FADPCM, MPEG, VORBIS, and HEVAG, XMA, CELT, ATRAC9, XWMA, OPUS for
+ * those not decoded. Empty for anything but a subsound.
+ */
+const char *soundlib_codec_name(FMOD_SOUND *subsound);
 
 /*
  * Our own addition: the reason behind the last failing result of a sound
@@ -128,6 +158,22 @@ unsigned int soundlib_damaged_units(FMOD_SOUND *subsound, const char **unit_name
  * text lives as long as the bank.
  */
 const char *soundlib_bank_notes(FMOD_SOUND *bank, int *damaged);
+
+/*
+ * Our own additions for encrypted banks. A bank that does not read as it is
+ * is tried with each key given, in both of the schemes games use (the key
+ * XORed, with or without the bits of each byte reversed after).
+ */
+/* 1 when the bank was read with a key (never says which). */
+int soundlib_bank_encrypted(FMOD_SOUND *bank);
+/* After a failed open, 1 when the file may be an encrypted bank that no key
+ * given (if any) fits; *keys_tried (may be null) is set to the number of keys
+ * tried. */
+int soundlib_system_open_encrypted(FMOD_SYSTEM *system, int *keys_tried);
+
+/* Our own addition: the offset in the file of the bank (part) that holds
+ * this subsound. */
+FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND *subsound, unsigned long long *offset);
 
 #ifdef __cplusplus
 }

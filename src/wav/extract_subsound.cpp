@@ -1,6 +1,7 @@
 #include "wav/extract_subsound.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "result/result.h"
+#include "wav/smpl_chunk.h"
 #include "wav/wav_header.h"
 
 namespace {
@@ -37,9 +39,14 @@ private:
 
 TransferBuffer transfer_buffer;
 
+// Progress goes where the style says, at once; nowhere when quiet.
+std::FILE* progress_stream = stdout;
+
 void print_now(const char* text) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    if (!progress_stream) return;
+    std::fputs(text, progress_stream);
+    // Where a closed output is a failed write rather than a signal.
+    if (std::fflush(progress_stream) != 0 && errno == EPIPE) platform::end_run_for_closed_output();
 }
 
 void report(const std::string& path, const std::string& reason) {
@@ -61,13 +68,36 @@ std::uint32_t whole_hz(float frequency) {
     return static_cast<std::uint32_t>(std::lround(frequency));
 }
 
+Written finish(Extracted* extracted, Written written, std::uint64_t bytes = 0) {
+    if (extracted) {
+        extracted->written = written;
+        extracted->bytes = written == Written::not_at_all ? 0 : bytes;
+    }
+    return written;
+}
+
 }  // namespace
 
-Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
-                      const platform::FileId& bank_file, bool destination_usable) {
+std::string subsound_file_name(FMOD_SOUND* subsound, int index, UsedNames& used_names, bool always_wav) {
     char name[256];
     check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
-    const std::string file_name = output_name(name, index, used_names);
+    return output_name(name, index, used_names, always_wav);
+}
+
+bool subsound_loop(FMOD_SOUND* subsound, unsigned int& start, unsigned int& end) {
+    FMOD_MODE mode = 0;
+    check_result(FMOD_Sound_GetMode(subsound, &mode));
+    check_result(FMOD_Sound_GetLoopPoints(subsound, &start, FMOD_TIMEUNIT_PCM, &end, FMOD_TIMEUNIT_PCM));
+    return (mode & FMOD_LOOP_NORMAL) != 0;
+}
+
+Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination,
+                         platform::OutputFolder& folder, UsedNames& used_names, const platform::FileId& bank_file,
+                         bool destination_usable, const ExtractStyle& style, Extracted* extracted) {
+    progress_stream = style.progress;
+    // Names the volume folds onto a file of this run are numbered too.
+    used_names.reaches_written = [&folder](const std::string& n) { return folder.holds_written(n); };
+    const std::string file_name = subsound_file_name(subsound, index, used_names, style.always_wav);
 
     FMOD_SOUND_TYPE type;
     FMOD_SOUND_FORMAT format;
@@ -80,11 +110,13 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     check_result(FMOD_Sound_GetLength(subsound, &frames, FMOD_TIMEUNIT_PCM));
     unsigned int loop_start = 0;
     unsigned int loop_end = 0;
-    check_result(FMOD_Sound_GetLoopPoints(subsound, &loop_start, FMOD_TIMEUNIT_PCM, &loop_end, FMOD_TIMEUNIT_PCM));
+    const bool loops = subsound_loop(subsound, loop_start, loop_end) && style.loop_chunk;
+    const std::uint32_t trailing_bytes = loops ? SMPL_CHUNK_BYTES : 0;
     float frequency = 0.0f;
     check_result(FMOD_Sound_GetDefaults(subsound, &frequency, nullptr, nullptr, nullptr));
 
     const std::string path = destination + file_name;
+    if (extracted) extracted->path = path;
     print_now(path.c_str());
 
     const int block_align = wav_block_align(channels, bits);
@@ -92,32 +124,32 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         print_now("\n");
         report(path, "sample frames of " + std::to_string(block_align) + " bytes are wider than the " +
                          std::to_string(MAX_BLOCK_ALIGN) + " supported; not written");
-        return Written::not_at_all;
+        return finish(extracted, Written::not_at_all);
     }
     const std::uint64_t audio_bytes = static_cast<std::uint64_t>(frames) * static_cast<std::uint64_t>(block_align);
-    if (audio_bytes > WAV_MAX_DATA_BYTES) {
+    if (audio_bytes + trailing_bytes > WAV_MAX_DATA_BYTES) {
         print_now("\n");
         report(path, std::to_string(audio_bytes) + " bytes of audio do not fit in a WAV file; not written");
-        return Written::not_at_all;
+        return finish(extracted, Written::not_at_all);
     }
     const std::uint32_t sample_rate = whole_hz(frequency);
     if (static_cast<std::uint64_t>(sample_rate) * static_cast<std::uint64_t>(block_align) > 0xFFFFFFFFull) {
         print_now("\n");
         report(path, "a sample rate of " + std::to_string(sample_rate) + " Hz with frames of " +
                          std::to_string(block_align) + " bytes does not fit a WAV header; not written");
-        return Written::not_at_all;
+        return finish(extracted, Written::not_at_all);
     }
     const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
     transfer_buffer.reserve(std::max<std::size_t>(chunk_bytes, std::size_t{CHUNK_FRAMES} * 4));
 
     platform::OutputFile file;
-    if (!file.create(path, bank_file)) {
+    if (!file.create(folder, file_name, path, bank_file)) {
         print_now("\n");
         if (destination_usable) report(path, file.error());
-        return Written::not_at_all;
+        return finish(extracted, Written::not_at_all);
     }
 
-    patch_wav_header(channels, bits, pcm_bytes, sample_rate, format == FMOD_SOUND_FORMAT_PCMFLOAT);
+    patch_wav_header(channels, bits, pcm_bytes, sample_rate, format == FMOD_SOUND_FORMAT_PCMFLOAT, trailing_bytes);
     bool write_ok = file.write(wav_header, WAV_HEADER_BYTES);
 
     // Whole chunks, each positioned before it is read, then the tail.
@@ -151,17 +183,29 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         const unsigned char pad = 0;
         write_ok = file.write(&pad, 1);
     }
+    if (write_ok && loops) {
+        std::uint8_t smpl[SMPL_CHUNK_BYTES];
+        make_smpl_chunk(smpl, sample_rate, loop_start, loop_end);
+        write_ok = file.write(smpl, sizeof smpl);
+    }
     if (write_ok && data_bytes != pcm_bytes) {
-        patch_wav_sizes(data_bytes);
+        patch_wav_sizes(data_bytes, trailing_bytes);
         write_ok = file.write_at(0, wav_header, WAV_HEADER_BYTES);
     }
-    write_ok = file.close() && write_ok;
+    // The file takes its name only when complete, and only with something
+    // in it worth keeping.
+    const bool nothing_decoded = read_failed && written == 0 && frames != 0;
+    if (!write_ok || nothing_decoded) {
+        file.discard();
+    } else {
+        write_ok = file.commit();
+    }
+    const std::uint64_t file_bytes = WAV_HEADER_BYTES + std::uint64_t{data_bytes} + (data_bytes & 1) + trailing_bytes;
     print_now("\n");
 
     if (!write_ok) {
-        platform::remove_file(path);
         report(path, "writing failed: " + file.error() + "; the incomplete file was removed");
-        return Written::not_at_all;
+        return finish(extracted, Written::not_at_all, file_bytes);
     }
     // Damaged units were given as silence; the file keeps its length.
     const char* unit = nullptr;
@@ -174,19 +218,18 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
                                                   " replaced by silence (the first: " + first + ")";
     if (read_failed) {
         const std::string also = damage.empty() ? "" : "; " + damage;
-        if (written == 0 && frames != 0) {
-            platform::remove_file(path);
+        if (nothing_decoded) {
             report(path, library_reason(subsound, read_result) + also + "; no file written");
         } else {
             report(path, library_reason(subsound, read_result) + also + "; the file holds the " +
                              std::to_string(block_align ? written / block_align : 0) + " frames decoded before it");
-            return Written::in_part;
+            return finish(extracted, Written::in_part, file_bytes);
         }
-        return Written::not_at_all;
+        return finish(extracted, Written::not_at_all, file_bytes);
     }
     if (!damage.empty()) {
         report(path, damage);
-        return Written::in_part;
+        return finish(extracted, Written::in_part, file_bytes);
     }
-    return Written::whole;
+    return finish(extracted, Written::whole, file_bytes);
 }

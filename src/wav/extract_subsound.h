@@ -1,6 +1,8 @@
 // Writes one subsound to its own WAV file and prints its progress line.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
@@ -14,7 +16,32 @@ constexpr int MAX_BLOCK_ALIGN = 64;
 
 enum class Written { whole, in_part, not_at_all };
 
-// `destination` is empty or ends with the separator; `bank_file` is the
+// How a subsound is written. The defaults are the first form's: names as
+// the bank gives them, a 44-byte header and nothing after the audio,
+// progress on standard output.
+struct ExtractStyle {
+    bool always_wav = false;  // every name ends in ".wav"
+    bool loop_chunk = false;  // a looping sound gets a "smpl" chunk
+    std::FILE* progress = stdout;  // null: no progress line
+};
+
+// What became of one subsound's file.
+struct Extracted {
+    Written written = Written::not_at_all;
+    std::string path;         // as printed
+    std::uint64_t bytes = 0;  // the file's size, when written
+};
+
+// The name the subsound's file gets (see output_name), recorded in `used`.
+std::string subsound_file_name(FMOD_SOUND* subsound, int index, UsedNames& used_names, bool always_wav);
+
+// A looping subsound's loop (first and last frame); false when it does not
+// loop.
+bool subsound_loop(FMOD_SOUND* subsound, unsigned int& start, unsigned int& end);
+
+// `destination` is empty or ends with the separator, and `folder` is that
+// folder opened (files are created in `folder`; `destination` is how their
+// paths are shown); `bank_file` is the
 // bank being read, which is never written. Tells how much of the subsound
 // reached its file: anything short of all of it has been reported on
 // standard error (in part: cut short, or damaged units given as silence). A
@@ -22,5 +49,7 @@ enum class Written { whole, in_part, not_at_all };
 // is created. When the destination has been reported unusable
 // (`destination_usable` false), a file that cannot be created there is not
 // reported again.
-Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, UsedNames& used_names,
-                         const platform::FileId& bank_file, bool destination_usable = true);
+Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination,
+                         platform::OutputFolder& folder, UsedNames& used_names, const platform::FileId& bank_file,
+                         bool destination_usable = true, const ExtractStyle& style = {},
+                         Extracted* extracted = nullptr);

@@ -23,7 +23,8 @@ void put32(std::uint32_t offset, std::uint32_t v) {
 
 int wav_block_align(int channels, int bits) { return channels * (bits / 8); }
 
-int patch_wav_header(int channels, int bits, std::uint32_t pcm_bytes, std::uint32_t sample_rate, bool is_float) {
+int patch_wav_header(int channels, int bits, std::uint32_t pcm_bytes, std::uint32_t sample_rate, bool is_float,
+                     std::uint32_t trailing_bytes) {
     const int block_align = wav_block_align(channels, bits);
     put16(20, is_float ? 3 : 1);
     put16(22, static_cast<std::uint32_t>(channels) & 0xFFFF);
@@ -31,11 +32,11 @@ int patch_wav_header(int channels, int bits, std::uint32_t pcm_bytes, std::uint3
     put32(28, static_cast<std::uint32_t>(block_align) * sample_rate);
     put16(32, static_cast<std::uint32_t>(block_align) & 0xFFFF);
     put16(34, static_cast<std::uint32_t>(bits) & 0xFFFF);
-    patch_wav_sizes(pcm_bytes);
+    patch_wav_sizes(pcm_bytes, trailing_bytes);
     return block_align;
 }
 
-void patch_wav_sizes(std::uint32_t data_bytes) {
-    put32(4, data_bytes + 36 + (data_bytes & 1));
+void patch_wav_sizes(std::uint32_t data_bytes, std::uint32_t trailing_bytes) {
+    put32(4, data_bytes + 36 + (data_bytes & 1) + trailing_bytes);
     put32(40, data_bytes);
 }

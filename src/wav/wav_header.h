@@ -17,9 +17,11 @@ extern std::uint8_t wav_header[WAV_HEADER_BYTES];
 int wav_block_align(int channels, int bits);
 
 // Sets every field that varies between files and returns the block align.
-// Format tag 3 for float samples, 1 otherwise.
-int patch_wav_header(int channels, int bits, std::uint32_t pcm_bytes, std::uint32_t sample_rate, bool is_float);
+// Format tag 3 for float samples, 1 otherwise. `trailing_bytes`: chunks
+// written after the data chunk (and its pad byte), counted in the RIFF size.
+int patch_wav_header(int channels, int bits, std::uint32_t pcm_bytes, std::uint32_t sample_rate, bool is_float,
+                     std::uint32_t trailing_bytes = 0);
 
 // Sets the data size, and the RIFF size with the pad byte an odd data size
-// needs, to the audio that actually reached the file.
-void patch_wav_sizes(std::uint32_t data_bytes);
+// needs and the chunks after it, to what actually reached the file.
+void patch_wav_sizes(std::uint32_t data_bytes, std::uint32_t trailing_bytes = 0);

@@ -87,7 +87,9 @@ inline bool read_everything(const std::string& path, int max_subsounds, int read
 // The bank in `size` bytes at `data`.
 inline bool read_everything(const void* data, std::size_t size, const ReadLimits& limits) {
     if (size > 0xFFFFFFFFu) return true;  // more than the interface can be given: nothing to check
-    FMOD_CREATESOUNDEXINFO exinfo{static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO)), static_cast<unsigned int>(size)};
+    FMOD_CREATESOUNDEXINFO exinfo{};
+    exinfo.cbsize = static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO));
+    exinfo.length = static_cast<unsigned int>(size);
     // A null pointer is no bank, even an empty one: point an empty one anywhere.
     static const char nothing = 0;
     const char* bytes = size ? static_cast<const char*>(data) : &nothing;

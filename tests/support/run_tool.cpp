@@ -91,16 +91,27 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 
 namespace {
 
+struct Hooks {
+    unsigned long file_size_limit = 0;
+    std::string marker;                        // looked for in standard output
+    std::function<void(int pid)> at_marker;    // called once it is there
+    bool close_output_at_marker = false;       // as `| head -1` does
+    std::chrono::microseconds signal_after{-1};  // a signal after this long
+    int signal_number = 0;
+};
+
 ToolRun run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-            unsigned long file_size_limit, const std::string& marker, int signal_number) {
+            Hooks hooks) {
     ToolRun run;
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return run;
+    const auto started = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
         const int null_in = open("/dev/null", O_RDONLY);
@@ -110,9 +121,9 @@ ToolRun run(const std::string& program, const std::vector<std::string>& args, co
         close(out_pipe[0]);
         close(err_pipe[0]);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        if (file_size_limit != 0) {
-            signal(SIGXFSZ, SIG_IGN);  // a failing write instead of a killed process
-            const rlimit limit{file_size_limit, file_size_limit};
+        // As a shell's `ulimit -f`: the tool sees SIGXFSZ as it would there.
+        if (hooks.file_size_limit != 0) {
+            const rlimit limit{hooks.file_size_limit, hooks.file_size_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         std::vector<char*> argv;
@@ -127,19 +138,33 @@ ToolRun run(const std::string& program, const std::vector<std::string>& args, co
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&run.out, &run.err};
     int open_count = 2;
+    bool marker_seen = hooks.marker.empty();
+    bool signalled = hooks.signal_number == 0;
     while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0) break;
+        int timeout = -1;
+        if (!signalled) {
+            const auto due = started + hooks.signal_after - std::chrono::steady_clock::now();
+            if (due <= std::chrono::microseconds(0)) {
+                kill(pid, hooks.signal_number);
+                signalled = true;
+            } else {
+                timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due).count());
+            }
+        }
+        if (poll(fds, 2, timeout) < 0) break;
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
                 sinks[i]->append(buffer, static_cast<std::size_t>(n));
-                if (signal_number != 0 && i == 0 && run.out.find(marker) != std::string::npos) {
-                    kill(pid, signal_number);
-                    signal_number = 0;
+                if (!marker_seen && i == 0 && run.out.find(hooks.marker) != std::string::npos) {
+                    marker_seen = true;
+                    if (hooks.at_marker) hooks.at_marker(pid);
+                    if (hooks.close_output_at_marker) n = 0;
                 }
-            } else {
+            }
+            if (n <= 0) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
                 --open_count;
@@ -156,11 +181,39 @@ ToolRun run(const std::string& program, const std::vector<std::string>& args, co
 
 ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                  unsigned long file_size_limit) {
-    return run(program, args, cwd, file_size_limit, "", 0);
+    Hooks hooks;
+    hooks.file_size_limit = file_size_limit;
+    return run(program, args, cwd, hooks);
 }
 
 ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number) {
-    return run(BANKRIP_PATH, args, "", 0, marker, signal_number);
+    Hooks hooks;
+    hooks.marker = marker;
+    hooks.at_marker = [signal_number](int pid) { kill(pid, signal_number); };
+    return run(BANKRIP_PATH, args, "", hooks);
+}
+
+ToolRun run_bankrip_signalled_after(const std::vector<std::string>& args, std::chrono::microseconds delay,
+                                    int signal_number) {
+    Hooks hooks;
+    hooks.signal_after = delay;
+    hooks.signal_number = signal_number;
+    return run(BANKRIP_PATH, args, "", hooks);
+}
+
+ToolRun run_bankrip_until(const std::vector<std::string>& args, const std::string& marker,
+                          const std::function<void()>& at_marker) {
+    Hooks hooks;
+    hooks.marker = marker;
+    hooks.at_marker = [at_marker](int) { at_marker(); };
+    return run(BANKRIP_PATH, args, "", hooks);
+}
+
+ToolRun run_bankrip_closing_output(const std::vector<std::string>& args, const std::string& marker) {
+    Hooks hooks;
+    hooks.marker = marker;
+    hooks.close_output_at_marker = true;
+    return run(BANKRIP_PATH, args, "", hooks);
 }
 
 #endif

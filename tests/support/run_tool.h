@@ -1,6 +1,8 @@
 // Runs a program as a user would and keeps what it printed.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +15,8 @@ struct ToolRun {
 };
 
 // Runs `program` with `args` in folder `cwd` (the current one when empty),
-// with no standard input; a non-zero `file_size_limit` makes writes beyond
-// it fail, as on a full disk (POSIX only).
+// with no standard input; a non-zero `file_size_limit` limits the size of
+// files it writes, as `ulimit -f` does (POSIX only).
 ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, const std::string& cwd = "",
                  unsigned long file_size_limit = 0);
 
@@ -22,6 +24,19 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
 // Runs the built bankrip and sends it `signal_number` as soon as its
 // standard output holds `marker`, as a user pressing Ctrl-C would.
 ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number);
+
+// Runs the built bankrip and sends it `signal_number` once `delay` has passed.
+ToolRun run_bankrip_signalled_after(const std::vector<std::string>& args, std::chrono::microseconds delay,
+                                    int signal_number);
+
+// Runs the built bankrip and calls `at_marker` as soon as its standard output
+// holds `marker`; the run goes on.
+ToolRun run_bankrip_until(const std::vector<std::string>& args, const std::string& marker,
+                          const std::function<void()>& at_marker);
+
+// Runs the built bankrip and stops reading its standard output (closing the
+// pipe) as soon as it holds `marker`, as `bankrip ... | head -1` does.
+ToolRun run_bankrip_closing_output(const std::vector<std::string>& args, const std::string& marker);
 #endif
 
 // The built bankrip with the given arguments.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "soundlib/bank/bank_part.h"
+#include "soundlib/bank/loop_rule.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -121,6 +122,7 @@ BankReadError parse_subsound(BankFile& file, const BankPart& part, std::uint32_t
     s.mpeg_frame_padding = (part.flags & kBankMpegPad4Align32) ? 4 : (part.flags & kBankMpegPad2) ? 2 : 1;
     if (s.codec == Codec::mpeg && s.channels > 2) s.mpeg_frame_padding = 16;
     if (s.channels > 255) s.problem = "more than 255 channels";
+    s.loops = fsb4_sound_loops(s, flags, first != nullptr);
     return {};
 }
 

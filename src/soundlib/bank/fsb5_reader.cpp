@@ -4,6 +4,7 @@
 #include <string>
 
 #include "soundlib/bank/bank_part.h"
+#include "soundlib/bank/loop_rule.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -58,6 +59,7 @@ BankReadError parse_subsound(BankFile& file, const BankPart& part, std::uint32_t
     s.data.offset = ((packed >> 7) & 0x07FFFFFF) * 32;
     s.frames = packed >> 34;
     s.loop_end = s.frames ? static_cast<std::uint32_t>(s.frames - 1) : 0;
+    bool has_loop_chunk = false;
 
     while (more) {
         std::uint8_t cw[4];
@@ -85,6 +87,7 @@ BankReadError parse_subsound(BankFile& file, const BankPart& part, std::uint32_t
         } else if (type == kChunkLoop && size >= 8) {
             s.loop_start = le32(p);
             s.loop_end = le32(p + 4);
+            has_loop_chunk = true;
         } else if (type == kChunkDspCoefficients || type == kChunkVorbisSetup) {
             s.setup = {payload, size};
         }
@@ -111,6 +114,7 @@ BankReadError parse_subsound(BankFile& file, const BankPart& part, std::uint32_t
     s.adpcm_interleaved = !(part.flags & kFlagAdpcmNotInterleaved);
     s.mpeg_frame_padding = s.channels > 2 ? 16 : 4;
     if (s.channels == 0) s.problem = "the header gives 0 channels";
+    s.loops = fsb5_sound_loops(s, has_loop_chunk);
     return {};
 }
 

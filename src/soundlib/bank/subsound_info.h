@@ -28,6 +28,8 @@ enum class Codec {
 };
 
 const char* codec_name(Codec codec);
+// The short name listings use: PCM16, IMAADPCM, VORBIS, ...
+const char* codec_short_name(Codec codec);
 
 // A span of bytes in the bank file; size 0 means none.
 struct FileSpan {
@@ -41,7 +43,8 @@ struct SubsoundInfo {
     std::uint32_t frequency = 0;  // Hz; 0 when the bank gives none
     std::uint64_t frames = 0;     // length in sample frames
     std::uint32_t loop_start = 0;
-    std::uint32_t loop_end = 0;
+    std::uint32_t loop_end = 0;    // inclusive
+    bool loops = false;              // the range is a real loop (loop_rule.h)
 
     FileSpan data;   // the stored audio, inside the file
     FileSpan name;   // up to `name.size` bytes, ending early at a NUL

@@ -30,6 +30,7 @@ void BankFile::close() {
     memory_ = nullptr;
     size_ = 0;
     window_bytes_ = 0;
+    ciphers_.clear();
 }
 
 void BankFile::open_memory(const void* data, std::uint64_t size) {
@@ -139,6 +140,29 @@ std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t l
 #endif
 
 std::size_t BankFile::read_at(std::uint64_t offset, void* dst, std::size_t len) {
+    const std::size_t got = read_plain(offset, dst, len);
+    if (!ciphers_.empty()) decrypt(offset, static_cast<std::uint8_t*>(dst), got);
+    return got;
+}
+
+bool BankFile::add_cipher(BankCipher cipher) {
+    if (cipher.start() >= cipher.end() || (!ciphers_.empty() && cipher.start() < ciphers_.back().end())) return false;
+    ciphers_.push_back(std::move(cipher));
+    return true;
+}
+
+void BankFile::decrypt(std::uint64_t offset, std::uint8_t* bytes, std::size_t len) const {
+    // The first range ending after `offset`, then every one the read reaches.
+    auto c = std::upper_bound(ciphers_.begin(), ciphers_.end(), offset,
+                              [](std::uint64_t at, const BankCipher& range) { return at < range.end(); });
+    for (; c != ciphers_.end() && c->start() < offset + len; ++c) {
+        const std::uint64_t from = std::max(offset, c->start());
+        const std::uint64_t to = std::min(offset + len, c->end());
+        c->decrypt(bytes + (from - offset), from, static_cast<std::size_t>(to - from));
+    }
+}
+
+std::size_t BankFile::read_plain(std::uint64_t offset, void* dst, std::size_t len) {
     if (offset >= size_ || len == 0) return 0;
     if (len > size_ - offset) len = static_cast<std::size_t>(size_ - offset);
     if (memory_) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "soundlib/io/bank_cipher.h"
+
 namespace soundlib {
 
 class BankFile {
@@ -42,9 +44,18 @@ public:
         return read_at(offset, dst, len) == len;
     }
 
+    // Bytes in an encrypted range are decrypted as they are read. Ranges are
+    // added in file order as banks are found (each after the last one's
+    // end; false for any other) and may be taken back while a key is tried.
+    bool add_cipher(BankCipher cipher);
+    void drop_last_cipher() { ciphers_.pop_back(); }
+    bool encrypted() const { return !ciphers_.empty(); }
+
 private:
     // Reads straight from the system; short only at the end or on error.
     std::size_t read_direct(std::uint64_t offset, void* dst, std::size_t len);
+    std::size_t read_plain(std::uint64_t offset, void* dst, std::size_t len);
+    void decrypt(std::uint64_t offset, std::uint8_t* bytes, std::size_t len) const;
     void close();
     void close_handle();  // the system's part of close()
 
@@ -55,7 +66,9 @@ private:
 
     std::vector<std::uint8_t> window_;  // the bytes at window_start_, for small reads
     std::uint64_t window_start_ = 0;
-    std::size_t window_bytes_ = 0;
+    std::size_t window_bytes_ = 0;  // raw bytes: decryption happens on the way out
+
+    std::vector<BankCipher> ciphers_;  // in file order, not overlapping
 };
 
 // A window of the bank: one subsound's stored data.

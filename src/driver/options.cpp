@@ -1,0 +1,132 @@
+#include "driver/options.h"
+
+#include <getopt.h>
+
+#include <cstring>
+
+#include "soundlib/soundlib.h"
+
+#ifndef BANKRIP_VERSION
+#define BANKRIP_VERSION "unknown"
+#endif
+
+const char* const HELP_TEXT =
+    "Usage: bankrip [OPTION]... [--] BANK|FOLDER...\n"
+    "       bankrip <fsb_name> [dest_dir]\n"
+    "\n"
+    "Unpacks game sound banks (FSB3, FSB4, FSB5; .bank files; banks inside\n"
+    "other files with --scan) into one WAV file per sound.\n"
+    "\n"
+    "The first form, with options first: relative paths are taken from the\n"
+    "current directory. Operands are bank files and folders, any number;\n"
+    "folders are walked recursively (symbolic links are not followed) and every\n"
+    "file in them that holds a bank is unpacked; the others are passed over.\n"
+    "Every file name ends in .wav, and a looping sound's file carries its loop\n"
+    "in a \"smpl\" chunk.\n"
+    "\n"
+    "  -o, --output DIR   write into DIR (created with its parents; default: the\n"
+    "                     current directory). With several banks or a folder,\n"
+    "                     each bank's sounds go into a folder of their own under\n"
+    "                     DIR, named after the bank's path without its extension\n"
+    "  -l, --list         write nothing; list each bank's sounds: index, name,\n"
+    "                     codec, channels, rate, frames, duration, loop\n"
+    "      --json         print the listing (or what was written) as JSON on\n"
+    "                     standard output; progress then goes to standard error\n"
+    "  -s, --sound LIST   only these sounds: indices and ranges counted from 0\n"
+    "                     (3, 0-9, 3,7,12-15) or a sound's exact name; repeatable\n"
+    "      --no-loops     write no \"smpl\" chunk\n"
+    "  -k, --key KEY      the key of encrypted banks; repeatable, each is tried\n"
+    "                     (else the environment variable BANKRIP_KEY, else a file\n"
+    "                     .fsbkey in the bank's folder)\n"
+    "      --scan         find banks at any offset of any file (game archives)\n"
+    "  -q, --quiet        print only errors and the summary\n"
+    "  -h, --help         print this help and exit\n"
+    "  -V, --version      print the versions of bankrip and its decoders and exit\n"
+    "\n"
+    "A path that starts with '-' is given after \"--\".\n"
+    "\n"
+    "The second form, bankrip <fsb_name> [dest_dir], is the one scripts and\n"
+    "drag-and-drop use and stays as it always was: one bank; relative paths are\n"
+    "taken from bankrip's own folder; without dest_dir, files go there; names\n"
+    "keep no extension when the sound's name has none; a 44-byte header and\n"
+    "nothing else. Its keys come from BANKRIP_KEY or .fsbkey.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    every sound of every bank was written whole (or listed)\n"
+    "  1    a sound was not written or written only in part, or a bank could\n"
+    "       not be read\n"
+    "  2    the options form was used wrongly\n"
+    "  255  the second form could not read its bank\n"
+    "  128+N  interrupted by signal N (130 for Ctrl-C, 141 for a closed output)\n";
+
+std::string version_text() {
+    return std::string("bankrip ") + BANKRIP_VERSION + "\n" + soundlib_decoder_versions() + "\n";
+}
+
+namespace {
+
+enum LongOnly { kJson = 256, kNoLoops, kScan };
+
+const option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},     {"version", no_argument, nullptr, 'V'},
+    {"output", required_argument, nullptr, 'o'}, {"list", no_argument, nullptr, 'l'},
+    {"json", no_argument, nullptr, kJson},   {"sound", required_argument, nullptr, 's'},
+    {"no-loops", no_argument, nullptr, kNoLoops}, {"key", required_argument, nullptr, 'k'},
+    {"scan", no_argument, nullptr, kScan},   {"quiet", no_argument, nullptr, 'q'},
+    {nullptr, 0, nullptr, 0}};
+
+// The option getopt_long just refused, as the user wrote it: a long one
+// from its argument (without "=value"), a short one from its letter.
+std::string offending(char** argv, int short_option) {
+    const std::string text = argv[optind - 1];
+    if (text.compare(0, 2, "--") == 0) return text.substr(0, text.find('='));
+    if (short_option > 0 && short_option < 256) return std::string("-") + static_cast<char>(short_option);
+    return text;
+}
+
+}  // namespace
+
+ParseOutcome parse_options(int argc, char** argv, Options& options, std::string& error) {
+    opterr = 0;   // our own messages
+    optind = 0;   // a fresh start, also when called again in one process
+    bool help = false, version = false;
+    for (;;) {
+        const int c = getopt_long(argc, argv, ":hVo:ls:k:q", kLongOptions, nullptr);
+        if (c == -1) break;
+        switch (c) {
+            case 'h': help = true; break;
+            case 'V': version = true; break;
+            case 'o': options.output = optarg; break;
+            case 'l': options.list = true; break;
+            case kJson: options.json = true; break;
+            case 's':
+                if (!options.sounds.add(optarg, error)) return ParseOutcome::usage_error;
+                break;
+            case kNoLoops: options.loops = false; break;
+            case 'k': options.keys.emplace_back(optarg); break;
+            case kScan: options.scan = true; break;
+            case 'q': options.quiet = true; break;
+            case ':':
+                // The BSD getopt_long of MinGW also comes here for "--json=x".
+                error = "option '" + offending(argv, optopt) + "'" +
+                        (std::strchr(argv[optind - 1], '=') ? " takes no value" : " needs a value");
+                return ParseOutcome::usage_error;
+            default:
+                // A known option given a value it does not take, or an unknown one.
+                if (optopt != 0 && (optopt > 255 || std::strchr("hVlq", optopt))) {
+                    error = "option '" + offending(argv, optopt) + "' takes no value";
+                } else {
+                    error = "unknown option '" + offending(argv, optopt) + "'";
+                }
+                return ParseOutcome::usage_error;
+        }
+    }
+    if (help) return ParseOutcome::help;
+    if (version) return ParseOutcome::version;
+    for (int i = optind; i < argc; ++i) options.operands.emplace_back(argv[i]);
+    if (options.operands.empty()) {
+        error = "no bank or folder given";
+        return ParseOutcome::usage_error;
+    }
+    return ParseOutcome::run;
+}

@@ -1,0 +1,30 @@
+// The options form of the command line: `bankrip [options] [--] bank|folder...`,
+// read with the conventions of getopt_long.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/sound_selection.h"
+
+struct Options {
+    std::vector<std::string> operands;  // banks and folders
+    std::string output;                 // -o: where the files go; empty: here
+    std::vector<std::string> keys;      // -k: keys for encrypted banks
+    SoundSelection sounds;              // -s: all sounds when empty
+    bool list = false;                  // -l: write nothing, list
+    bool json = false;                  // --json
+    bool quiet = false;                 // -q
+    bool loops = true;                  // --no-loops clears it
+    bool scan = false;                  // --scan: banks at any offset
+};
+
+enum class ParseOutcome { run, help, version, usage_error };
+
+// Reads argv (argv[1] starts with '-'). On a usage error `error` holds the
+// one line to print, without "bankrip: " and without the help hint.
+ParseOutcome parse_options(int argc, char** argv, Options& options, std::string& error);
+
+// What --help and --version print.
+extern const char* const HELP_TEXT;
+std::string version_text();

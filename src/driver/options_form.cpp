@@ -1,0 +1,229 @@
+#include "driver/options_form.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "driver/bank_keys.h"
+#include "driver/destination.h"
+#include "driver/listing.h"
+#include "driver/operands.h"
+#include "driver/options.h"
+#include "driver/summary.h"
+#include "platform/platform.h"
+#include "result/result.h"
+#include "soundlib/soundlib.h"
+#include "wav/extract_subsound.h"
+
+namespace {
+
+void report(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "bankrip: %s: %s\n", printable_name(path).c_str(), reason.c_str());
+}
+
+// Why the library could not open a bank, in its own words when it has them.
+std::string open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const std::string& path) {
+    std::string detail = soundlib_system_error_detail(system);
+    const std::string prefix = path + ": ";
+    if (detail.compare(0, prefix.size(), prefix) == 0) detail.erase(0, prefix.size());
+    if (detail.empty()) {
+        detail = result_message(result);
+        while (!detail.empty() && detail.back() == ' ') detail.pop_back();
+    }
+    return detail;
+}
+
+// Prints what the library noticed in the file; true when sounds may have
+// been lost to it.
+bool report_notes(FMOD_SOUND* bank) {
+    int damaged = 0;
+    const std::string notes = soundlib_bank_notes(bank, &damaged);
+    std::size_t start = 0;
+    for (std::size_t end; (end = notes.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::fprintf(stderr, "bankrip: %s\n", notes.substr(start, end - start).c_str());
+    }
+    return damaged != 0;
+}
+
+SoundFacts describe(FMOD_SOUND* subsound, int index, bool show_offset) {
+    SoundFacts s;
+    s.index = index;
+    char name[256];
+    check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
+    s.name = name;
+    s.codec = soundlib_codec_name(subsound);
+    check_result(FMOD_Sound_GetFormat(subsound, nullptr, nullptr, &s.channels, nullptr));
+    float rate = 0;
+    check_result(FMOD_Sound_GetDefaults(subsound, &rate, nullptr, nullptr, nullptr));
+    s.rate = rate > 0 ? static_cast<unsigned int>(rate + 0.5f) : 0;
+    check_result(FMOD_Sound_GetLength(subsound, &s.frames, FMOD_TIMEUNIT_PCM));
+    s.loops = subsound_loop(subsound, s.loop_start, s.loop_end);
+    s.show_bank_offset = show_offset;
+    unsigned long long offset = 0;
+    if (show_offset && soundlib_subsound_bank_offset(subsound, &offset) == FMOD_OK) s.bank_offset = offset;
+    return s;
+}
+
+const char* status_text(Written written) {
+    switch (written) {
+        case Written::whole: return "written";
+        case Written::in_part: return "written in part";
+        case Written::not_at_all: break;
+    }
+    return "not written";
+}
+
+class Run {
+public:
+    Run(const Options& options, FMOD_SYSTEM* system)
+        : options_(options),
+          system_(system),
+          text_(stdout),
+          json_(stdout),
+          output_(options.output.empty() ? std::string() : destination_text(options.output.c_str())) {
+        style_.always_wav = true;
+        style_.loop_chunk = options.loops;
+        style_.progress = options.quiet ? nullptr : options.json ? stderr : stdout;
+    }
+
+    void bank(const BankJob& job);
+    void problem(const OperandProblem& p) {
+        report(p.path, p.reason);
+        ++counts_.unreadable;
+    }
+    void finish(double seconds) {
+        if (options_.json) json_.finish();
+        std::fprintf(stderr, "%s\n", summary_line(counts_, seconds, options_.list).c_str());
+    }
+    int status() const {
+        return counts_.not_written || counts_.in_part || counts_.unreadable || damaged_ ? 1 : 0;
+    }
+
+private:
+    void unreadable(const std::string& path, const std::string& reason) {
+        report(path, reason);
+        ++counts_.unreadable;
+        if (options_.json) {
+            json_.begin_bank({path, false, reason});
+            json_.end_bank();
+        }
+    }
+
+    const Options& options_;
+    FMOD_SYSTEM* system_;
+    TextListing text_;
+    JsonListing json_;
+    std::string output_;
+    ExtractStyle style_;
+    RunCounts counts_;
+    bool damaged_ = false;
+};
+
+void Run::bank(const BankJob& job) {
+    const FMOD_MODE mode = FMOD_CREATESTREAM | (options_.scan ? SOUNDLIB_SCAN : 0u);
+    const std::vector<std::string> keys = bank_keys(job.path, options_.keys);
+    KeyExinfo key_info(keys);
+    FMOD_SOUND* bank = nullptr;
+    const FMOD_RESULT opened = FMOD_System_CreateSound(system_, job.path.c_str(), mode, key_info.get(), &bank);
+    if (opened != FMOD_OK) {
+        // A file met in a folder that holds no bank is no one's concern.
+        if (!job.named && opened == FMOD_ERR_FORMAT) {
+            ++counts_.passed_over;
+            return;
+        }
+        unreadable(job.path, open_failure(system_, opened, job.path) + encryption_advice(system_, true));
+        return;
+    }
+    int count = 0;
+    if (FMOD_Sound_GetNumSubSounds(bank, &count) != FMOD_OK) count = 0;
+    damaged_ = report_notes(bank) || damaged_;
+    ++counts_.banks;
+
+    const BankFacts facts{job.path, soundlib_bank_encrypted(bank) != 0, ""};
+    if (options_.json) json_.begin_bank(facts);
+    if (options_.list && !options_.json) text_.begin_bank(facts, count);
+
+    const std::string destination = output_ + job.folder;
+    const platform::FileId bank_file = platform::file_id(job.path);
+    UsedNames used_names;
+    bool destination_prepared = false;
+    bool destination_usable = true;
+    // Opened once, when the first sound is written: every file of the bank
+    // is made in the folder as it was found then.
+    platform::OutputFolder folder;
+    for (int index = 0; index < count; ++index) {
+        FMOD_SOUND* subsound = nullptr;
+        check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
+        char name[256];
+        check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
+        if (!options_.sounds.picks(index, name)) {
+            // Named all the same, so that a sound's file is called the same
+            // whichever sounds are picked.
+            subsound_file_name(subsound, index, used_names, true);
+            continue;
+        }
+        SoundFacts sound;
+        if (options_.list || options_.json) sound = describe(subsound, index, options_.scan);
+        if (options_.list) {
+            sound.output = destination + subsound_file_name(subsound, index, used_names, true);
+            ++counts_.listed;
+        } else {
+            if (!destination_prepared) {
+                destination_usable = prepare_destination(destination, "") && open_destination(folder, destination);
+                destination_prepared = true;
+            }
+            Extracted extracted;
+            extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable,
+                             style_, &extracted);
+            sound.output = extracted.path;
+            sound.status = status_text(extracted.written);
+            switch (extracted.written) {
+                case Written::whole: ++counts_.written; break;
+                case Written::in_part: ++counts_.written; ++counts_.in_part; break;
+                case Written::not_at_all: ++counts_.not_written; break;
+            }
+            counts_.bytes += extracted.bytes;
+        }
+        if (options_.json) {
+            json_.sound(sound);
+        } else if (options_.list) {
+            text_.sound(sound);
+        }
+    }
+    if (options_.json) json_.end_bank();
+    FMOD_Sound_Release(bank);
+}
+
+}  // namespace
+
+int run_options_form(int argc, char** argv) {
+    Options options;
+    std::string error;
+    switch (parse_options(argc, argv, options, error)) {
+        case ParseOutcome::help: std::fputs(HELP_TEXT, stdout); return 0;
+        case ParseOutcome::version: std::fputs(version_text().c_str(), stdout); return 0;
+        case ParseOutcome::usage_error:
+            std::fprintf(stderr, "bankrip: %s; try 'bankrip --help'\n", error.c_str());
+            return 2;
+        case ParseOutcome::run: break;
+    }
+    const auto start = std::chrono::steady_clock::now();
+
+    FMOD_SYSTEM* system = nullptr;
+    if (FMOD_System_Create(&system) != FMOD_OK || FMOD_System_Init(system, 32, 0, nullptr) != FMOD_OK) {
+        std::fprintf(stderr, "bankrip: the sound library could not be set up\n");
+        return 1;
+    }
+    platform::remove_unfinished_file_on_interrupt();
+    Run run(options, system);
+    std::vector<OperandProblem> problems;
+    const std::vector<BankJob> jobs = bank_jobs(options.operands, problems);
+    for (const auto& p : problems) run.problem(p);
+    for (const auto& job : jobs) run.bank(job);
+
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    run.finish(seconds.count());
+    FMOD_System_Close(system);
+    FMOD_System_Release(system);
+    return run.status();
+}

@@ -1,0 +1,29 @@
+// Walking folders and expanding operands, for the options form.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class EntryKind { regular_file, folder, other, missing };
+
+// What a path names, following symbolic links (a path given by the user).
+EntryKind entry_kind(const std::string& path);
+
+struct FolderEntry {
+    std::string name;
+    EntryKind kind;  // a symbolic link is `other`: never followed
+};
+
+// The entries of a folder, without "." and "..", sorted by name. False,
+// with the reason, when it cannot be read.
+bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error);
+
+// On Windows, where the console leaves wildcards to the program, the paths
+// that an operand with '*' or '?' in its last part matches, sorted; the
+// operand itself when it has none or nothing matches. Elsewhere the shell
+// has expanded them already: the operand itself.
+std::vector<std::string> expand_wildcards(const std::string& operand);
+
+}  // namespace platform

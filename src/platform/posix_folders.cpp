@@ -1,0 +1,52 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/folders.h"
+
+namespace platform {
+
+namespace {
+
+EntryKind kind_of(mode_t mode) {
+    if (S_ISREG(mode)) return EntryKind::regular_file;
+    if (S_ISDIR(mode)) return EntryKind::folder;
+    return EntryKind::other;
+}
+
+}  // namespace
+
+EntryKind entry_kind(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return EntryKind::missing;
+    return kind_of(st.st_mode);
+}
+
+bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const int fd = dirfd(dir);
+    while (const dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        // The entry itself: a symbolic link is not followed.
+        const EntryKind kind = fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? kind_of(st.st_mode)
+                                                                                   : EntryKind::missing;
+        entries.push_back({name, kind});
+    }
+    closedir(dir);
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+std::vector<std::string> expand_wildcards(const std::string& operand) { return {operand}; }
+
+}  // namespace platform

@@ -1,0 +1,342 @@
+// The options form run as a person types it: options, folders, names ending
+// in .wav, loops, listings, the summary and the exit statuses.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <cctype>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "bank_writer.h"
+#include "support/platform_expectations.h"
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using bankwriter::Bytes;
+using bankwriter::Sound;
+
+std::uint32_t u32(const Bytes& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+Sound pcm(const std::string& name, std::uint32_t frames) {
+    Sound s;
+    s.name = name;
+    s.frames = frames;
+    s.data.resize(frames * 2u);
+    for (std::size_t i = 0; i < s.data.size(); ++i) s.data[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    return s;
+}
+
+Bytes loop_chunk(std::uint32_t start, std::uint32_t end) {
+    Bytes p(8);
+    bankwriter::put32(p, 0, start);
+    bankwriter::put32(p, 4, end);
+    return p;
+}
+
+std::string lines_of(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c != '\r') out += c;
+    }
+    return out;
+}
+
+TEST(OptionsForm, HelpVersionAndUsageErrors) {
+    const ToolRun help = run_bankrip({"--help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_NE(std::string::npos, help.out.find("Usage: bankrip [OPTION]..."));
+    EXPECT_NE(std::string::npos, help.out.find("bankrip <fsb_name> [dest_dir]"));
+    for (const unsigned char c : help.out) EXPECT_LT(c, 0x80) << "the help is ASCII";
+    EXPECT_EQ(help.out, run_bankrip({"-h"}).out);
+
+    const ToolRun version = run_bankrip({"-V"});
+    EXPECT_EQ(0, version.status);
+    EXPECT_EQ(0u, version.out.find("bankrip "));
+    EXPECT_NE(std::string::npos, version.out.find("libmpg123 "));
+    EXPECT_NE(std::string::npos, version.out.find("libvorbis "));
+
+    for (const auto& [args, line] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--bogus", "x.fsb"}, "bankrip: unknown option '--bogus'; try 'bankrip --help'\n"},
+             {{"-qz", "x.fsb"}, "bankrip: unknown option '-z'; try 'bankrip --help'\n"},
+             {{"x.fsb", "-o"}, ""},  // the first form: not options at all
+             {{"-q", "x.fsb", "-o"}, "bankrip: option '-o' needs a value; try 'bankrip --help'\n"},
+             {{"-q", "--output"}, "bankrip: option '--output' needs a value; try 'bankrip --help'\n"},
+             {{"--json=yes", "x"}, "bankrip: option '--json' takes no value; try 'bankrip --help'\n"},
+             {{"-q"}, "bankrip: no bank or folder given; try 'bankrip --help'\n"},
+             {{"-s", "9-3", "x"}, "bankrip: the range 9-3 of --sound runs backwards; try 'bankrip --help'\n"}}) {
+        if (line.empty()) continue;
+        TempDir dir;
+        const ToolRun run = run_bankrip(args, dir.path());
+        EXPECT_EQ(2, run.status) << line;
+        EXPECT_EQ(console_text(line), run.err);
+        EXPECT_EQ("", run.out);
+        EXPECT_TRUE(list_dir(dir.path()).empty()) << "nothing written";
+    }
+}
+
+TEST(OptionsForm, RelativePathsFromTheCurrentFolderAndWavNames) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("in"));
+    write_file(dir.file("in/bank.fsb"), bankwriter::write_fsb5({pcm("Death", 10), pcm("step.ogg", 4), pcm("", 2)}, 2));
+    const ToolRun run = run_bankrip({"-o", "out/x", "in/bank.fsb"}, dir.path());
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ((std::vector<std::string>{"Death.wav", "step.wav", "subsound_0002.wav"}), list_dir(dir.file("out/x")));
+    EXPECT_EQ(44u + 20, read_file(dir.file("out/x/Death.wav")).size()) << "no smpl chunk without a loop";
+    // Progress as in the first form, then the summary.
+    const char sep = std::filesystem::path::preferred_separator;
+    EXPECT_NE(std::string::npos, lines_of(run.out).find(std::string("out") + "/x" + sep + "Death.wav.\n")) << run.out;
+    EXPECT_NE(std::string::npos, run.err.find("bankrip: 3 sounds (")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(" from 1 bank in ")) << run.err;
+
+    // Without -o: the current folder. A path starting with '-' after "--".
+    write_file(dir.file("-odd.fsb"), bankwriter::write_fsb5({pcm("a", 2)}, 2));
+    const ToolRun quiet = run_bankrip({"-q", "--", "-odd.fsb"}, dir.path());
+    EXPECT_EQ(0, quiet.status) << quiet.err;
+    EXPECT_EQ("", quiet.out);
+    EXPECT_TRUE(file_exists(dir.file("a.wav")));
+}
+
+TEST(OptionsForm, LoopingSoundsCarryASmplChunk) {
+    TempDir dir;
+    Sound looping = pcm("music", 5000);
+    looping.chunks.push_back({3, loop_chunk(100, 3999)});
+    Sound whole = pcm("whole", 5000);
+    whole.chunks.push_back({3, loop_chunk(0, 4999)});  // the default of every sound: no loop
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({looping, whole}, 2));
+    ASSERT_EQ(0, run_bankrip({"-q", "-o", dir.file("o"), dir.file("b.fsb")}).status);
+    const Bytes a = read_file(dir.file("o/music.wav"));
+    ASSERT_EQ(44u + 10000 + 68, a.size());
+    EXPECT_EQ(a.size() - 8, u32(a, 4));
+    EXPECT_EQ(10000u, u32(a, 40));
+    const std::size_t smpl = 44 + 10000;
+    EXPECT_EQ(Bytes({'s', 'm', 'p', 'l'}), Bytes(a.begin() + smpl, a.begin() + smpl + 4));
+    EXPECT_EQ(60u, u32(a, smpl + 4));
+    EXPECT_EQ(1000000000u / 44100, u32(a, smpl + 16));
+    EXPECT_EQ(1u, u32(a, smpl + 36));        // one loop
+    EXPECT_EQ(0u, u32(a, smpl + 44 + 4));    // forward
+    EXPECT_EQ(100u, u32(a, smpl + 44 + 8));  // first frame
+    EXPECT_EQ(3999u, u32(a, smpl + 44 + 12)); // last frame, included
+    EXPECT_EQ(44u + 10000, read_file(dir.file("o/whole.wav")).size());
+
+    ASSERT_EQ(0, run_bankrip({"-q", "--no-loops", "-o", dir.file("n"), dir.file("b.fsb")}).status);
+    EXPECT_EQ(44u + 10000, read_file(dir.file("n/music.wav")).size());
+    // The first form never adds a chunk: callers read its files as header plus samples.
+    ASSERT_EQ(0, run_bankrip({dir.file("b.fsb"), dir.file("seed")}).status);
+    EXPECT_EQ(44u + 10000, read_file(dir.file("seed/music")).size());
+}
+
+TEST(OptionsForm, FoldersAndSeveralBanksGetAFolderEach) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("game/Audio/deep"));
+    write_file(dir.file("game/Audio/Music.bank"), bankwriter::write_fev({bankwriter::write_fsb5({pcm("x", 2)}, 2)}));
+    write_file(dir.file("game/Audio/deep/sfx.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
+    write_file(dir.file("game/readme.txt"), Bytes(300, 'r'));
+    write_file(dir.file("solo.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
+#if !defined(_WIN32)
+    std::filesystem::create_directory_symlink(dir.file("game/Audio"), dir.file("game/loop"));  // not followed
+#endif
+    const ToolRun run = run_bankrip({"-q", "-o", "out", "game", "solo.fsb"}, dir.path());
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(file_exists(dir.file("out/Audio/Music/x.wav")));
+    EXPECT_TRUE(file_exists(dir.file("out/Audio/deep/sfx/x.wav")));
+    EXPECT_TRUE(file_exists(dir.file("out/solo/x.wav")));
+    EXPECT_EQ((std::vector<std::string>{"Audio", "solo"}), list_dir(dir.file("out")));
+    EXPECT_NE(std::string::npos, run.err.find("3 sounds")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("from 3 banks")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("1 file without a bank passed over")) << run.err;
+
+    // Two banks that would share a folder do not: the later one is numbered.
+    std::filesystem::create_directories(dir.file("b"));
+    write_file(dir.file("b/solo.bank"), bankwriter::write_fev({bankwriter::write_fsb5({pcm("x", 2)}, 2)}));
+    ASSERT_EQ(0, run_bankrip({"-q", "-o", "two", "solo.fsb", "b/solo.bank"}, dir.path()).status);
+    EXPECT_EQ((std::vector<std::string>{"solo", "solo (2)"}), list_dir(dir.file("two")));
+}
+
+// The Windows console leaves wildcards to the program; elsewhere the shell
+// has expanded them before the tool starts.
+TEST(OptionsForm, WildcardsInOperands) {
+    TempDir dir;
+    write_file(dir.file("a.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb4({pcm("y", 2)}));
+    write_file(dir.file("c.txt"), Bytes(10, 't'));
+    const ToolRun run = run_bankrip({"-q", "-o", "out", "*.fsb"}, dir.path());
+#if defined(_WIN32)
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ((std::vector<std::string>{"a", "b"}), list_dir(dir.file("out")));
+#else
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("*.fsb: no such file or folder")) << run.err;
+#endif
+}
+
+TEST(OptionsForm, AFileThatCannotBeReadIsReportedAndTheOthersGoOn) {
+    TempDir dir;
+    write_file(dir.file("good.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
+    write_file(dir.file("junk.fsb"), Bytes(100, 0xA5));
+    const ToolRun run = run_bankrip({"-q", "-o", "out", "missing.fsb", "junk.fsb", "good.fsb"}, dir.path());
+    EXPECT_EQ(1, run.status);
+    EXPECT_TRUE(file_exists(dir.file("out/good/x.wav")));
+    EXPECT_NE(std::string::npos, run.err.find("bankrip: missing.fsb: no such file or folder")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("bankrip: junk.fsb: ")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("2 files could not be read")) << run.err;
+}
+
+TEST(OptionsForm, SoundSelectionKeepsEachSoundsName) {
+    TempDir dir;
+    write_file(dir.file("b.fsb"),
+               bankwriter::write_fsb5({pcm("a", 2), pcm("a", 2), pcm("b", 2), pcm("c", 2), pcm("d", 2)}, 2));
+    ASSERT_EQ(0, run_bankrip({"-q", "-s", "1", "-s", "3-4", "--sound=b", "-o", "o", "b.fsb"}, dir.path()).status);
+    // Sound 1 is the second "a": named as it is in a full run.
+    EXPECT_EQ((std::vector<std::string>{"a (2).wav", "b.wav", "c.wav", "d.wav"}), list_dir(dir.file("o")));
+}
+
+TEST(OptionsForm, ListingWritesNothingAndJsonIsOneDocument) {
+    TempDir dir;
+    Sound looping = pcm("loop\x01me", 5000);
+    looping.chunks.push_back({3, loop_chunk(100, 3999)});
+    Sound bad_utf8 = pcm("caf\xE9", 10);
+    bad_utf8.frequency = 22050;
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({looping, bad_utf8}, 2));
+
+    const ToolRun list = run_bankrip({"-l", "b.fsb"}, dir.path());
+    EXPECT_EQ(0, list.status) << list.err;
+    EXPECT_EQ((std::vector<std::string>{"b.fsb"}), list_dir(dir.path()));
+    EXPECT_EQ("b.fsb: 2 sounds\n"
+              "     0  loop_me  PCM16  1 ch  44100 Hz  5000 frames  0:00.113  loop 100-3999\n"
+              "     1  caf\xE9  PCM16  1 ch  22050 Hz  10 frames  0:00.000\n",
+              lines_of(list.out));
+    EXPECT_NE(std::string::npos, list.err.find("bankrip: 2 sounds listed from 1 bank in ")) << list.err;
+
+    const ToolRun json = run_bankrip({"--json", "--list", "b.fsb"}, dir.path());
+    EXPECT_EQ(0, json.status) << json.err;
+    const auto doc = nlohmann::json::parse(json.out);
+    ASSERT_EQ(1u, doc["banks"].size());
+    const auto& sounds = doc["banks"][0]["sounds"];
+    ASSERT_EQ(2u, sounds.size());
+    EXPECT_EQ("loop\x01me", sounds[0]["name"]);
+    EXPECT_EQ("PCM16", sounds[0]["codec"]);
+    EXPECT_EQ(5000, sounds[0]["frames"]);
+    EXPECT_EQ(100, sounds[0]["loop_start"]);
+    EXPECT_EQ(4000, sounds[0]["loop_end"]) << "exclusive";
+    EXPECT_EQ("listed", sounds[0]["status"]);
+    EXPECT_EQ("loop_me.wav", sounds[0]["output"]);
+    EXPECT_FALSE(sounds[1].contains("loop_start"));
+    EXPECT_EQ("caf\xEF\xBF\xBD", sounds[1]["name"]) << "invalid UTF-8 becomes U+FFFD";
+    EXPECT_EQ("636166e9", sounds[1]["name_hex"]);
+    EXPECT_EQ(22050, sounds[1]["rate"]);
+
+    // Writing with --json: progress on standard error, the document on standard output.
+    const ToolRun written = run_bankrip({"--json", "-o", "o", "b.fsb"}, dir.path());
+    EXPECT_EQ(0, written.status) << written.err;
+    const auto doc2 = nlohmann::json::parse(written.out);
+    EXPECT_EQ("written", doc2["banks"][0]["sounds"][1]["status"]);
+    EXPECT_NE(std::string::npos, written.err.find("loop_me.wav."));
+    EXPECT_TRUE(file_exists(dir.file("o/loop_me.wav")));
+}
+
+TEST(OptionsForm, ExitStatusOneWhenASoundIsNotWritten) {
+    TempDir dir;
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({pcm("a", 2), pcm("b", 2)}, 2));
+    std::filesystem::create_directories(dir.file("o"));
+    write_file(dir.file("o/b.wav"), Bytes(10, 'x'));  // not ours: left alone
+    const ToolRun run = run_bankrip({"-q", "-o", "o", "b.fsb"}, dir.path());
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("bankrip: 1 sound (")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(console_text("; 1 not written\n"))) << run.err;
+}
+
+TEST(OptionsForm, KeysAreTriedInTurnAndNeverShown) {
+    TempDir dir;
+    const std::string key = "s3cr3t-k3y";
+    write_file(dir.file("e.fsb"), bankwriter::encrypt(bankwriter::write_fsb5({pcm("a", 2)}, 2), key));
+    write_file(dir.file("p.fsb"), bankwriter::write_fsb4({pcm("b", 2)}));
+    const ToolRun refused = run_bankrip({"-q", "-o", "o", "-k", "wrong", "e.fsb"}, dir.path());
+    EXPECT_EQ(1, refused.status);
+    EXPECT_NE(std::string::npos, refused.err.find("does not fit")) << refused.err;
+    EXPECT_EQ(std::string::npos, refused.err.find("wrong"));
+
+    const ToolRun listed = run_bankrip({"--json", "-l", "-k", "wrong", "--key=" + key, "e.fsb", "p.fsb"}, dir.path());
+    EXPECT_EQ(0, listed.status) << listed.err;
+    EXPECT_EQ(std::string::npos, (listed.out + listed.err).find(key));
+    const auto doc = nlohmann::json::parse(listed.out);
+    EXPECT_EQ(true, doc["banks"][0]["encrypted"]);
+    EXPECT_FALSE(doc["banks"][1].contains("encrypted"));
+    EXPECT_EQ("a", doc["banks"][0]["sounds"][0]["name"]);
+
+    const ToolRun written = run_bankrip({"-q", "-o", "o", "-k", key, "e.fsb"}, dir.path());
+    EXPECT_EQ(0, written.status) << written.err;
+    EXPECT_TRUE(file_exists(dir.file("o/a.wav")));
+}
+
+TEST(OptionsForm, ScanFindsBanksInsideOtherDataAndSaysWhere) {
+    TempDir dir;
+    Bytes archive(3000, 0x5A);
+    const Bytes first = bankwriter::write_fsb4({pcm("one", 4)});
+    archive.insert(archive.end(), first.begin(), first.end());
+    archive.insert(archive.end(), 77, 0x11);
+    const std::size_t second_at = archive.size();
+    const Bytes second = bankwriter::write_fsb5({pcm("two", 4)}, 2);
+    archive.insert(archive.end(), second.begin(), second.end());
+    write_file(dir.file("game.pak"), archive);
+
+    EXPECT_EQ(1, run_bankrip({"-q", "-l", "game.pak"}, dir.path()).status) << "not a bank without --scan";
+    const ToolRun listed = run_bankrip({"--scan", "--json", "-l", "game.pak"}, dir.path());
+    EXPECT_EQ(0, listed.status) << listed.err;
+    const auto sounds = nlohmann::json::parse(listed.out)["banks"][0]["sounds"];
+    ASSERT_EQ(2u, sounds.size());
+    EXPECT_EQ(3000, sounds[0]["bank_offset"]);
+    EXPECT_EQ(second_at, sounds[1]["bank_offset"].get<std::size_t>());
+    const ToolRun text = run_bankrip({"--scan", "-l", "game.pak"}, dir.path());
+    EXPECT_NE(std::string::npos, lines_of(text.out).find("  bank at offset 3000 (0xbb8):\n     0  one")) << text.out;
+    EXPECT_EQ(0, run_bankrip({"-q", "--scan", "-o", "o", "game.pak"}, dir.path()).status);
+    EXPECT_EQ((std::vector<std::string>{"one.wav", "two.wav"}), list_dir(dir.file("o")));
+}
+
+// Every option of the help is in the manual page, and the other way round.
+TEST(OptionsForm, HelpAndManualPageAgree) {
+    std::ifstream page(std::string(SOURCE_DIR) + "/doc/bankrip.1");
+    ASSERT_TRUE(page.good());
+    std::stringstream text;
+    text << page.rdbuf();
+    // Unescape the roff hyphens and font changes so options read as typed.
+    const std::string raw = text.str();
+    std::string manual;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 1 < raw.size() && raw[i + 1] == '-') {
+            manual += '-';
+            ++i;
+        } else if (raw[i] == '\\' && i + 2 < raw.size() && raw[i + 1] == 'f') {
+            i += 2;
+        } else {
+            manual += raw[i];
+        }
+    }
+    const std::string help = run_bankrip({"--help"}).out;
+    auto options_in = [](const std::string& s) {
+        std::set<std::string> found;
+        for (std::size_t i = 0; i + 2 < s.size(); ++i) {
+            if (s[i] != '-' || (i > 0 && s[i - 1] != ' ' && s[i - 1] != '\n' && s[i - 1] != ',')) continue;
+            std::size_t end = i + 1;
+            if (s[end] == '-') ++end;
+            const std::size_t name_start = end;
+            while (end < s.size() && (std::isalnum(static_cast<unsigned char>(s[end])) || s[end] == '-')) ++end;
+            if (end - name_start == 0) continue;
+            if (name_start == i + 1 && end - name_start != 1) continue;  // a short option is one letter
+            found.insert(s.substr(i, end - i));
+        }
+        return found;
+    };
+    const auto in_help = options_in(help);
+    const auto in_manual = options_in(manual);
+    EXPECT_GE(in_help.size(), 17u);  // every option, short and long
+    for (const auto& o : in_help) EXPECT_TRUE(in_manual.count(o)) << o << " is in the help, not the manual page";
+    for (const auto& o : in_manual) EXPECT_TRUE(in_help.count(o)) << o << " is in the manual page, not the help";
+}
+
+}  // namespace
