@@ -222,6 +222,40 @@ void make_banks(const std::string& dir) {
     // A rate outside the tabulated ones: its set-up is searched for.
     save(dir, "fsb5_vorbis_searched", bankwriter::write_fsb5({vorbis("odd", 1, 50000, 1000)}, 15));
 
+    // Layouts real banks have, small: Vorbis at 8 kHz (one block size)
+    // inside a .bank's "SND " chunk; a Unity-style run of banks, each padded
+    // to 16 bytes; four-channel MPEG (two stereo streams frame by frame)
+    // padded to 16; the smallest layer III frames with garbage bodies, which
+    // libmpg123 cannot decode whole.
+    save(dir, "fev_vorbis_8k", bankwriter::write_fev({bankwriter::write_fsb5({vorbis("low", 1, 8000, 1500)}, 15)}));
+    Bytes unity;
+    for (const Bytes& bank : {bankwriter::write_fsb5({vorbis("u1", 2, 44100, 1200)}, 15),
+                              bankwriter::write_fsb5({sound("u2", 1, 64, pcm(1, 64, 2))}, 2),
+                              bankwriter::write_fsb5({sound("u3", 1, 256, fadpcm(1, 1))}, 16)}) {
+        unity.insert(unity.end(), bank.begin(), bank.end());
+        while (unity.size() % 16) unity.push_back(0);
+    }
+    save(dir, "unity_sequence", unity);
+    Bytes four;
+    for (int i = 0; i < 4; ++i) {
+        for (int stream = 0; stream < 2; ++stream) {
+            const Bytes frame = mpeg(0xFB, 0x24, 0x00, 120, 1, 16);
+            four.insert(four.end(), frame.begin(), frame.end());
+        }
+    }
+    save(dir, "fsb5_mpeg_four_channels", bankwriter::write_fsb5({sound("quad", 4, 4 * 1152, four, 0, 48000)}, 11));
+    Bytes tiny;
+    for (int i = 0; i < 64; ++i) {
+        Bytes frame = noise.bytes(26);
+        frame[0] = 0xFF;
+        frame[1] = 0xF3;
+        frame[2] = 0x10;
+        frame[3] = 0x00;
+        tiny.insert(tiny.end(), frame.begin(), frame.end());
+        while (tiny.size() % 4) tiny.push_back(0);
+    }
+    save(dir, "fsb5_mpeg_garbage_bodies", bankwriter::write_fsb5({sound("g", 2, 64 * 576, tiny, 0, 22050)}, 11));
+
     // Containers: .bank files, banks back to back.
     const Bytes first = bankwriter::write_fsb5({sound("", 1, 100, pcm(1, 100, 2)), sound("", 1, 60, pcm(1, 60, 2))}, 2);
     const Bytes second = bankwriter::write_fsb5({sound("", 2, 30, fadpcm(2, 1))}, 16);

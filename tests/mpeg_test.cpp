@@ -94,7 +94,9 @@ public:
         info_.data = {0, data.size()};
         info_.mpeg_frame_padding = padding;
     }
-    std::unique_ptr<FrameSource> source() { return make_mpeg_source(info_, file_); }
+    std::unique_ptr<FrameSource> source(std::uint32_t units_per_decoder = kMpegUnitsPerDecoder) {
+        return make_mpeg_source(info_, file_, units_per_decoder);
+    }
     Decoded decode_all() {
         PcmStream s(source(), PcmFormat{FMOD_SOUND_FORMAT_PCM16, 16, info_.channels}, info_.frames);
         return read_frames(s, 0, info_.frames);
@@ -124,10 +126,10 @@ struct CorpusBank {
         if (file.open(std::string(CORPUS_DIR) + "/banks/" + name, nullptr) != BankFile::OpenError::none) return false;
         return read_bank(file, subsounds).code == FMOD_OK;
     }
-    PcmStream stream(int index) {
+    PcmStream stream(int index, std::uint32_t units_per_decoder = kMpegUnitsPerDecoder) {
         const SubsoundInfo& info = subsounds[static_cast<std::size_t>(index)];
-        return PcmStream(make_mpeg_source(info, file), PcmFormat{FMOD_SOUND_FORMAT_PCM16, 16, info.channels},
-                         info.frames);
+        return PcmStream(make_mpeg_source(info, file, units_per_decoder),
+                         PcmFormat{FMOD_SOUND_FORMAT_PCM16, 16, info.channels}, info.frames);
     }
     Bytes data(int index) {
         const SubsoundInfo& info = subsounds[static_cast<std::size_t>(index)];
@@ -346,6 +348,102 @@ TEST(MpegDecode, ReadingFromAnyFrameMatchesOneRunFromTheStart) {
         for (int i = 0; i < static_cast<int>(bank.subsounds.size()); ++i) {
             SCOPED_TRACE(name);
             expect_any_frame_matches(bank, i);
+        }
+    }
+}
+
+// Decodes every unit of a source in order; the units decoded.
+std::uint64_t decode_every_unit(FrameSource& source, std::uint32_t channels) {
+    std::vector<std::uint8_t> unit(std::size_t{source.max_unit_frames()} * channels * 2);
+    std::string detail;
+    std::uint64_t units = 0;
+    for (std::uint32_t frames = 1; frames > 0; ++units) {
+        if (source.decode(unit.data(), frames, detail) != FMOD_OK || frames == 0) break;
+    }
+    return units;
+}
+
+// Frames with valid headers and garbage bodies; the smallest layer III ones
+// (MPEG-2, 8 kbps, 22050 Hz, stereo: 26 bytes), whose main data mostly
+// points back further than the decoder holds, so libmpg123 cannot decode
+// them whole.
+Bytes garbage_frames(std::size_t count) {
+    Bytes data;
+    std::uint32_t seed = 12345;
+    for (std::size_t i = 0; i < count; ++i) {
+        Bytes f = silent(0xF3, 0x10, 0x00, 26);
+        for (std::size_t k = 4; k < f.size(); ++k) {
+            seed = seed * 1103515245u + 12345u;
+            f[k] = static_cast<std::uint8_t>(seed >> 16);
+        }
+        append(data, f);
+    }
+    return data;
+}
+
+TEST(MpegDecode, TheFirstFrameIsFoundPastAnyJunkAndLookedForOnce) {
+    // Junk before the first frame, the frame's header across the end of
+    // the search's first 4096-byte piece, or well past it.
+    for (const std::size_t junk : {100u, 4094u, 4096u, 9001u}) {
+        Bytes data(junk, 0x11);
+        append(data, repeat(silent_stereo_44k(), 6, 1));
+        const Decoded d = decode_raw(data, 2, 44100, 6 * 1152, 1);
+        EXPECT_EQ(FMOD_OK, d.code) << junk << ": " << d.detail;
+        EXPECT_LE(1u, d.damaged) << junk;
+        EXPECT_NE(std::string::npos, d.first_damage.find("byte 0 ")) << d.first_damage;
+    }
+    // No frame at all: every read says so, without looking again.
+    RawSubsound none(Bytes(20000, 0xFF), 2, 44100, 1152, 1);
+    auto source = none.source();
+    std::vector<std::uint8_t> unit(std::size_t{source->max_unit_frames()} * 4);
+    std::string detail;
+    std::uint32_t frames = 0;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(FMOD_ERR_FILE_BAD, source->decode(unit.data(), frames, detail));
+        EXPECT_NE(std::string::npos, detail.find("no MPEG frame header at byte 0")) << detail;
+        EXPECT_EQ(0u, source->seek(500));
+    }
+}
+
+TEST(MpegDecoders, NoDecoderReadsMoreThanItsShareOfALongStream) {
+    // On every frame it cannot decode whole, libmpg123 spends time in
+    // proportion to the frames its decoder has read: one decoder for a
+    // long damaged stream costs the square of its length.
+    const std::size_t count = 3 * kMpegUnitsPerDecoder + 100;
+    RawSubsound sub(garbage_frames(count), 2, 22050, count * 576, 1);
+    auto source = sub.source();
+    EXPECT_EQ(count, decode_every_unit(*source, 2));
+    const MpegDecoderUse use = mpeg_decoder_use(*source);
+    EXPECT_GE(use.decoders, 4u);
+    EXPECT_LE(use.most_units_read, kMpegUnitsPerDecoder + 256 + 8);  // its share, and a capped warm-up
+}
+
+TEST(MpegDecoders, FreshDecodersGiveTheSameSamples) {
+    // Handed on every 8 units, damage and all: what one decoder gives.
+    OPEN_CORPUS_BANK(bank, kStereoBank);
+    Bytes data = bank.data(0);
+    std::memcpy(data.data() + 10 * kStereoFrameBytes, "JUNK", 4);
+    for (std::size_t f = 30; f < 33; ++f) {  // valid headers, garbage main data
+        for (std::size_t k = 40; k < kStereoFrameBytes; ++k) data[f * kStereoFrameBytes + k] ^= static_cast<std::uint8_t>(k * 7);
+    }
+    RawSubsound sub(data, 2, 48000, 86400, 4);
+    for (const std::uint32_t span : {8u, 9u, 16u}) {
+        PcmStream one(sub.source(UINT32_MAX), PcmFormat{FMOD_SOUND_FORMAT_PCM16, 16, 2}, 86400);
+        PcmStream handed_on(sub.source(span), PcmFormat{FMOD_SOUND_FORMAT_PCM16, 16, 2}, 86400);
+        const Decoded a = read_frames(one, 0, 86400);
+        const Decoded b = read_frames(handed_on, 0, 86400);
+        EXPECT_EQ(a.code, b.code);
+        EXPECT_EQ(a.damaged, b.damaged);
+        EXPECT_TRUE(a.pcm == b.pcm) << "handed on every " << span << " units";
+    }
+    // The corpus's MPEG-1 mono and MPEG-2 mono, leaning on the bit reservoir.
+    for (const char* name : {"fsb5_mpeg_12.fsb", "fsb5_mpeg_2.fsb"}) {
+        OPEN_CORPUS_BANK(other, name);
+        for (int i = 0; i < static_cast<int>(other.subsounds.size()); ++i) {
+            const std::uint64_t frames = other.subsounds[static_cast<std::size_t>(i)].frames;
+            PcmStream one = other.stream(i, UINT32_MAX);
+            PcmStream handed_on = other.stream(i, 8);
+            EXPECT_TRUE(read_frames(one, 0, frames).pcm == read_frames(handed_on, 0, frames).pcm) << name << " " << i;
         }
     }
 }

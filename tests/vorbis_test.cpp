@@ -15,6 +15,7 @@
 #include "bank_writer.h"
 #include "vorbis_encoder.h"
 #include "soundlib/codec/vorbis.h"
+#include "soundlib/codec/vorbis_decoder_setup.h"
 #include "soundlib/codec/vorbis_setup.h"
 #include "soundlib/bank/bank_locator.h"
 #include "soundlib/codec/vorbis_setup_cache.h"
@@ -321,6 +322,32 @@ TEST(VorbisSetupPacket, FloorBooksShiftAndShiftBack) {
         f = original;
         EXPECT_FALSE(soundlib::shift_floor_books(f, 256 - original.books_used + 1));
     }
+}
+
+TEST(VorbisDecoderSetup, MadeOncePerSetupAndRefusedWhenBroken) {
+    const std::vector<soundlib::VorbisSetup> setups = soundlib::make_vorbis_setups(2, 44100, 50);
+    ASSERT_FALSE(setups.empty());
+    soundlib::VorbisDecoderSetups made;
+    std::string detail;
+    const auto first = made.get(2, 44100, setups[0], detail);
+    ASSERT_NE(nullptr, first) << detail;
+    EXPECT_EQ(first, made.get(2, 44100, setups[0], detail));  // the next subsounds of the bank
+    EXPECT_NE(first, made.get(1, 44100, soundlib::make_vorbis_setups(1, 44100, 50).at(0), detail));
+
+    // Decoders share it: each sets up its own synthesis on it.
+    vorbis_dsp_state a, b;
+    ASSERT_EQ(0, vorbis_synthesis_init(&a, first->info()));
+    ASSERT_EQ(0, vorbis_synthesis_init(&b, first->info()));
+    vorbis_dsp_clear(&a);
+    vorbis_dsp_clear(&b);
+
+    // A set-up libvorbis refuses is reported, not kept.
+    soundlib::VorbisSetup broken = setups[0];
+    broken.crc ^= 1;
+    broken.packet.resize(broken.packet.size() / 2);
+    EXPECT_EQ(nullptr, made.get(2, 44100, broken, detail));
+    EXPECT_NE(std::string::npos, detail.find("libvorbis refused the rebuilt Vorbis setup header")) << detail;
+    EXPECT_EQ(nullptr, made.get(2, 44100, broken, detail));
 }
 
 TEST(VorbisSetupCache, TabulatedRatesCostOneSetupPerCrc) {

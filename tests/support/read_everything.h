@@ -5,20 +5,30 @@
 // was asked for); damaged banks themselves are not a failure here.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
 
 #include "soundlib/soundlib.h"
 
+// How much of a bank to read: which subsounds, and how much of each.
+struct ReadLimits {
+    int max_subsounds = 64;
+    int reads_each = 16;                // reads from the start, each of read_bytes
+    unsigned int read_bytes = 1 << 16;
+    unsigned int max_seek_frame = ~0u;  // the seek to the middle goes no further
+};
+
 namespace read_everything_detail {
 
-inline bool read_subsounds(FMOD_SOUND* bank, int max_subsounds, int reads_each) {
+inline bool read_subsounds(FMOD_SOUND* bank, const ReadLimits& limits) {
     int count = 0;
     FMOD_Sound_GetNumSubSounds(bank, &count);
     soundlib_bank_notes(bank, nullptr);
-    std::vector<unsigned char> buffer(1 << 16);
-    for (int i = 0; i < count && i < max_subsounds; ++i) {
+    std::vector<unsigned char> buffer(limits.read_bytes);
+    const unsigned int tail_bytes = std::min(4096u, limits.read_bytes);
+    for (int i = 0; i < count && i < limits.max_subsounds; ++i) {
         FMOD_SOUND* sub = nullptr;
         if (FMOD_Sound_GetSubSound(bank, i, &sub) != FMOD_OK) return false;
         char name[256];
@@ -30,17 +40,16 @@ inline bool read_subsounds(FMOD_SOUND* bank, int max_subsounds, int reads_each) 
         FMOD_Sound_GetFormat(sub, nullptr, nullptr, nullptr, nullptr);
         FMOD_Sound_GetDefaults(sub, nullptr, nullptr, nullptr, nullptr);
         // Enough reads to cross several blocks, bounded for huge claimed lengths.
-        for (int r = 0; r < reads_each; ++r) {
+        for (int r = 0; r < limits.reads_each; ++r) {
             unsigned int got = 0;
-            const FMOD_RESULT result =
-                FMOD_Sound_ReadData(sub, buffer.data(), static_cast<unsigned int>(buffer.size()), &got);
-            if (got > buffer.size()) return false;
+            const FMOD_RESULT result = FMOD_Sound_ReadData(sub, buffer.data(), limits.read_bytes, &got);
+            if (got > limits.read_bytes) return false;
             if (result != FMOD_OK) break;
         }
-        FMOD_Sound_SeekData(sub, frames / 2);
+        FMOD_Sound_SeekData(sub, std::min(frames / 2, limits.max_seek_frame));
         unsigned int got = 0;
-        FMOD_Sound_ReadData(sub, buffer.data(), 4096, &got);
-        if (got > 4096) return false;
+        FMOD_Sound_ReadData(sub, buffer.data(), tail_bytes, &got);
+        if (got > tail_bytes) return false;
         soundlib_error_detail(sub);
         soundlib_damaged_units(sub, nullptr, nullptr);
     }
@@ -49,13 +58,13 @@ inline bool read_subsounds(FMOD_SOUND* bank, int max_subsounds, int reads_each) 
 
 // Opens `name_or_data` with `mode` and reads it.
 inline bool open_and_read(const char* name_or_data, FMOD_MODE mode, FMOD_CREATESOUNDEXINFO* exinfo,
-                          int max_subsounds, int reads_each) {
+                          const ReadLimits& limits) {
     FMOD_SYSTEM* system = nullptr;
     if (FMOD_System_Create(&system) != FMOD_OK || FMOD_System_Init(system, 32, 0, nullptr) != FMOD_OK) return false;
     bool kept_promises = true;
     FMOD_SOUND* bank = nullptr;
     if (FMOD_System_CreateSound(system, name_or_data, mode, exinfo, &bank) == FMOD_OK) {
-        kept_promises = read_subsounds(bank, max_subsounds, reads_each);
+        kept_promises = read_subsounds(bank, limits);
         FMOD_Sound_Release(bank);
     }
     FMOD_System_Release(system);
@@ -65,13 +74,18 @@ inline bool open_and_read(const char* name_or_data, FMOD_MODE mode, FMOD_CREATES
 }  // namespace read_everything_detail
 
 // The bank in the file at `path`.
+inline bool read_everything(const std::string& path, const ReadLimits& limits) {
+    return read_everything_detail::open_and_read(path.c_str(), FMOD_CREATESTREAM, nullptr, limits);
+}
 inline bool read_everything(const std::string& path, int max_subsounds, int reads_each) {
-    return read_everything_detail::open_and_read(path.c_str(), FMOD_CREATESTREAM, nullptr, max_subsounds,
-                                                 reads_each);
+    ReadLimits limits;
+    limits.max_subsounds = max_subsounds;
+    limits.reads_each = reads_each;
+    return read_everything(path, limits);
 }
 
 // The bank in `size` bytes at `data`.
-inline bool read_everything(const void* data, std::size_t size, int max_subsounds, int reads_each) {
+inline bool read_everything(const void* data, std::size_t size, const ReadLimits& limits) {
     if (size > 0xFFFFFFFFu) return true;  // more than the interface can be given: nothing to check
     FMOD_CREATESOUNDEXINFO exinfo{};
     exinfo.cbsize = static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO));
@@ -79,6 +93,5 @@ inline bool read_everything(const void* data, std::size_t size, int max_subsound
     // A null pointer is no bank, even an empty one: point an empty one anywhere.
     static const char nothing = 0;
     const char* bytes = size ? static_cast<const char*>(data) : &nothing;
-    return read_everything_detail::open_and_read(bytes, FMOD_CREATESTREAM | FMOD_OPENMEMORY, &exinfo,
-                                                 max_subsounds, reads_each);
+    return read_everything_detail::open_and_read(bytes, FMOD_CREATESTREAM | FMOD_OPENMEMORY, &exinfo, limits);
 }

@@ -2,12 +2,14 @@
 // set-up data that is costly to rebuild. Lives as long as the bank.
 #pragma once
 
+#include "soundlib/codec/vorbis_decoder_setup.h"
 #include "soundlib/codec/vorbis_setup_cache.h"
 
 namespace soundlib {
 
 struct CodecCache {
     VorbisSetupCache vorbis;  // generated Vorbis setup headers, per (channels, rate)
+    VorbisDecoderSetups vorbis_decoders;  // libvorbis set up with them
 };
 
 }  // namespace soundlib

@@ -60,13 +60,14 @@ std::string layer_name(const MpegFrameHeader& h) {
 
 class MpegSource final : public FrameSource {
 public:
-    MpegSource(const SubsoundInfo& info, BankFile& file)
+    MpegSource(const SubsoundInfo& info, BankFile& file, std::uint32_t units_per_decoder)
         : data_{&file, info.data.offset, info.data.size},
           channels_(info.channels),
           rate_(info.frequency),
           total_(info.frames),
           padding_(info.mpeg_frame_padding ? info.mpeg_frame_padding : 1),
-          frame_(kMpegMaxFrameBytes) {
+          frame_(kMpegMaxFrameBytes),
+          units_per_decoder_(std::max<std::uint32_t>(units_per_decoder, 8)) {
         // Beyond two channels: stereo streams, the last one mono for an odd count.
         for (std::uint32_t c = 0; c < channels_; c += 2) {
             streams_.push_back(Stream{nullptr, std::min<std::uint32_t>(2, channels_ - c), c});
@@ -105,11 +106,28 @@ public:
             restart(0);
             preroll_until_ = 0;
         }
+        if (next_unit_ >= preroll_until_ && next_unit_ - decoder_start_ >= units_per_decoder_) renew();
         if (!setup_error_.empty()) {
             positioned_ = false;
             detail = setup_error_;
             return FMOD_ERR_FILE_BAD;
         }
+        return decode_unit(out, frames);
+    }
+
+    MpegDecoderUse decoder_use() const { return use_; }
+
+private:
+    struct Stream {
+        Handle handle;
+        std::uint32_t channels;
+        std::uint32_t first_channel;  // in the merged output
+    };
+
+    // Decodes unit next_unit_ into out (silence where it is damaged) and
+    // steps past it; nothing at the end of the data or the subsound.
+    FMOD_RESULT decode_unit(std::uint8_t* out, std::uint32_t& frames) {
+        frames = 0;
         if (next_unit_ * spf_ >= total_) return FMOD_OK;
         std::uint64_t next = pos_;
         Unit unit;
@@ -134,16 +152,27 @@ public:
         if (next_unit_ == walked_) advance_frontier(next);
         pos_ = next;
         ++next_unit_;
+        use_.most_units_read = std::max(use_.most_units_read, next_unit_ - decoder_start_);
         frames = spf_;
         return FMOD_OK;
     }
 
-private:
-    struct Stream {
-        Handle handle;
-        std::uint32_t channels;
-        std::uint32_t first_channel;  // in the merged output
-    };
+    // Hands decoding on to fresh decoders at unit next_unit_: they start a
+    // little before it and decode up to it to warm up, as after a seek. The
+    // warm-up is capped, which only a stretch of damage (no main data to
+    // count) would reach.
+    void renew() {
+        const std::uint64_t target = next_unit_;
+        std::uint64_t start = preroll_start(target);
+        if (target - start > kMaxRenewalWarmUp) start = (target - kMaxRenewalWarmUp + 7) / 8 * 8;
+        restart(start);
+        preroll_until_ = target;
+        warm_up_.resize(std::size_t{spf_} * channels_ * 2);
+        std::uint32_t frames = 0;
+        while (setup_error_.empty() && next_unit_ < target) {
+            if (decode_unit(warm_up_.data(), frames) != FMOD_OK || frames == 0) break;
+        }
+    }
 
     std::string where(std::uint64_t pos) const {
         return "byte " + std::to_string(pos) + " of the subsound's data (file offset " +
@@ -169,37 +198,63 @@ private:
 
     // The first frame fixes the layer, the version and so the samples per
     // frame. Damage before it is passed over: the first header that another
-    // one of the same kind follows (or the end of the data) counts.
+    // one of the same kind follows (or the end of the data) counts. Looked
+    // for once: a subsound without one is not searched again on every read.
     FMOD_RESULT learn_layout(std::string& detail) {
+        if (layout_tried_) {
+            detail = layout_problem_;
+            return FMOD_ERR_FILE_BAD;
+        }
+        layout_tried_ = true;
+        const FMOD_RESULT r = find_layout(layout_problem_);
+        detail = layout_problem_;
+        return r;
+    }
+
+    FMOD_RESULT find_layout(std::string& detail) {
         std::uint8_t head[4];
         std::string first_problem;
-        for (std::uint64_t pos = 0; pos + 4 <= data_.size; pos += padding_) {
-            MpegFrameHeader h, next;
-            if (data_.read_at(pos, head, 4) != 4) break;
+        if (data_.read_at(0, head, 4) == 4) {
+            MpegFrameHeader h;
             if (const char* why = parse_mpeg_frame_header(head, h)) {
-                if (pos == 0) first_problem = std::string("no MPEG frame header at ") + where(0) + ": " + why;
-                continue;
+                first_problem = std::string("no MPEG frame header at ") + where(0) + ": " + why;
             }
-            const std::uint64_t following = after(pos, h.length);
-            const bool alone = following + 4 > data_.size;
-            if (!alone && (data_.read_at(following, head, 4) != 4 || parse_mpeg_frame_header(head, next) ||
-                           next.layer != h.layer || next.version != h.version)) {
-                continue;
+        }
+        // Through the data a buffer at a time: only a sync word is looked at
+        // more closely.
+        std::vector<std::uint8_t> buffer(kScanBytes);
+        for (std::uint64_t start = 0; start + 4 <= data_.size;) {
+            const std::size_t got = data_.read_at(start, buffer.data(), buffer.size());
+            if (got < 4) break;
+            std::size_t i = 0;
+            for (; i + 4 <= got; i += padding_) {
+                if (buffer[i] != 0xFF || (buffer[i + 1] & 0xE0) != 0xE0) continue;
+                MpegFrameHeader h, next;
+                if (parse_mpeg_frame_header(&buffer[i], h)) continue;
+                const std::uint64_t pos = start + i;
+                const std::uint64_t following = after(pos, h.length);
+                const bool alone = following + 4 > data_.size;
+                if (!alone && (data_.read_at(following, head, 4) != 4 || parse_mpeg_frame_header(head, next) ||
+                               next.layer != h.layer || next.version != h.version)) {
+                    continue;
+                }
+                // A stream that disagrees with its subsound from the first
+                // frame on is not damaged here and there: it cannot be
+                // decoded at all.
+                if ((rate_ != 0 && h.sample_rate != rate_) || h.channels != streams_[0].channels) {
+                    detail = "the first MPEG frame (at " + where(pos) + ") has " + std::to_string(h.channels) +
+                             " channel(s) at " + std::to_string(h.sample_rate) + " Hz; the subsound's first stream " +
+                             std::to_string(streams_[0].channels) + " at " + std::to_string(rate_) + " Hz";
+                    return FMOD_ERR_FILE_BAD;
+                }
+                layer_ = h.layer;
+                version_ = h.version;
+                if (rate_ == 0) rate_ = h.sample_rate;
+                spf_ = h.samples;
+                unit_bytes_ = std::max<std::uint64_t>(1, (following - pos) * streams_.size());
+                return FMOD_OK;
             }
-            // A stream that disagrees with its subsound from the first frame
-            // on is not damaged here and there: it cannot be decoded at all.
-            if ((rate_ != 0 && h.sample_rate != rate_) || h.channels != streams_[0].channels) {
-                detail = "the first MPEG frame (at " + where(pos) + ") has " + std::to_string(h.channels) +
-                         " channel(s) at " + std::to_string(h.sample_rate) + " Hz; the subsound's first stream " +
-                         std::to_string(streams_[0].channels) + " at " + std::to_string(rate_) + " Hz";
-                return FMOD_ERR_FILE_BAD;
-            }
-            layer_ = h.layer;
-            version_ = h.version;
-            if (rate_ == 0) rate_ = h.sample_rate;
-            spf_ = h.samples;
-            unit_bytes_ = std::max<std::uint64_t>(1, (following - pos) * streams_.size());
-            return FMOD_OK;
+            start += i;  // the next position the padding allows, past what was looked at
         }
         detail = first_problem.empty() ? "the subsound's data holds no MPEG frame" : first_problem;
         return FMOD_ERR_FILE_BAD;
@@ -380,6 +435,8 @@ private:
 
     void restart(std::uint64_t unit) {
         setup_error_.clear();
+        ++use_.decoders;
+        decoder_start_ = unit;
         for (Stream& s : streams_) {
             s.handle = open_handle(static_cast<long>(rate_), static_cast<int>(s.channels), setup_error_);
             if (!s.handle) break;
@@ -455,12 +512,20 @@ private:
     std::vector<std::uint8_t> frame_;  // the frame being decoded
     std::vector<float> zeros_ = std::vector<float>(2 * kMaxUnitFrames);  // a warm-up frame's thrown-away samples
     std::vector<Stream> streams_;
+    std::uint32_t units_per_decoder_;
+    std::uint64_t decoder_start_ = 0;  // the unit the current decoders started at
+    static constexpr std::uint64_t kMaxRenewalWarmUp = 256;
+    std::vector<std::uint8_t> warm_up_;  // the warm-up units' thrown-away samples
+    MpegDecoderUse use_;
 
     // From the first frame.
     std::uint32_t spf_ = 0;
     std::uint64_t unit_bytes_ = 1;  // what a unit takes in the data, for measuring damage
     int layer_ = 0;
     int version_ = 0;
+    bool layout_tried_ = false;
+    std::string layout_problem_;  // why no first frame was found
+    static constexpr std::size_t kScanBytes = 4096;
 
     // Units found so far: walked_ of them, the next one starting at
     // frontier_. Where every kMarkEvery-th starts is kept, so the index stays
@@ -483,8 +548,14 @@ private:
 
 std::int16_t mpeg_sample_to_s16(float x) { return float_to_s16(x); }
 
-std::unique_ptr<FrameSource> make_mpeg_source(const SubsoundInfo& info, BankFile& file) {
-    return std::make_unique<MpegSource>(info, file);
+std::unique_ptr<FrameSource> make_mpeg_source(const SubsoundInfo& info, BankFile& file,
+                                              std::uint32_t units_per_decoder) {
+    return std::make_unique<MpegSource>(info, file, units_per_decoder);
+}
+
+MpegDecoderUse mpeg_decoder_use(const FrameSource& source) {
+    const auto* mpeg = dynamic_cast<const MpegSource*>(&source);
+    return mpeg ? mpeg->decoder_use() : MpegDecoderUse{};
 }
 
 }  // namespace soundlib

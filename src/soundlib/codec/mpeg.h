@@ -19,7 +19,24 @@
 
 namespace soundlib {
 
-std::unique_ptr<FrameSource> make_mpeg_source(const SubsoundInfo& info, BankFile& file);
+// One libmpg123 decoder reads at most this many units (plus the warm-up
+// before them) before a fresh one takes over: libmpg123 spends time in
+// proportion to the frames a decoder has read on each frame it cannot decode
+// whole, so a long damaged stream on one decoder costs the square of its
+// length. The fresh decoder is warmed up as after a seek, so the output is
+// the same.
+inline constexpr std::uint32_t kMpegUnitsPerDecoder = 2048;
+
+std::unique_ptr<FrameSource> make_mpeg_source(const SubsoundInfo& info, BankFile& file,
+                                              std::uint32_t units_per_decoder = kMpegUnitsPerDecoder);
+
+// How an MPEG source used its decoders so far (null counts for a source of
+// another codec): what keeps the work per frame bounded.
+struct MpegDecoderUse {
+    std::uint64_t decoders = 0;        // sets of decoders opened
+    std::uint64_t most_units_read = 0; // by one set, warm-up included
+};
+MpegDecoderUse mpeg_decoder_use(const FrameSource& source);
 
 // A decoded float sample as 16-bit: x * 32767 truncated toward zero, then
 // clamped; the conversion the reference decodes use.

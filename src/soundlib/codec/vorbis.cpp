@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "soundlib/codec/float_to_s16.h"
+#include "soundlib/codec/vorbis_decoder_setup.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -31,36 +33,22 @@ std::string vorbis_error_text(int code) {
 
 class VorbisSource final : public FrameSource {
 public:
-    VorbisSource(DataRange data, std::uint32_t channels, std::uint32_t block_long)
-        : data_(data), channels_(channels), unit_frames_(std::max<std::uint32_t>(block_long / 2, 1)) {
-        vorbis_info_init(&info_);
-        vorbis_comment_init(&comment_);
+    VorbisSource(DataRange data, std::uint32_t channels, std::uint32_t block_long,
+                 std::shared_ptr<const VorbisDecoderSetup> setup)
+        : data_(data),
+          channels_(channels),
+          unit_frames_(std::max<std::uint32_t>(block_long / 2, 1)),
+          setup_(std::move(setup)) {
         damage_.unit_name = "packets";
     }
 
-    ~VorbisSource() override {
-        stop_synthesis();
-        vorbis_comment_clear(&comment_);
-        vorbis_info_clear(&info_);
-    }
+    ~VorbisSource() override { stop_synthesis(); }
 
     VorbisSource(const VorbisSource&) = delete;
     VorbisSource& operator=(const VorbisSource&) = delete;
 
-    // Feeds the three headers and readies the synthesis.
-    bool open(const ByteVector& ident, const ByteVector& comment, const ByteVector& setup, std::string& detail) {
-        const ByteVector* headers[] = {&ident, &comment, &setup};
-        const char* names[] = {"identification", "comment", "setup"};
-        for (int i = 0; i < 3; ++i) {
-            ogg_packet op = packet(*headers[i], i);
-            op.b_o_s = i == 0;
-            const int r = vorbis_synthesis_headerin(&info_, &comment_, &op);
-            if (r != 0) {
-                detail = std::string("libvorbis refused the rebuilt Vorbis ") + names[i] + " header (" +
-                         vorbis_error_text(r) + ")";
-                return false;
-            }
-        }
+    // Readies the synthesis.
+    bool open(std::string& detail) {
         if (!start_synthesis()) {
             detail = "libvorbis could not start decoding with the rebuilt Vorbis headers";
             return false;
@@ -127,7 +115,7 @@ private:
     }
 
     bool start_synthesis() {
-        if (vorbis_synthesis_init(&dsp_, &info_) != 0) return false;
+        if (vorbis_synthesis_init(&dsp_, setup_->info()) != 0) return false;
         if (vorbis_block_init(&dsp_, &block_) != 0) {
             vorbis_dsp_clear(&dsp_);
             return false;
@@ -168,7 +156,7 @@ private:
             return read_failure(position_ + 2, detail);
         }
         ogg_packet op = packet(buffer_, packet_number_);
-        const long size = vorbis_packet_blocksize(&info_, &op);
+        const long size = vorbis_packet_blocksize(setup_->info(), &op);
         int r = vorbis_synthesis(&block_, &op);
         if (r == 0) r = vorbis_synthesis_blockin(&dsp_, &block_);
         if (r == 0 && size > 0) {
@@ -209,8 +197,7 @@ private:
     DataRange data_;
     std::uint32_t channels_;
     std::uint32_t unit_frames_;
-    vorbis_info info_;
-    vorbis_comment comment_;
+    std::shared_ptr<const VorbisDecoderSetup> setup_;  // outlives the synthesis that reads it
     vorbis_dsp_state dsp_{};
     vorbis_block block_{};
     bool running_ = false;
@@ -253,11 +240,14 @@ DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, Code
     // setup header: 256 and 2048 for most banks, but stock libvorbisenc
     // picks others at low rates and the lowest qualities, and the packets
     // follow the encoder.
-    const ByteVector ident =
-        vorbis_identification_header(info.channels, info.frequency, setup->block_short, setup->block_long);
+    auto decoder_setup = cache.vorbis_decoders.get(info.channels, info.frequency, *setup, choice.detail);
+    if (!decoder_setup) {
+        choice.code = FMOD_ERR_FORMAT;
+        return choice;
+    }
     auto source = std::make_unique<VorbisSource>(DataRange{&file, info.data.offset, info.data.size},
-                                                 info.channels, setup->block_long);
-    if (!source->open(ident, vorbis_comment_header(), setup->packet, choice.detail)) {
+                                                 info.channels, setup->block_long, std::move(decoder_setup));
+    if (!source->open(choice.detail)) {
         choice.code = FMOD_ERR_FORMAT;
         return choice;
     }
