@@ -7,6 +7,7 @@
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
+#include "support/bank_audio.h"
 #include "support/temp_dir.h"
 #include "support/time_budget.h"
 
@@ -14,15 +15,9 @@ namespace soundlib {
 namespace {
 
 using bankwriter::Bytes;
+using testbanks::pcm16_filled;
+using testbanks::decoded_audio;
 using bankwriter::Sound;
-
-Sound pcm16(const std::string& name, std::uint32_t frames, std::uint8_t fill) {
-    Sound s;
-    s.name = name;
-    s.frames = frames;
-    s.data.assign(static_cast<std::size_t>(frames) * 2, fill);
-    return s;
-}
 
 Bytes noise(std::size_t n, unsigned seed) {
     std::mt19937 random(seed);
@@ -52,20 +47,9 @@ std::unique_ptr<Scanned> scan(const Bytes& bytes, std::vector<std::string> keys 
     return o;
 }
 
-Bytes audio(Bank& bank, int i) {
-    FMOD_RESULT code;
-    PcmStream* s = bank.stream(i, code);
-    if (!s) return {};
-    Bytes out(s->total_frames() * s->format().frame_bytes());
-    std::size_t got = 0;
-    s->read(out.data(), out.size(), got);
-    out.resize(got);
-    return out;
-}
-
-const Bytes kFsb5 = bankwriter::write_fsb5({pcm16("a.wav", 10, 1), pcm16("b.wav", 7, 2)}, 2);
-const Bytes kFsb4 = bankwriter::write_fsb4({pcm16("c.wav", 5, 3)});
-const Bytes kFsb3 = bankwriter::write_fsb3({pcm16("d.wav", 8, 4)});
+const Bytes kFsb5 = bankwriter::write_fsb5({pcm16_filled("a.wav", 10, 1), pcm16_filled("b.wav", 7, 2)}, 2);
+const Bytes kFsb4 = bankwriter::write_fsb4({pcm16_filled("c.wav", 5, 3)});
+const Bytes kFsb3 = bankwriter::write_fsb3({pcm16_filled("d.wav", 8, 4)});
 
 TEST(BankScan, FindsBanksAmongOtherBytesAndNumbersTheirSoundsAcrossThem) {
     Bytes file = noise(1001, 1);
@@ -85,7 +69,7 @@ TEST(BankScan, FindsBanksAmongOtherBytesAndNumbersTheirSoundsAcrossThem) {
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(names[i], o->bank.name(i));
         EXPECT_EQ(offsets[i], o->bank.part_offset(i)) << i;
-        EXPECT_EQ(Bytes(o->bank.info(i).frames * 2, static_cast<std::uint8_t>(i + 1)), audio(o->bank, i)) << i;
+        EXPECT_EQ(Bytes(o->bank.info(i).frames * 2, static_cast<std::uint8_t>(i + 1)), decoded_audio(o->bank, i)) << i;
     }
     EXPECT_TRUE(o->bank.notes().empty()) << o->bank.notes_text();
 
@@ -121,7 +105,7 @@ TEST(BankScan, FalseMagicsNeitherStopTheScanNorHideTheBankAfterThem) {
 // A bank inside the audio of another is part of that audio: the scan goes on
 // after the outer bank's end.
 TEST(BankScan, AMagicInsideABanksAudioIsNotAnotherBank) {
-    Sound holder = pcm16("holder.wav", 0, 0);
+    Sound holder = pcm16_filled("holder.wav", 0, 0);
     holder.data = kFsb3;
     holder.data.resize((holder.data.size() + 1) / 2 * 2);
     holder.frames = static_cast<std::uint32_t>(holder.data.size() / 2);
@@ -139,7 +123,7 @@ TEST(BankScan, AMagicInsideABanksAudioIsNotAnotherBank) {
 // further in when the bank is read is dropped alone, with a note.
 TEST(BankScan, ABankDamagedPastWhatTheScanLookedAtIsDroppedAlone) {
     std::vector<Sound> twenty;
-    for (int i = 0; i < 20; ++i) twenty.push_back(pcm16("", 2, 5));
+    for (int i = 0; i < 20; ++i) twenty.push_back(pcm16_filled("", 2, 5));
     Bytes damaged = bankwriter::write_fsb4(twenty);
     bankwriter::put16(damaged, 0x30 + 17 * 0x50, 1);  // subsound 17's header size
     Bytes file = noise(10, 10);
@@ -206,7 +190,7 @@ TEST(BankScan, AnEncryptedFileIsScannedWithEachKey) {
     ASSERT_EQ(FMOD_OK, o->error.code) << o->error.detail;
     EXPECT_EQ(2, o->bank.count());
     EXPECT_TRUE(o->bank.encrypted());
-    EXPECT_EQ(Bytes(20, 1), audio(o->bank, 0));
+    EXPECT_EQ(Bytes(20, 1), decoded_audio(o->bank, 0));
 }
 
 TEST(BankScan, TheModeBitThroughTheLibraryInterface) {

@@ -5,21 +5,16 @@
 #include "soundlib/bank.h"
 #include "support/platform_expectations.h"
 #include "support/run_tool.h"
+#include "support/bank_audio.h"
 #include "support/temp_dir.h"
 
 namespace soundlib {
 namespace {
 
 using bankwriter::Bytes;
+using testbanks::pcm16_filled;
+using testbanks::decoded_audio;
 using bankwriter::Sound;
-
-Sound pcm16(const std::string& name, std::uint32_t frames, std::uint8_t fill) {
-    Sound s;
-    s.name = name;
-    s.frames = frames;
-    s.data.assign(static_cast<std::size_t>(frames) * 2, fill);
-    return s;
-}
 
 Bytes join(std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -28,9 +23,9 @@ Bytes join(std::initializer_list<Bytes> parts) {
 }
 
 // Three banks of two families, one with a name table and one without.
-const Bytes kFirst = bankwriter::write_fsb5({pcm16("a.wav", 10, 1), pcm16("b.wav", 7, 2)}, 2);
-const Bytes kSecond = bankwriter::write_fsb4({pcm16("c.wav", 5, 3)});
-const Bytes kThird = bankwriter::write_fsb5({pcm16("", 9, 4)}, 2);
+const Bytes kFirst = bankwriter::write_fsb5({pcm16_filled("a.wav", 10, 1), pcm16_filled("b.wav", 7, 2)}, 2);
+const Bytes kSecond = bankwriter::write_fsb4({pcm16_filled("c.wav", 5, 3)});
+const Bytes kThird = bankwriter::write_fsb5({pcm16_filled("", 9, 4)}, 2);
 
 struct Opened {
     TempDir dir;
@@ -46,17 +41,6 @@ std::unique_ptr<Opened> open_bytes(const Bytes& bytes) {
 }
 
 // Reads the whole of subsound i through its stream.
-Bytes audio(Bank& bank, int i) {
-    FMOD_RESULT code;
-    PcmStream* s = bank.stream(i, code);
-    if (!s) return {};
-    Bytes out(s->total_frames() * s->format().frame_bytes());
-    std::size_t got = 0;
-    s->read(out.data(), out.size(), got);
-    out.resize(got);
-    return out;
-}
-
 void expect_the_three_banks(Bank& bank) {
     ASSERT_EQ(4, bank.count());
     EXPECT_EQ("a.wav", bank.name(0));
@@ -65,7 +49,7 @@ void expect_the_three_banks(Bank& bank) {
     EXPECT_EQ("", bank.name(3));
     const std::pair<int, std::uint8_t> fills[] = {{0, 1}, {1, 2}, {2, 3}, {3, 4}};
     for (auto [i, fill] : fills) {
-        const Bytes a = audio(bank, i);
+        const Bytes a = decoded_audio(bank, i);
         EXPECT_EQ(bank.info(i).frames * 2, a.size()) << i;
         EXPECT_EQ(Bytes(a.size(), fill), a) << i;
     }
@@ -178,13 +162,13 @@ TEST(Containers, FevChunksThatLie) {
 
 // Opening stays linear in the number of banks, with a small record each.
 TEST(Containers, TenThousandSmallBanksBackToBack) {
-    const Bytes one = bankwriter::write_fsb5({pcm16("x.wav", 2, 9)}, 2);
+    const Bytes one = bankwriter::write_fsb5({pcm16_filled("x.wav", 2, 9)}, 2);
     Bytes all;
     for (int i = 0; i < 10000; ++i) all.insert(all.end(), one.begin(), one.end());
     auto o = open_bytes(all);
     ASSERT_EQ(FMOD_OK, o->error.code);
     EXPECT_EQ(10000, o->bank.count());
-    EXPECT_EQ(Bytes(4, 9), audio(o->bank, 9999));
+    EXPECT_EQ(Bytes(4, 9), decoded_audio(o->bank, 9999));
 }
 
 // The tool over such files: what it prints and how it ends.

@@ -14,12 +14,14 @@
 #include "soundlib/bank.h"
 #include "support/platform_expectations.h"
 #include "support/run_tool.h"
+#include "support/bank_audio.h"
 #include "support/temp_dir.h"
 #include "support/time_budget.h"
 
 namespace {
 
 using bankwriter::Bytes;
+using testbanks::decoded_audio;
 using bankwriter::Sound;
 
 const std::string kCorpus = CORPUS_DIR;
@@ -69,17 +71,6 @@ std::unique_ptr<Opened> open_with(const Bytes& bytes, std::vector<std::string> k
     return o;
 }
 
-Bytes audio(soundlib::Bank& bank, int i) {
-    FMOD_RESULT code;
-    soundlib::PcmStream* s = bank.stream(i, code);
-    if (!s) return {};
-    Bytes out(s->total_frames() * s->format().frame_bytes());
-    std::size_t got = 0;
-    s->read(out.data(), out.size(), got);
-    out.resize(got);
-    return out;
-}
-
 class EncryptedBank : public testing::TestWithParam<std::tuple<Family, bool>> {};
 
 TEST_P(EncryptedBank, ReadsAsThePlainBankWithItsKeyAmongOthers) {
@@ -90,7 +81,7 @@ TEST_P(EncryptedBank, ReadsAsThePlainBankWithItsKeyAmongOthers) {
     ASSERT_EQ(3, o->bank.count());
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(kSounds[static_cast<std::size_t>(i)].name, o->bank.name(i));
-        EXPECT_EQ(kSounds[static_cast<std::size_t>(i)].data, audio(o->bank, i)) << i;
+        EXPECT_EQ(kSounds[static_cast<std::size_t>(i)].data, decoded_audio(o->bank, i)) << i;
     }
     EXPECT_TRUE(o->bank.notes().empty()) << o->bank.notes_text();
 }
@@ -117,7 +108,7 @@ TEST(Encryption, APlainBankIsReadAsItIsWhateverKeysAreGiven) {
     auto o = open_with(plain_bank(Family::fsb5), {kKey});
     ASSERT_EQ(FMOD_OK, o->error.code);
     EXPECT_FALSE(o->bank.encrypted());
-    EXPECT_EQ(kSounds[0].data, audio(o->bank, 0));
+    EXPECT_EQ(kSounds[0].data, decoded_audio(o->bank, 0));
 }
 
 // Banks back to back, encrypted as one file: the key runs on across them.
@@ -128,7 +119,7 @@ TEST(Encryption, BanksBackToBackAreEncryptedAsOneFile) {
     auto o = open_with(bankwriter::encrypt(both, kKey), {kKey});
     ASSERT_EQ(FMOD_OK, o->error.code) << o->error.detail;
     ASSERT_EQ(6, o->bank.count());
-    EXPECT_EQ(kSounds[2].data, audio(o->bank, 5));
+    EXPECT_EQ(kSounds[2].data, decoded_audio(o->bank, 5));
 }
 
 // Each "SND " chunk holds its own bank, encrypted from its own first byte,
@@ -140,7 +131,7 @@ TEST(Encryption, EachSoundChunkOfABankFileIsTriedOnItsOwn) {
     auto o = open_with(file, {kKey});
     ASSERT_EQ(FMOD_OK, o->error.code) << o->error.detail;
     EXPECT_EQ(9, o->bank.count());
-    EXPECT_EQ(kSounds[0].data, audio(o->bank, 6));
+    EXPECT_EQ(kSounds[0].data, decoded_audio(o->bank, 6));
     EXPECT_TRUE(o->bank.notes().empty()) << o->bank.notes_text();
 }
 
@@ -153,7 +144,7 @@ TEST(Encryption, ManyEncryptedSoundChunksStayLinear) {
     auto o = open_with(bankwriter::write_fev(banks), {kKey});
     ASSERT_EQ(FMOD_OK, o->error.code) << o->error.detail;
     EXPECT_EQ(20000, o->bank.count());
-    EXPECT_EQ(kSounds[1].data, audio(o->bank, 19999));
+    EXPECT_EQ(kSounds[1].data, decoded_audio(o->bank, 19999));
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), time_budget(3.0));
 }
 

@@ -1,53 +1,36 @@
 #include "soundlib/bank/subsound_info.h"
 
+#include <cstddef>
+#include <iterator>
+
 namespace soundlib {
 
-const char* codec_name(Codec codec) {
-    switch (codec) {
-        case Codec::pcm8: return "PCM8";
-        case Codec::pcm16: return "PCM16";
-        case Codec::pcm24: return "PCM24";
-        case Codec::pcm32: return "PCM32";
-        case Codec::pcmfloat: return "PCM float";
-        case Codec::gcadpcm: return "GC DSP ADPCM";
-        case Codec::imaadpcm: return "IMA ADPCM";
-        case Codec::vag: return "PS ADPCM (VAG)";
-        case Codec::hevag: return "HEVAG";
-        case Codec::xma: return "XMA";
-        case Codec::mpeg: return "MPEG";
-        case Codec::celt: return "CELT";
-        case Codec::atrac9: return "ATRAC9";
-        case Codec::xwma: return "XWMA";
-        case Codec::vorbis: return "Vorbis";
-        case Codec::fadpcm: return "FADPCM";
-        case Codec::opus: return "Opus";
-        case Codec::unknown: break;
-    }
-    return "unknown";
+namespace {
+
+struct CodecNames {
+    const char* long_name;   // for messages
+    const char* short_name;  // for listings
+};
+
+// In the order of Codec.
+constexpr CodecNames kCodecNames[] = {
+    {"PCM8", "PCM8"},           {"PCM16", "PCM16"},       {"PCM24", "PCM24"},
+    {"PCM32", "PCM32"},         {"PCM float", "PCMFLOAT"}, {"GC DSP ADPCM", "GCADPCM"},
+    {"IMA ADPCM", "IMAADPCM"},  {"PS ADPCM (VAG)", "VAG"}, {"HEVAG", "HEVAG"},
+    {"XMA", "XMA"},             {"MPEG", "MPEG"},         {"CELT", "CELT"},
+    {"ATRAC9", "ATRAC9"},       {"XWMA", "XWMA"},         {"Vorbis", "VORBIS"},
+    {"FADPCM", "FADPCM"},       {"Opus", "OPUS"},         {"unknown", "UNKNOWN"}};
+static_assert(std::size(kCodecNames) == static_cast<std::size_t>(Codec::unknown) + 1);
+
+const CodecNames& names_of(Codec codec) {
+    const auto i = static_cast<std::size_t>(codec);
+    return kCodecNames[i < std::size(kCodecNames) ? i : std::size(kCodecNames) - 1];
 }
 
-const char* codec_short_name(Codec codec) {
-    switch (codec) {
-        case Codec::pcm8: return "PCM8";
-        case Codec::pcm16: return "PCM16";
-        case Codec::pcm24: return "PCM24";
-        case Codec::pcm32: return "PCM32";
-        case Codec::pcmfloat: return "PCMFLOAT";
-        case Codec::gcadpcm: return "GCADPCM";
-        case Codec::imaadpcm: return "IMAADPCM";
-        case Codec::vag: return "VAG";
-        case Codec::hevag: return "HEVAG";
-        case Codec::xma: return "XMA";
-        case Codec::mpeg: return "MPEG";
-        case Codec::celt: return "CELT";
-        case Codec::atrac9: return "ATRAC9";
-        case Codec::xwma: return "XWMA";
-        case Codec::vorbis: return "VORBIS";
-        case Codec::fadpcm: return "FADPCM";
-        case Codec::opus: return "OPUS";
-        case Codec::unknown: break;
-    }
-    return "UNKNOWN";
-}
+}  // namespace
+
+const char* codec_name(Codec codec) { return names_of(codec).long_name; }
+
+const char* codec_short_name(Codec codec) { return names_of(codec).short_name; }
 
 }  // namespace soundlib
