@@ -1,6 +1,7 @@
 #include "driver/options_form.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -44,7 +45,8 @@ SoundFacts describe(FMOD_SOUND* subsound, int index, bool show_offset) {
     check_result(FMOD_Sound_GetFormat(subsound, nullptr, nullptr, &s.channels, nullptr));
     float rate = 0;
     check_result(FMOD_Sound_GetDefaults(subsound, &rate, nullptr, nullptr, nullptr));
-    s.rate = rate > 0 ? static_cast<unsigned int>(rate + 0.5f) : 0;
+    // A bank may give any 32-bit rate; a float that large has no exact cast.
+    s.rate = !(rate > 0) ? 0 : rate >= 4294967040.0f ? 0xFFFFFFFFu : static_cast<unsigned int>(std::lround(rate));
     check_result(FMOD_Sound_GetLength(subsound, &s.frames, FMOD_TIMEUNIT_PCM));
     s.loops = subsound_loop(subsound, s.loop_start, s.loop_end);
     s.show_bank_offset = show_offset;
