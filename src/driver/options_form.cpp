@@ -46,7 +46,7 @@ SoundFacts describe(FMOD_SOUND* subsound, int index, bool show_offset) {
     float rate = 0;
     check_result(FMOD_Sound_GetDefaults(subsound, &rate, nullptr, nullptr, nullptr));
     // A bank may give any 32-bit rate; a float that large has no exact cast.
-    s.rate = !(rate > 0) ? 0 : rate >= 4294967040.0f ? 0xFFFFFFFFu : static_cast<unsigned int>(std::lround(rate));
+    s.rate = !(rate > 0) ? 0 : rate >= 4294967040.0f ? 0xFFFFFFFFu : static_cast<unsigned int>(std::llround(rate));
     check_result(FMOD_Sound_GetLength(subsound, &s.frames, FMOD_TIMEUNIT_PCM));
     s.loops = subsound_loop(subsound, s.loop_start, s.loop_end);
     s.show_bank_offset = show_offset;
