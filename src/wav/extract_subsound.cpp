@@ -65,7 +65,7 @@ std::string library_reason(FMOD_SOUND* subsound, FMOD_RESULT result) {
 
 std::uint32_t whole_hz(float frequency) {
     if (!(frequency > 0.5f) || frequency >= 4294967295.0f) return OUTPUT_SAMPLE_RATE;
-    return static_cast<std::uint32_t>(std::lround(frequency));
+    return static_cast<std::uint32_t>(std::llround(frequency));  // long is 32 bits on Windows
 }
 
 Written finish(Extracted* extracted, Written written, std::uint64_t bytes = 0) {
