@@ -19,10 +19,14 @@ std::string folder_of(const std::string& path) {
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-std::string read_key_file(const std::string& path) {
+bool is_regular_file(const std::string& path) {
     // Only a regular file: opening a FIFO would wait for a writer.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error)) return {};
+    return std::filesystem::is_regular_file(std::filesystem::path(path), error);
+}
+
+std::string read_key_file(const std::string& path) {
+    if (!is_regular_file(path)) return {};
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return {};
     std::string key(kMaxKeyFileBytes + 1, '\0');
@@ -56,9 +60,17 @@ std::string key_hint(bool options_form) {
            "set BANKRIP_KEY or put the key in a file .fsbkey beside the bank";
 }
 
-std::string encryption_advice(FMOD_SYSTEM* system, bool options_form) {
+std::string encryption_advice(FMOD_SYSTEM* system, bool options_form, const std::string& bank_path) {
     int tried = 0;
     if (!soundlib_system_open_encrypted(system, &tried) || tried > 0) return {};
+    const std::string key_file = folder_of(bank_path) + ".fsbkey";
+    std::error_code error;
+    if (is_regular_file(key_file) && std::filesystem::file_size(std::filesystem::path(key_file), error) > kMaxKeyFileBytes &&
+        !error) {
+        return "; the .fsbkey beside it is larger than " + std::to_string(kMaxKeyFileBytes) +
+               " bytes, so it was not taken as a key; to give its key, " +
+               std::string(options_form ? "use --key or " : "") + "set BANKRIP_KEY, or put only the key in .fsbkey";
+    }
     return "; to give its key, " + key_hint(options_form);
 }
 

@@ -18,8 +18,9 @@ std::vector<std::string> bank_keys(const std::string& bank_path, const std::vect
 std::string key_hint(bool options_form);
 
 // After a failed open: what to add to its reason when the file may be an
-// encrypted bank and no key was tried ("; to give its key, ..."); else empty.
-std::string encryption_advice(FMOD_SYSTEM* system, bool options_form);
+// encrypted bank and no key was tried ("; to give its key, ..."; also when a
+// .fsbkey beside `bank_path` was too large to be taken as a key); else empty.
+std::string encryption_advice(FMOD_SYSTEM* system, bool options_form, const std::string& bank_path);
 
 // Extra information for FMOD_System_CreateSound that carries the keys; it
 // points into `keys`, which must outlive it.

@@ -1,8 +1,34 @@
 #include "driver/listing.h"
 
+#include <cerrno>
+#include <algorithm>
+#include <cstdarg>
+
 #include <nlohmann/json.hpp>
 
 namespace {
+
+int first_write_error = 0;
+
+// Every byte of a listing goes out through here, so that a failed write
+// (a full disk, the file size limit) is known at the end.
+void put(std::FILE* out, const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), out) != text.size() && first_write_error == 0) {
+        first_write_error = errno ? errno : EIO;
+    }
+}
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void put_formatted(std::FILE* out, const char* format, ...) {
+    char text[512];
+    std::va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n > 0) put(out, std::string(text, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 1)));
+}
 
 // Valid UTF-8, overlong forms and surrogates excluded.
 bool valid_utf8(const std::string& s) {
@@ -72,25 +98,26 @@ std::string printable_name(const std::string& name) {
 
 void TextListing::begin_bank(const BankFacts& bank, int sounds) {
     part_offset_ = 0;
-    std::fprintf(out_, "%s: %d sound%s%s\n", printable_name(bank.path).c_str(), sounds, sounds == 1 ? "" : "s",
-                 bank.encrypted ? " (encrypted)" : "");
+    put(out_, printable_name(bank.path));
+    put_formatted(out_, ": %d sound%s%s\n", sounds, sounds == 1 ? "" : "s", bank.encrypted ? " (encrypted)" : "");
 }
 
 void TextListing::sound(const SoundFacts& s) {
     if (s.show_bank_offset && (s.index == 0 || s.bank_offset != part_offset_)) {
-        std::fprintf(out_, "  bank at offset %llu (0x%llx):\n", static_cast<unsigned long long>(s.bank_offset),
-                     static_cast<unsigned long long>(s.bank_offset));
+        put_formatted(out_, "  bank at offset %llu (0x%llx):\n", static_cast<unsigned long long>(s.bank_offset),
+                      static_cast<unsigned long long>(s.bank_offset));
     }
     part_offset_ = s.bank_offset;
-    std::fprintf(out_, "%6d  %s  %s  %d ch  %u Hz  %u frames  %s", s.index,
-                 s.name.empty() ? "(no name)" : printable_name(s.name).c_str(),
-                 s.codec.c_str(), s.channels, s.rate, s.frames, duration(s.frames, s.rate).c_str());
-    if (s.loops) std::fprintf(out_, "  loop %u-%u", s.loop_start, s.loop_end);
-    std::fputc('\n', out_);
+    put_formatted(out_, "%6d  ", s.index);
+    put(out_, s.name.empty() ? "(no name)" : printable_name(s.name));
+    put_formatted(out_, "  %s  %d ch  %u Hz  %u frames  %s", s.codec.c_str(), s.channels, s.rate, s.frames,
+                  duration(s.frames, s.rate).c_str());
+    if (s.loops) put_formatted(out_, "  loop %u-%u", s.loop_start, s.loop_end);
+    put(out_, "\n");
 }
 
 void JsonListing::begin_bank(const BankFacts& bank) {
-    std::fputs(started_ ? (any_bank_ ? ",\n" : "\n") : "{\"banks\": [\n", out_);
+    put(out_, started_ ? (any_bank_ ? ",\n" : "\n") : "{\"banks\": [\n");
     started_ = true;
     any_bank_ = true;
     any_sound_ = false;
@@ -100,8 +127,8 @@ void JsonListing::begin_bank(const BankFacts& bank) {
     if (!bank.error.empty()) head["error"] = bank.error;
     std::string text = dumped(head);
     text.pop_back();  // the object stays open for its sounds
-    std::fputs(text.c_str(), out_);
-    std::fputs(", \"sounds\": [", out_);
+    put(out_, text);
+    put(out_, ", \"sounds\": [");
 }
 
 void JsonListing::sound(const SoundFacts& s) {
@@ -119,14 +146,17 @@ void JsonListing::sound(const SoundFacts& s) {
     if (s.show_bank_offset) o["bank_offset"] = s.bank_offset;
     put_text(o, "output", s.output);
     o["status"] = s.status;
-    std::fputs(any_sound_ ? ",\n  " : "\n  ", out_);
+    put(out_, any_sound_ ? ",\n  " : "\n  ");
     any_sound_ = true;
-    std::fputs(dumped(o).c_str(), out_);
+    put(out_, dumped(o));
 }
 
-void JsonListing::end_bank() { std::fputs(any_sound_ ? "\n]}" : "]}", out_); }
+void JsonListing::end_bank() { put(out_, any_sound_ ? "\n]}" : "]}"); }
 
-void JsonListing::finish() {
-    std::fputs(started_ ? "\n]}\n" : "{\"banks\": []}\n", out_);
-    std::fflush(out_);
+void JsonListing::finish() { put(out_, started_ ? "\n]}\n" : "{\"banks\": []}\n"); }
+
+int listing_write_error(std::FILE* out) {
+    if (std::fflush(out) != 0 && first_write_error == 0) first_write_error = errno ? errno : EIO;
+    if (std::ferror(out) && first_write_error == 0) first_write_error = EIO;
+    return first_write_error;
 }

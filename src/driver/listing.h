@@ -57,5 +57,9 @@ private:
     bool any_sound_ = false;
 };
 
+// After the last of a listing: flushes `out` and gives the system's error
+// code of the first write of a listing that failed; 0 when all went out.
+int listing_write_error(std::FILE* out);
+
 // A name made fit for a terminal: control bytes become '_'.
 std::string printable_name(const std::string& name);

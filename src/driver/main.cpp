@@ -1,11 +1,13 @@
 // bankrip: unpacks every subsound of a sound bank into a WAV file of its own.
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "driver/bank_keys.h"
 #include "driver/bank_notes.h"
 #include "driver/destination.h"
+#include "driver/listing.h"
 #include "driver/options_form.h"
 #include "platform/platform.h"
 #include "result/result.h"
@@ -42,7 +44,7 @@ FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const 
         detail = platform::full_path(argument) + ": " + detail.substr(given.size());
     }
     if (result == FMOD_ERR_FILE_NOTFOUND) detail += relative_path_note(argument, program_folder);
-    detail += encryption_advice(system, false);
+    detail += encryption_advice(system, false, argument);
     std::fprintf(stderr, "bankrip: %s\n", detail.c_str());
     return result;
 }
@@ -105,10 +107,20 @@ int main(int argc, char** argv) {
     for (int index = 0; index < count; ++index) {
         FMOD_SOUND* subsound = nullptr;
         check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
-        switch (extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable)) {
-            case Written::whole: break;
-            case Written::in_part: ++in_part; break;
-            case Written::not_at_all: ++not_written; break;
+        try {
+            switch (extract_subsound(subsound, index, destination, folder, used_names, bank_file,
+                                     destination_usable)) {
+                case Written::whole: break;
+                case Written::in_part: ++in_part; break;
+                case Written::not_at_all: ++not_written; break;
+            }
+        } catch (const std::bad_alloc&) {
+            // The names given so far fill memory: no later sound can be named
+            // safely. The files written stay.
+            std::fprintf(stderr, "bankrip: %s: not enough memory to go on; the bank's other sounds were not written\n",
+                         printable_name(argv[1]).c_str());
+            not_written += count - index;
+            break;
         }
     }
     report_unwritten(not_written, in_part, count);

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <string>
 
 #include "driver/bank_keys.h"
@@ -71,6 +73,7 @@ public:
           system_(system),
           text_(stdout),
           json_(stdout),
+          sounds_(options.sounds),
           output_(options.output.empty() ? std::string() : destination_text(options.output.c_str())) {
         style_.always_wav = true;
         style_.loop_chunk = options.loops;
@@ -78,19 +81,19 @@ public:
     }
 
     void bank(const BankJob& job);
-    void problem(const OperandProblem& p) {
-        report(p.path, p.reason);
-        ++counts_.unreadable;
-    }
-    void finish(double seconds) {
-        if (options_.json) json_.finish();
-        std::fprintf(stderr, "%s\n", summary_line(counts_, seconds, options_.list).c_str());
+    void problem(const OperandProblem& p) { unreadable(p.path, p.reason); }
+    void finish(double seconds);
+    void out_of_memory() {
+        std::fputs("bankrip: not enough memory to go on; the files already written are kept\n", stderr);
+        failed_ = true;
     }
     int status() const {
-        return counts_.not_written || counts_.in_part || counts_.unreadable || damaged_ ? 1 : 0;
+        return counts_.not_written || counts_.in_part || counts_.unreadable || damaged_ || failed_ ? 1 : 0;
     }
 
 private:
+    void sounds(FMOD_SOUND* bank, int count, const BankJob& job);
+    void sound_failed(const std::string& where, int index, const std::string& reason);
     void unreadable(const std::string& path, const std::string& reason) {
         report(path, reason);
         ++counts_.unreadable;
@@ -104,11 +107,51 @@ private:
     FMOD_SYSTEM* system_;
     TextListing text_;
     JsonListing json_;
+    SoundSelection sounds_;  // notes which -s values picked a sound
     std::string output_;
     ExtractStyle style_;
     RunCounts counts_;
     bool damaged_ = false;
+    bool failed_ = false;  // something the summary does not count went wrong
 };
+
+// A sound that could not be dealt with at all (the library refused a query,
+// memory ran out): reported, counted, and listed as not written.
+void Run::sound_failed(const std::string& where, int index, const std::string& reason) {
+    report(where, "sound " + std::to_string(index) + ": " + reason + "; not written");
+    ++counts_.not_written;
+    if (options_.json) {
+        SoundFacts facts;
+        facts.index = index;
+        facts.status = "not written";
+        json_.sound(facts);
+    }
+}
+
+std::string failure_text(const LibraryFailure& failure) {
+    std::string text = result_message(failure.result);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+void Run::finish(double seconds) {
+    if (options_.json) json_.finish();
+    if (counts_.banks > 0) {
+        for (const std::string& value : sounds_.unused()) {
+            std::fprintf(stderr, "bankrip: --sound '%s' picked no sound of the banks read\n",
+                         printable_name(value).c_str());
+            failed_ = true;
+        }
+    }
+    if (options_.list || options_.json) {
+        if (const int error = listing_write_error(stdout)) {
+            std::fprintf(stderr, "bankrip: the listing could not be written to standard output: %s\n",
+                         std::strerror(error));
+            failed_ = true;
+        }
+    }
+    std::fprintf(stderr, "%s\n", summary_line(counts_, seconds, options_.list).c_str());
+}
 
 void Run::bank(const BankJob& job) {
     const FMOD_MODE mode = FMOD_CREATESTREAM | (options_.scan ? SOUNDLIB_SCAN : 0u);
@@ -122,7 +165,7 @@ void Run::bank(const BankJob& job) {
             ++counts_.passed_over;
             return;
         }
-        unreadable(job.path, open_failure(system_, opened, job.path) + encryption_advice(system_, true));
+        unreadable(job.path, open_failure(system_, opened, job.path) + encryption_advice(system_, true, job.path));
         return;
     }
     int count = 0;
@@ -133,7 +176,17 @@ void Run::bank(const BankJob& job) {
     const BankFacts facts{job.path, soundlib_bank_encrypted(bank) != 0, ""};
     if (options_.json) json_.begin_bank(facts);
     if (options_.list && !options_.json) text_.begin_bank(facts, count);
+    try {
+        sounds(bank, count, job);
+    } catch (const std::bad_alloc&) {
+        report(job.path, "not enough memory to go on; the bank's other sounds were not written");
+        failed_ = true;
+    }
+    if (options_.json) json_.end_bank();
+    FMOD_Sound_Release(bank);
+}
 
+void Run::sounds(FMOD_SOUND* bank, int count, const BankJob& job) {
     const std::string destination = output_ + job.folder;
     const platform::FileId bank_file = platform::file_id(job.path);
     UsedNames used_names;
@@ -143,46 +196,54 @@ void Run::bank(const BankJob& job) {
     // is made in the folder as it was found then.
     platform::OutputFolder folder;
     for (int index = 0; index < count; ++index) {
-        FMOD_SOUND* subsound = nullptr;
-        check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
-        char name[256];
-        check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
-        if (!options_.sounds.picks(index, name)) {
-            // Named all the same, so that a sound's file is called the same
-            // whichever sounds are picked.
-            subsound_file_name(subsound, index, used_names, true);
-            continue;
-        }
-        SoundFacts sound;
-        if (options_.list || options_.json) sound = describe(subsound, index, options_.scan);
-        if (options_.list) {
-            sound.output = destination + subsound_file_name(subsound, index, used_names, true);
-            ++counts_.listed;
-        } else {
-            if (!destination_prepared) {
-                destination_usable = prepare_destination(destination, "") && open_destination(folder, destination);
-                destination_prepared = true;
+        try {
+            FMOD_SOUND* subsound = nullptr;
+            check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
+            char name[256];
+            check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
+            if (!sounds_.picks(index, name)) {
+                // Named all the same, so that a sound's file is called the same
+                // whichever sounds are picked.
+                subsound_file_name(subsound, index, used_names, true);
+                continue;
             }
-            Extracted extracted;
-            extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable,
-                             style_, &extracted);
-            sound.output = extracted.path;
-            sound.status = status_text(extracted.written);
-            switch (extracted.written) {
-                case Written::whole: ++counts_.written; break;
-                case Written::in_part: ++counts_.written; ++counts_.in_part; break;
-                case Written::not_at_all: ++counts_.not_written; break;
+            SoundFacts sound;
+            if (options_.list || options_.json) sound = describe(subsound, index, options_.scan);
+            if (options_.list) {
+                sound.output = destination + subsound_file_name(subsound, index, used_names, true);
+                ++counts_.listed;
+            } else {
+                if (!destination_prepared) {
+                    destination_usable = prepare_destination(destination, "") && open_destination(folder, destination);
+                    destination_prepared = true;
+                }
+                Extracted extracted;
+                extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable,
+                                 style_, &extracted);
+                sound.output = extracted.path;
+                sound.status = status_text(extracted.written);
+                sound.loops = sound.loops && extracted.loop_fits;
+                switch (extracted.written) {
+                    case Written::whole: ++counts_.written; break;
+                    case Written::in_part: ++counts_.written; ++counts_.in_part; break;
+                    case Written::not_at_all: ++counts_.not_written; break;
+                }
+                counts_.bytes += extracted.bytes;
             }
-            counts_.bytes += extracted.bytes;
-        }
-        if (options_.json) {
-            json_.sound(sound);
-        } else if (options_.list) {
-            text_.sound(sound);
+            if (options_.json) {
+                json_.sound(sound);
+            } else if (options_.list) {
+                text_.sound(sound);
+            }
+        } catch (const LibraryFailure& failure) {
+            sound_failed(job.path, index, failure_text(failure));
+        } catch (const std::bad_alloc&) {
+            // Without room for the names given so far, no later sound can be
+            // named safely: the bank ends here.
+            counts_.not_written += static_cast<std::uint64_t>(count - index);
+            throw;
         }
     }
-    if (options_.json) json_.end_bank();
-    FMOD_Sound_Release(bank);
 }
 
 }  // namespace
@@ -206,11 +267,16 @@ int run_options_form(int argc, char** argv) {
         return 1;
     }
     platform::remove_unfinished_file_on_interrupt();
+    check_failures_throw();
     Run run(options, system);
-    std::vector<OperandProblem> problems;
-    const std::vector<BankJob> jobs = bank_jobs(options.operands, problems);
-    for (const auto& p : problems) run.problem(p);
-    for (const auto& job : jobs) run.bank(job);
+    try {
+        std::vector<OperandProblem> problems;
+        const std::vector<BankJob> jobs = bank_jobs(options.operands, problems);
+        for (const auto& p : problems) run.problem(p);
+        for (const auto& job : jobs) run.bank(job);
+    } catch (const std::bad_alloc&) {
+        run.out_of_memory();
+    }
 
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     run.finish(seconds.count());

@@ -9,15 +9,26 @@
 
 class SoundSelection {
 public:
-    // Adds one -s value: a list of indices and ranges when it reads as one,
-    // otherwise a name. False, with the reason, for a range that runs
-    // backwards.
+    // Adds one -s value. A value made only of digits, commas and dashes is
+    // a list of indices and ranges, and must read as one; anything else is
+    // a name. False, with the reason, for a list that does not read (an
+    // empty item, a range open at one end, a range that runs backwards, an
+    // index no bank can hold).
     bool add(const std::string& value, std::string& error);
 
     bool all() const { return ranges_.empty() && names_.empty(); }
-    bool picks(int index, const char* name) const;
+    // Also notes which values picked something.
+    bool picks(int index, const char* name);
+    // The values given that have picked no sound so far, as given.
+    std::vector<std::string> unused() const;
 
 private:
-    std::vector<std::pair<std::int64_t, std::int64_t>> ranges_;  // inclusive
-    std::vector<std::string> names_;
+    struct Range {
+        std::int64_t first, last;  // inclusive
+        std::size_t value;         // which value it came from
+    };
+    std::vector<Range> ranges_;
+    std::vector<std::pair<std::string, std::size_t>> names_;
+    std::vector<std::string> values_;
+    std::vector<bool> used_;
 };

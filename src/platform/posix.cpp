@@ -28,16 +28,60 @@ char unfinished_name[64];
 char unfinished_shown[4096];
 volatile std::sig_atomic_t unfinished_known = 0;
 
-constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// Signals that end the run with status 128 + the signal, as they always have.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+struct NamedSignal {
+    int number;
+    const char* name;
+};
+
+// Every other signal whose default action ends the process: the unfinished
+// file is removed, then the process dies by the signal, as it would have.
+constexpr NamedSignal kDeadly[] = {
+    {SIGQUIT, "SIGQUIT"}, {SIGALRM, "SIGALRM"},     {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"},
+    {SIGXCPU, "SIGXCPU"}, {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"}, {SIGIO, "SIGIO"},
+#ifdef SIGPWR
+    {SIGPWR, "SIGPWR"},
+#endif
+#ifdef SIGSTKFLT
+    {SIGSTKFLT, "SIGSTKFLT"},
+#endif
+    {SIGSYS, "SIGSYS"},   {SIGTRAP, "SIGTRAP"},
+};
+
+// Faults of the program itself. The sanitizers report these with their own
+// handlers, which are left in place.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define BANKRIP_OWN_FAULT_HANDLERS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+#define BANKRIP_OWN_FAULT_HANDLERS 0
+#endif
+#endif
+#ifndef BANKRIP_OWN_FAULT_HANDLERS
+#define BANKRIP_OWN_FAULT_HANDLERS 1
+#endif
+constexpr NamedSignal kFaults[] = {
+    {SIGABRT, "SIGABRT"}, {SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"}, {SIGFPE, "SIGFPE"}, {SIGILL, "SIGILL"}};
+
+// The signals held back while a temporary file is made, renamed or removed:
+// all of the above but the faults, which cannot wait.
+sigset_t held_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int s : kInterrupts) sigaddset(&set, s);
+    for (const auto& s : kDeadly) sigaddset(&set, s.number);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(&set, s);
+    return set;
+}
 
 // Holds the handled signals back for its lifetime.
 class SignalsHeld {
 public:
     SignalsHeld() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (const int s : kHandled) sigaddset(&set, s);
-        sigprocmask(SIG_BLOCK, &set, &previous_);
+        static const sigset_t held = held_signals();
+        sigprocmask(SIG_BLOCK, &held, &previous_);
     }
     ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
     SignalsHeld(const SignalsHeld&) = delete;
@@ -84,6 +128,59 @@ extern "C" [[noreturn]] void on_interrupt(int signal_number) {
     remove_unfinished();
     say("; the files already written are kept\n");
     _exit(128 + signal_number);
+}
+
+// Writes a small number in decimal, without the C library.
+void say_number(int n) {
+    char text[12];
+    int at = sizeof text - 1;
+    text[at] = '\0';
+    do {
+        text[--at] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n > 0 && at > 0);
+    say(text + at);
+}
+
+void say_signal(int signal_number) {
+    for (const auto& s : kDeadly) {
+        if (s.number == signal_number) return say(s.name);
+    }
+    for (const auto& s : kFaults) {
+        if (s.number == signal_number) return say(s.name);
+    }
+    say("signal ");
+    say_number(signal_number);
+}
+
+extern "C" void on_deadly_signal(int signal_number) {
+    say("bankrip: ");
+    say(signal_number == SIGABRT || signal_number == SIGSEGV || signal_number == SIGBUS ||
+                signal_number == SIGFPE || signal_number == SIGILL
+            ? "ended by "
+            : "interrupted by ");
+    say_signal(signal_number);
+    remove_unfinished();
+    say("; the files already written are kept\n");
+    // Die by the same signal: what waits for the process sees what it sent.
+    signal(signal_number, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal_number);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal_number);
+    _exit(128 + signal_number);
+}
+
+// Installs a handler, unless the signal was ignored when the run started
+// (nohup, a shell's trap ''): then it stays ignored.
+void handle(int signal_number, void (*handler)(int), const sigset_t& mask) {
+    struct sigaction previous {};
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) return;
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_mask = mask;
+    sigaction(signal_number, &action, nullptr);
 }
 
 const char* in_the_way(mode_t mode) {
@@ -229,11 +326,13 @@ FileId file_id(const std::string& path) {
 }
 
 void remove_unfinished_file_on_interrupt() {
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    sigemptyset(&action.sa_mask);
-    for (const int s : kHandled) sigaddset(&action.sa_mask, s);  // one handler at a time
-    for (const int s : kHandled) sigaction(s, &action, nullptr);
+    const sigset_t mask = held_signals();  // one handler at a time
+    for (const int s : kInterrupts) handle(s, on_interrupt, mask);
+    for (const auto& s : kDeadly) handle(s.number, on_deadly_signal, mask);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) handle(s, on_deadly_signal, mask);
+    if (BANKRIP_OWN_FAULT_HANDLERS) {
+        for (const auto& s : kFaults) handle(s.number, on_deadly_signal, mask);
+    }
     // A write beyond the limit then fails with EFBIG, like one on a full disk.
     signal(SIGXFSZ, SIG_IGN);
 }

@@ -110,7 +110,8 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     check_result(FMOD_Sound_GetLength(subsound, &frames, FMOD_TIMEUNIT_PCM));
     unsigned int loop_start = 0;
     unsigned int loop_end = 0;
-    const bool loops = subsound_loop(subsound, loop_start, loop_end) && style.loop_chunk;
+    const bool stored_loop = subsound_loop(subsound, loop_start, loop_end);
+    const bool loops = stored_loop && style.loop_chunk;
     const std::uint32_t trailing_bytes = loops ? SMPL_CHUNK_BYTES : 0;
     float frequency = 0.0f;
     check_result(FMOD_Sound_GetDefaults(subsound, &frequency, nullptr, nullptr, nullptr));
@@ -183,13 +184,17 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         const unsigned char pad = 0;
         write_ok = file.write(&pad, 1);
     }
-    if (write_ok && loops) {
+    // A sound cut short keeps its loop only when the loop lies in what it holds.
+    const bool loop_fits =
+        stored_loop && block_align > 0 && std::uint64_t{loop_end} < written / static_cast<std::uint64_t>(block_align);
+    const bool loop_kept = loops && loop_fits;
+    if (write_ok && loop_kept) {
         std::uint8_t smpl[SMPL_CHUNK_BYTES];
         make_smpl_chunk(smpl, sample_rate, loop_start, loop_end);
         write_ok = file.write(smpl, sizeof smpl);
     }
     if (write_ok && data_bytes != pcm_bytes) {
-        patch_wav_sizes(data_bytes, trailing_bytes);
+        patch_wav_sizes(data_bytes, loop_kept ? trailing_bytes : 0);
         write_ok = file.write_at(0, wav_header, WAV_HEADER_BYTES);
     }
     // The file takes its name only when complete, and only with something
@@ -200,7 +205,9 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     } else {
         write_ok = file.commit();
     }
-    const std::uint64_t file_bytes = WAV_HEADER_BYTES + std::uint64_t{data_bytes} + (data_bytes & 1) + trailing_bytes;
+    const std::uint64_t file_bytes =
+        WAV_HEADER_BYTES + std::uint64_t{data_bytes} + (data_bytes & 1) + (loop_kept ? trailing_bytes : 0);
+    if (extracted) extracted->loop_fits = loop_fits;
     print_now("\n");
 
     if (!write_ok) {

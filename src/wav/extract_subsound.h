@@ -30,6 +30,7 @@ struct Extracted {
     Written written = Written::not_at_all;
     std::string path;         // as printed
     std::uint64_t bytes = 0;  // the file's size, when written
+    bool loop_fits = false;   // it loops, and the loop lies in the frames written (else no "smpl" chunk)
 };
 
 // The name the subsound's file gets (see output_name), recorded in `used`.

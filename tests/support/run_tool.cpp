@@ -99,6 +99,7 @@ namespace {
 
 struct Hooks {
     unsigned long file_size_limit = 0;
+    unsigned long memory_limit = 0;            // of the address space
     std::string marker;                        // looked for in standard output
     std::function<void(int pid)> at_marker;    // called once it is there
     bool close_output_at_marker = false;       // as `| head -1` does
@@ -121,6 +122,19 @@ ToolRun run(const std::string& program, const std::vector<std::string>& args, co
         close(out_pipe[0]);
         close(err_pipe[0]);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        // As from an interactive shell, whatever the test runner was started
+        // with (a background job ignores SIGINT and SIGQUIT).
+        for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        // A test that ends the tool by a signal leaves no core file behind.
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        if (hooks.memory_limit != 0) {
+            const rlimit limit{hooks.memory_limit, hooks.memory_limit};
+            setrlimit(RLIMIT_AS, &limit);
+        }
         // As a shell's `ulimit -f`: the tool sees SIGXFSZ as it would there.
         if (hooks.file_size_limit != 0) {
             const rlimit limit{hooks.file_size_limit, hooks.file_size_limit};
@@ -174,6 +188,7 @@ ToolRun run(const std::string& program, const std::vector<std::string>& args, co
     int status = 0;
     waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return run;
 }
 
@@ -184,6 +199,12 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
     Hooks hooks;
     hooks.file_size_limit = file_size_limit;
     return run(program, args, cwd, hooks);
+}
+
+ToolRun run_bankrip_with_memory_limit(const std::vector<std::string>& args, unsigned long bytes) {
+    Hooks hooks;
+    hooks.memory_limit = bytes;
+    return run(BANKRIP_PATH, args, "", hooks);
 }
 
 ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number) {

@@ -12,6 +12,7 @@ struct ToolRun {
     // The exit status: 0..255 on POSIX (-1 when it did not exit normally);
     // on Windows the whole exit code, so the tool's -1 stays -1.
     int status = -1;
+    int signal = 0;  // POSIX: the signal that ended it, when one did
 };
 
 // Runs `program` with `args` in folder `cwd` (the current one when empty),
@@ -21,6 +22,10 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
                  unsigned long file_size_limit = 0);
 
 #if !defined(_WIN32)
+// Runs the built bankrip with its address space limited to `bytes`, as
+// `ulimit -v` does.
+ToolRun run_bankrip_with_memory_limit(const std::vector<std::string>& args, unsigned long bytes);
+
 // Runs the built bankrip and sends it `signal_number` as soon as its
 // standard output holds `marker`, as a user pressing Ctrl-C would.
 ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number);

@@ -1,0 +1,207 @@
+// What the options form must never hide: a listing that could not be
+// written, a selection that picks nothing, a value of -s that does not read,
+// a bank named that is not there, memory running out, signals of every kind,
+// and a loop that lies past what a cut sound holds.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "bank_writer.h"
+#include "support/platform_expectations.h"
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using bankwriter::Bytes;
+using bankwriter::Sound;
+
+Sound pcm(const std::string& name, std::uint32_t frames) {
+    Sound s;
+    s.name = name;
+    s.frames = frames;
+    s.data.resize(frames * 2u);
+    for (std::size_t i = 0; i < s.data.size(); ++i) s.data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    return s;
+}
+
+std::uint32_t u32(const Bytes& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(OptionsFormFailures, SoundValuesThatLookLikeIndicesMustReadAsIndices) {
+    TempDir dir;
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({pcm("a", 2), pcm("b", 2)}, 2));
+    for (const std::string value : {"0-", "-1", "1,,0", "3-", "12345678901234567890", "2147483648"}) {
+        const ToolRun run = run_bankrip({"-q", "-s", value, "-o", dir.file("out"), dir.file("b.fsb")});
+        EXPECT_EQ(2, run.status) << value;
+        EXPECT_TRUE(has(run.err, "--sound '" + value + "' is not a list of indices")) << run.err;
+        EXPECT_FALSE(file_exists(dir.file("out"))) << value;
+    }
+    const ToolRun big = run_bankrip({"-q", "-s", "99999999999", "-o", dir.file("out"), dir.file("b.fsb")});
+    EXPECT_TRUE(has(big.err, "no sound has an index above 2147483647")) << big.err;
+    // The largest index there can be reads, and picks nothing here.
+    const ToolRun largest = run_bankrip({"-q", "-s", "2147483647", "-o", dir.file("out"), dir.file("b.fsb")});
+    EXPECT_EQ(1, largest.status) << largest.err;
+}
+
+TEST(OptionsFormFailures, ASelectionThatPicksNothingIsSaid) {
+    TempDir dir;
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({pcm("a", 2), pcm("b", 2)}, 2));
+    const ToolRun none = run_bankrip({"-q", "-s", "Death", "-s", "1", "-s", "5-9", "-o", dir.file("o"), dir.file("b.fsb")});
+    EXPECT_EQ(1, none.status);
+    EXPECT_TRUE(has(none.err, "bankrip: --sound 'Death' picked no sound of the banks read")) << none.err;
+    EXPECT_TRUE(has(none.err, "bankrip: --sound '5-9' picked no sound")) << none.err;
+    EXPECT_FALSE(has(none.err, "--sound '1'")) << "this one picked b: " << none.err;
+    EXPECT_EQ(std::vector<std::string>{"b.wav"}, list_dir(dir.file("o")));
+
+    const ToolRun listed = run_bankrip({"-l", "-s", "a", dir.file("b.fsb")});
+    EXPECT_EQ(0, listed.status) << listed.err;
+}
+
+TEST(OptionsFormFailures, EveryOperandNamedIsInTheJson) {
+    TempDir dir;
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({pcm("a", 2)}, 2));
+    const ToolRun run = run_bankrip({"--json", "--list", dir.file("missing.fsb"), dir.file("b.fsb")});
+    EXPECT_EQ(1, run.status);
+    const auto doc = nlohmann::json::parse(run.out);
+    ASSERT_EQ(2u, doc["banks"].size()) << run.out;
+    EXPECT_EQ(dir.file("missing.fsb"), doc["banks"][0]["path"]);
+    EXPECT_EQ("no such file or folder", doc["banks"][0]["error"]);
+    EXPECT_TRUE(doc["banks"][0]["sounds"].empty());
+    EXPECT_EQ(1u, doc["banks"][1]["sounds"].size());
+}
+
+// A sound cut short by the end of its data keeps no loop that lies past the
+// frames its file holds: not in the file, not in the JSON.
+TEST(OptionsFormFailures, ALoopPastWhatWasWrittenIsLeftOut) {
+    TempDir dir;
+    Sound kept = pcm("kept", 1000);
+    kept.loop_start = 100;  // FSB4: in the header, looping by its flag
+    kept.loop_end = 900;
+    kept.flags |= 0x02;
+    Bytes loop(8);
+    bankwriter::put32(loop, 0, 100);
+    bankwriter::put32(loop, 4, 900);
+    kept.chunks.push_back({3, loop});  // FSB5: a loop chunk
+    Sound cut = kept;
+    cut.name = "cut";
+    cut.data.resize(132);  // 66 frames
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb4({cut, kept}));
+    write_file(dir.file("c.fsb"), bankwriter::write_fsb5({kept, cut}, 2));
+    for (const std::string bank : {"b.fsb", "c.fsb"}) {
+        const ToolRun run = run_bankrip({"--json", "-o", dir.file("out-" + bank), dir.file(bank)});
+        EXPECT_EQ(1, run.status) << run.err;
+        const Bytes file = read_file(dir.file("out-" + bank + "/cut.wav"));
+        ASSERT_GE(file.size(), 44u);
+        EXPECT_EQ(file.size() - 8, u32(file, 4));
+        EXPECT_EQ(file.size() - 44, u32(file, 40)) << bank << ": no smpl chunk after the data";
+        EXPECT_EQ(44u + 2000 + 68, read_file(dir.file("out-" + bank + "/kept.wav")).size());
+        const auto doc = nlohmann::json::parse(run.out);
+        for (const auto& sound : doc["banks"][0]["sounds"]) {
+            const bool whole = sound["name"] == "kept";
+            EXPECT_EQ(whole, sound.contains("loop_start")) << bank << " " << sound.dump();
+        }
+    }
+}
+
+TEST(OptionsFormFailures, AKeyFileTooLargeToBeAKeyIsSaid) {
+    TempDir dir;
+    write_file(dir.file("b.fsb"), bankwriter::encrypt(bankwriter::write_fsb5({pcm("a", 2)}, 2), "key"));
+    write_file(dir.file(".fsbkey"), Bytes(5000, 'k'));
+    for (const bool options_form : {true, false}) {
+        const ToolRun run = options_form ? run_bankrip({"-o", dir.file("out"), dir.file("b.fsb")})
+                                         : run_bankrip({dir.file("b.fsb"), dir.file("out")});
+        EXPECT_NE(0, run.status);
+        EXPECT_TRUE(has(run.err, "the .fsbkey beside it is larger than 4096 bytes, so it was not taken as a key"))
+            << run.err;
+    }
+}
+
+#if !defined(_WIN32)
+
+// Standard output to a full disk: the listing is the run's output, and
+// losing it is an error.
+TEST(OptionsFormFailures, AListingThatCannotBeWrittenIsAnError) {
+    if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    TempDir dir;
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({pcm("a", 2), pcm("b", 2)}, 2));
+    for (const std::string& options : std::vector<std::string>{"--list", "--json --list", "--json -q -o " + dir.file("out")}) {
+        const ToolRun run =
+            run_tool("/bin/sh", {"-c", std::string(BANKRIP_PATH) + " " + options + " " + dir.file("b.fsb") + " >/dev/full"});
+        EXPECT_EQ(1, run.status) << options << ": " << run.err;
+        EXPECT_TRUE(has(run.err, "bankrip: the listing could not be written to standard output: No space left on device\n"))
+            << options << ": " << run.err;
+    }
+}
+
+// Every signal whose default action ends the process removes the file being
+// written first, then ends it the same way.
+TEST(OptionsFormFailures, EverySignalThatEndsTheRunRemovesTheUnfinishedFile) {
+    TempDir dir;
+    write_file(dir.file("bank.fsb"), bankwriter::write_fsb5({pcm("done", 10), pcm("big", 48 * 262144)}, 2));
+    const std::pair<int, std::string> signals[] = {{SIGQUIT, "SIGQUIT"},     {SIGALRM, "SIGALRM"},
+                                                   {SIGUSR1, "SIGUSR1"},     {SIGUSR2, "SIGUSR2"},
+                                                   {SIGXCPU, "SIGXCPU"},     {SIGVTALRM, "SIGVTALRM"},
+                                                   {SIGPROF, "SIGPROF"},     {SIGRTMIN + 3, "signal"}};
+    for (const auto& [number, name] : signals) {
+        const std::string out = dir.file("out-" + std::to_string(number));
+        const ToolRun run = run_bankrip_interrupted({"-o", out, dir.file("bank.fsb")}, "big.wav.", number);
+        EXPECT_EQ(number, run.signal) << name << ": status " << run.status << " " << run.err;
+        EXPECT_TRUE(has(run.err, "bankrip: interrupted by " + name)) << run.err;
+        EXPECT_TRUE(has(run.err, "big.wav was removed; the files already written are kept\n")) << run.err;
+        EXPECT_EQ(std::vector<std::string>{"done.wav"}, list_dir(out)) << name;
+    }
+    // The first ones keep their status, as scripts know it.
+    const ToolRun term = run_bankrip_interrupted({"-o", dir.file("t"), dir.file("bank.fsb")}, "big.wav.", SIGTERM);
+    EXPECT_EQ(128 + SIGTERM, term.status);
+    EXPECT_EQ(std::vector<std::string>{"done.wav"}, list_dir(dir.file("t")));
+}
+
+// Memory running out after the bank opened (the names of its sounds take
+// more and more) fails the bank or the sound with a message; the JSON is
+// still one whole document and the status 1, never an abort.
+TEST(OptionsFormFailures, MemoryRunningOutIsReportedNotAnAbort) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs an address space no limit allows";
+#else
+    TempDir dir;
+    constexpr std::uint32_t kCount = 1 << 19;
+    Bytes head = bankwriter::write_fsb5({}, 2);
+    bankwriter::put32(head, 8, kCount);
+    bankwriter::put32(head, 0x0C, kCount * 8);
+    const std::string path = dir.file("many.fsb");
+    write_file(path, head);
+    std::filesystem::resize_file(path, head.size() + kCount * 8ull);  // zero headers: empty sounds
+    // -s 0: one sound listed, every sound named.
+    const std::vector<std::string> args{"--json", "--list", "-s", "0", path};
+    auto enough = [&](unsigned long mib) { return run_bankrip_with_memory_limit(args, mib << 20).status == 0; };
+    unsigned long low = 8, high = 1024;  // not enough, enough
+    ASSERT_TRUE(enough(high));
+    while (high - low > 2) {
+        const unsigned long mid = (low + high) / 2;
+        (enough(mid) ? high : low) = mid;
+    }
+    bool failed_after_opening = false;
+    for (unsigned long mib = low; mib + 16 > low && mib > 8; --mib) {
+        const ToolRun run = run_bankrip_with_memory_limit(args, mib << 20);
+        ASSERT_EQ(0, run.signal) << mib << " MiB: " << run.err;
+        if (run.out.empty()) continue;  // the run could not start at all
+        EXPECT_EQ(1, run.status) << mib << " MiB: " << run.err;
+        EXPECT_TRUE(has(run.err, "memory")) << mib << " MiB: " << run.err;
+        EXPECT_FALSE(has(run.err, "terminate called")) << run.err;
+        nlohmann::json doc;
+        ASSERT_NO_THROW(doc = nlohmann::json::parse(run.out)) << mib << " MiB: " << run.out;
+        failed_after_opening = failed_after_opening || !doc["banks"][0].contains("error");
+    }
+    EXPECT_TRUE(failed_after_opening) << "no limit let the bank open and then ran out";
+#endif
+}
+
+#endif
+
+}  // namespace
