@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "wav/utf8.h"
+
 namespace {
 
 int first_write_error = 0;
@@ -28,30 +30,6 @@ void put_formatted(std::FILE* out, const char* format, ...) {
     const int n = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (n > 0) put(out, std::string(text, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 1)));
-}
-
-// Valid UTF-8, overlong forms and surrogates excluded.
-bool valid_utf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        int more = 0;
-        std::uint32_t cp = 0, min = 0;
-        if (c < 0x80) { ++i; continue; }
-        if ((c & 0xE0) == 0xC0) { more = 1; cp = c & 0x1F; min = 0x80; }
-        else if ((c & 0xF0) == 0xE0) { more = 2; cp = c & 0x0F; min = 0x800; }
-        else if ((c & 0xF8) == 0xF0) { more = 3; cp = c & 0x07; min = 0x10000; }
-        else return false;
-        if (i + more >= s.size()) return false;
-        for (int k = 1; k <= more; ++k) {
-            const auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += more + 1;
-    }
-    return true;
 }
 
 std::string hex(const std::string& s) {
@@ -113,6 +91,7 @@ void TextListing::sound(const SoundFacts& s) {
     put_formatted(out_, "  %s  %d ch  %u Hz  %u frames  %s", s.codec.c_str(), s.channels, s.rate, s.frames,
                   duration(s.frames, s.rate).c_str());
     if (s.loops) put_formatted(out_, "  loop %u-%u", s.loop_start, s.loop_end);
+    if (!s.output.empty()) put(out_, "  -> " + printable_name(s.output));
     put(out_, "\n");
 }
 
@@ -145,6 +124,7 @@ void JsonListing::sound(const SoundFacts& s) {
     }
     if (s.show_bank_offset) o["bank_offset"] = s.bank_offset;
     put_text(o, "output", s.output);
+    o["format"] = s.format;
     o["status"] = s.status;
     put(out_, any_sound_ ? ",\n  " : "\n  ");
     any_sound_ = true;

@@ -19,6 +19,7 @@ struct SoundFacts {
     std::uint64_t bank_offset = 0;
     bool show_bank_offset = false;
     std::string output;  // the file written, or that would be written
+    const char* format = "wav";  // of that file: wav, flac, ogg, mp3
     const char* status = "listed";  // written, written in part, not written, listed
 };
 

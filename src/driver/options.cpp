@@ -21,8 +21,9 @@ const char* const HELP_TEXT =
     "current directory. Operands are bank files and folders, any number;\n"
     "folders are walked recursively (symbolic links are not followed) and every\n"
     "file in them that holds a bank is unpacked; the others are passed over.\n"
-    "Every file name ends in .wav, and a looping sound's file carries its loop\n"
-    "in a \"smpl\" chunk.\n"
+    "Every file name ends in its format's extension (.wav, or .flac with\n"
+    "--format flac), and a looping sound's file carries its loop (a \"smpl\"\n"
+    "chunk in WAV, LOOPSTART and LOOPLENGTH tags in FLAC).\n"
     "\n"
     "  -o, --output DIR   write into DIR (created with its parents; default: the\n"
     "                     current directory). With several banks or a folder,\n"
@@ -34,7 +35,9 @@ const char* const HELP_TEXT =
     "                     standard output; progress then goes to standard error\n"
     "  -s, --sound LIST   only these sounds: indices and ranges counted from 0\n"
     "                     (3, 0-9, 3,7,12-15) or a sound's exact name; repeatable\n"
-    "      --no-loops     write no \"smpl\" chunk\n"
+    "      --format FORMAT  write decoded sounds as wav (the default) or flac;\n"
+    "                     float samples, and sounds FLAC cannot hold, stay WAV\n"
+    "      --no-loops     write no loop (\"smpl\" chunk, or loop tags)\n"
     "  -k, --key KEY      the key of encrypted banks; repeatable, each is tried\n"
     "                     (else the environment variable BANKRIP_KEY, else a file\n"
     "                     .fsbkey in the bank's folder)\n"
@@ -65,7 +68,7 @@ std::string version_text() {
 
 namespace {
 
-enum LongOnly { kJson = 256, kNoLoops, kScan };
+enum LongOnly { kJson = 256, kNoLoops, kScan, kFormat };
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},     {"version", no_argument, nullptr, 'V'},
@@ -73,6 +76,7 @@ const option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},   {"sound", required_argument, nullptr, 's'},
     {"no-loops", no_argument, nullptr, kNoLoops}, {"key", required_argument, nullptr, 'k'},
     {"scan", no_argument, nullptr, kScan},   {"quiet", no_argument, nullptr, 'q'},
+    {"format", required_argument, nullptr, kFormat},
     {nullptr, 0, nullptr, 0}};
 
 // The option getopt_long just refused, as the user wrote it: a long one
@@ -105,6 +109,16 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
             case kNoLoops: options.loops = false; break;
             case 'k': options.keys.emplace_back(optarg); break;
             case kScan: options.scan = true; break;
+            case kFormat:
+                if (std::strcmp(optarg, "wav") == 0) {
+                    options.format = OutputFormat::wav;
+                } else if (std::strcmp(optarg, "flac") == 0) {
+                    options.format = OutputFormat::flac;
+                } else {
+                    error = std::string("--format takes wav or flac, not '") + optarg + "'";
+                    return ParseOutcome::usage_error;
+                }
+                break;
             case 'q': options.quiet = true; break;
             case ':':
                 // The BSD getopt_long of MinGW also comes here for "--json=x".

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/sound_selection.h"
+#include "wav/sound_writer.h"
 
 struct Options {
     std::vector<std::string> operands;  // banks and folders
@@ -17,6 +18,7 @@ struct Options {
     bool quiet = false;                 // -q
     bool loops = true;                  // --no-loops clears it
     bool scan = false;                  // --scan: banks at any offset
+    OutputFormat format = OutputFormat::wav;  // --format: decoded samples as WAV or FLAC
 };
 
 enum class ParseOutcome { run, help, version, usage_error };

@@ -77,6 +77,7 @@ public:
           output_(options.output.empty() ? std::string() : destination_text(options.output.c_str())) {
         style_.always_wav = true;
         style_.loop_chunk = options.loops;
+        style_.format = options.format;
         style_.progress = options.quiet ? nullptr : options.json ? stderr : stdout;
     }
 
@@ -204,13 +205,14 @@ void Run::sounds(FMOD_SOUND* bank, int count, const BankJob& job) {
             if (!sounds_.picks(index, name)) {
                 // Named all the same, so that a sound's file is called the same
                 // whichever sounds are picked.
-                subsound_file_name(subsound, index, used_names, true);
+                subsound_file_name(subsound, index, used_names, style_);
                 continue;
             }
             SoundFacts sound;
             if (options_.list || options_.json) sound = describe(subsound, index, options_.scan);
             if (options_.list) {
-                sound.output = destination + subsound_file_name(subsound, index, used_names, true);
+                sound.output = destination + subsound_file_name(subsound, index, used_names, style_);
+                sound.format = format_name(subsound_format(subsound, style_, nullptr));
                 ++counts_.listed;
             } else {
                 if (!destination_prepared) {
@@ -221,6 +223,7 @@ void Run::sounds(FMOD_SOUND* bank, int count, const BankJob& job) {
                 extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable,
                                  style_, &extracted);
                 sound.output = extracted.path;
+                sound.format = format_name(extracted.format);
                 sound.status = status_text(extracted.written);
                 sound.loops = sound.loops && extracted.loop_fits;
                 switch (extracted.written) {

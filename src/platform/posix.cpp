@@ -9,6 +9,7 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/output_kind.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -196,18 +197,18 @@ bool same_file(const struct stat& st, const FileId& id) {
            static_cast<std::uint64_t>(st.st_ino) == id.file;
 }
 
-// A file we may replace: empty, or a WAV file as a previous run left it.
-bool empty_or_wav(int folder, const char* name, const struct stat& seen) {
+// A file we may replace: empty, or one of the kind written under its name
+// as a previous run left it.
+bool empty_or_output(int folder, const char* name, const struct stat& seen) {
     if (seen.st_size == 0) return true;
     const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
-    char head[12];
-    const bool wav = fstat(fd, &st) == 0 && st.st_dev == seen.st_dev && st.st_ino == seen.st_ino &&
-                     pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-                     std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+    unsigned char head[kKindHeadBytes];
+    const bool same = fstat(fd, &st) == 0 && st.st_dev == seen.st_dev && st.st_ino == seen.st_ino;
+    const ssize_t got = same ? pread(fd, head, sizeof head, 0) : -1;
     ::close(fd);
-    return wav;
+    return got > 0 && starts_like_output(name, head, static_cast<std::size_t>(got));
 }
 
 // Whether what is at `name` may be replaced; `there` tells whether anything
@@ -228,8 +229,8 @@ bool replaceable(int folder, const std::string& name, const FileId& keep, bool& 
         error = in_the_way(st.st_mode);
     } else if (same_file(st, keep)) {
         error = "it is the bank being read; not overwritten";
-    } else if (!empty_or_wav(folder, name.c_str(), st)) {
-        error = "a file that is not a WAV file is in the way; not overwritten";
+    } else if (!empty_or_output(folder, name.c_str(), st)) {
+        error = std::string("a file that is not a ") + output_kind(name) + " file is in the way; not overwritten";
     } else {
         return true;  // a hard link to it elsewhere stays as it is: the name is replaced, not the file
     }

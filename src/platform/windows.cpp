@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/output_kind.h"
 #include "platform/platform.h"
 #include "platform/windows_error.h"
 
@@ -63,15 +64,15 @@ BOOL WINAPI on_interrupt(DWORD event) {
     end_run("interrupted", event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 128 + 2 : 128 + 15);
 }
 
-// A file we may overwrite: empty, or a WAV file as a previous run left it.
-bool empty_or_wav(HANDLE h) {
+// A file we may overwrite: empty, or one of the kind written under its
+// name as a previous run left it.
+bool empty_or_output(HANDLE h, const std::string& name) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(h, &size)) return false;
     if (size.QuadPart == 0) return true;
-    char head[12];
+    unsigned char head[kKindHeadBytes];
     DWORD got = 0;
-    return ReadFile(h, head, sizeof head, &got, nullptr) && got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
-           std::memcmp(head + 8, "WAVE", 4) == 0;
+    return ReadFile(h, head, sizeof head, &got, nullptr) && starts_like_output(name, head, got);
 }
 
 std::uint64_t index_of(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -113,16 +114,16 @@ bool replaceable(const std::string& path, const FileId& keep, bool& there, std::
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    const char* refusal = nullptr;
+    std::string refusal;
     if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) {
         refusal = "a device is in the way; left alone";
     } else if (same_file(info, keep)) {
         refusal = "it is the bank being read; not overwritten";
-    } else if (!empty_or_wav(h)) {
-        refusal = "a file that is not a WAV file is in the way; not overwritten";
+    } else if (!empty_or_output(h, path)) {
+        refusal = std::string("a file that is not a ") + output_kind(path) + " file is in the way; not overwritten";
     }
     CloseHandle(h);
-    if (!refusal) return true;  // a hard link to it elsewhere stays as it is: the name is replaced
+    if (refusal.empty()) return true;  // a hard link to it elsewhere stays as it is: the name is replaced
     error = refusal;
     return false;
 }

@@ -9,7 +9,9 @@
 
 #include "platform/platform.h"
 #include "result/result.h"
+#include "wav/flac_writer.h"
 #include "wav/smpl_chunk.h"
+#include "wav/sound_writer.h"
 #include "wav/wav_header.h"
 
 namespace {
@@ -78,10 +80,26 @@ Written finish(Extracted* extracted, Written written, std::uint64_t bytes = 0) {
 
 }  // namespace
 
-std::string subsound_file_name(FMOD_SOUND* subsound, int index, UsedNames& used_names, bool always_wav) {
+OutputFormat subsound_format(FMOD_SOUND* subsound, const ExtractStyle& style, std::string* why) {
+    if (style.format == OutputFormat::wav) return OutputFormat::wav;
+    SoundShape shape;
+    FMOD_SOUND_FORMAT format;
+    float frequency = 0.0f;
+    check_result(FMOD_Sound_GetFormat(subsound, nullptr, &format, &shape.channels, &shape.bits));
+    check_result(FMOD_Sound_GetDefaults(subsound, &frequency, nullptr, nullptr, nullptr));
+    shape.is_float = format == FMOD_SOUND_FORMAT_PCMFLOAT;
+    shape.sample_rate = whole_hz(frequency);
+    std::string reason;
+    if (flac_can_hold(shape, reason)) return OutputFormat::flac;
+    if (why) *why = "as WAV: " + reason;
+    return OutputFormat::wav;
+}
+
+std::string subsound_file_name(FMOD_SOUND* subsound, int index, UsedNames& used_names, const ExtractStyle& style) {
+    const OutputFormat format = subsound_format(subsound, style, nullptr);
     char name[256];
     check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
-    return output_name(name, index, used_names, always_wav);
+    return output_name(name, index, used_names, style.always_wav, format_extension(format));
 }
 
 bool subsound_loop(FMOD_SOUND* subsound, unsigned int& start, unsigned int& end) {
@@ -97,46 +115,52 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     progress_stream = style.progress;
     // Names the volume folds onto a file of this run are numbered too.
     used_names.reaches_written = [&folder](const std::string& n) { return folder.holds_written(n); };
-    const std::string file_name = subsound_file_name(subsound, index, used_names, style.always_wav);
+    std::string format_note;
+    const OutputFormat output_format = subsound_format(subsound, style, &format_note);
+    char name[256];
+    check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
+    const std::string file_name =
+        output_name(name, index, used_names, style.always_wav, format_extension(output_format));
+    if (extracted) extracted->format = output_format;
 
+    SoundShape shape;
     FMOD_SOUND_TYPE type;
     FMOD_SOUND_FORMAT format;
-    int channels = 0;
-    int bits = 0;
-    check_result(FMOD_Sound_GetFormat(subsound, &type, &format, &channels, &bits));
+    check_result(FMOD_Sound_GetFormat(subsound, &type, &format, &shape.channels, &shape.bits));
     unsigned int pcm_bytes = 0;
-    unsigned int frames = 0;
     check_result(FMOD_Sound_GetLength(subsound, &pcm_bytes, FMOD_TIMEUNIT_PCMBYTES));
-    check_result(FMOD_Sound_GetLength(subsound, &frames, FMOD_TIMEUNIT_PCM));
-    unsigned int loop_start = 0;
-    unsigned int loop_end = 0;
-    const bool stored_loop = subsound_loop(subsound, loop_start, loop_end);
-    const bool loops = stored_loop && style.loop_chunk;
-    const std::uint32_t trailing_bytes = loops ? SMPL_CHUNK_BYTES : 0;
+    check_result(FMOD_Sound_GetLength(subsound, &shape.frames, FMOD_TIMEUNIT_PCM));
+    const bool stored_loop = subsound_loop(subsound, shape.loop_start, shape.loop_end);
+    shape.loops = stored_loop && style.loop_chunk;
     float frequency = 0.0f;
     check_result(FMOD_Sound_GetDefaults(subsound, &frequency, nullptr, nullptr, nullptr));
+    shape.is_float = format == FMOD_SOUND_FORMAT_PCMFLOAT;
+    shape.title = name;
+    const std::uint32_t trailing_bytes = shape.loops ? SMPL_CHUNK_BYTES : 0;
 
     const std::string path = destination + file_name;
     if (extracted) extracted->path = path;
     print_now(path.c_str());
+    const std::string line_end = format_note.empty() ? "\n" : " (" + format_note + ")\n";
 
-    const int block_align = wav_block_align(channels, bits);
+    const int block_align = wav_block_align(shape.channels, shape.bits);
     if (block_align > MAX_BLOCK_ALIGN || block_align < 0) {
-        print_now("\n");
+        print_now(line_end.c_str());
         report(path, "sample frames of " + std::to_string(block_align) + " bytes are wider than the " +
                          std::to_string(MAX_BLOCK_ALIGN) + " supported; not written");
         return finish(extracted, Written::not_at_all);
     }
-    const std::uint64_t audio_bytes = static_cast<std::uint64_t>(frames) * static_cast<std::uint64_t>(block_align);
-    if (audio_bytes + trailing_bytes > WAV_MAX_DATA_BYTES) {
-        print_now("\n");
+    const std::uint64_t audio_bytes = std::uint64_t{shape.frames} * static_cast<std::uint64_t>(block_align);
+    if (output_format == OutputFormat::wav && audio_bytes + trailing_bytes > WAV_MAX_DATA_BYTES) {
+        print_now(line_end.c_str());
         report(path, std::to_string(audio_bytes) + " bytes of audio do not fit in a WAV file; not written");
         return finish(extracted, Written::not_at_all);
     }
-    const std::uint32_t sample_rate = whole_hz(frequency);
-    if (static_cast<std::uint64_t>(sample_rate) * static_cast<std::uint64_t>(block_align) > 0xFFFFFFFFull) {
-        print_now("\n");
-        report(path, "a sample rate of " + std::to_string(sample_rate) + " Hz with frames of " +
+    shape.sample_rate = whole_hz(frequency);
+    if (output_format == OutputFormat::wav &&
+        std::uint64_t{shape.sample_rate} * static_cast<std::uint64_t>(block_align) > 0xFFFFFFFFull) {
+        print_now(line_end.c_str());
+        report(path, "a sample rate of " + std::to_string(shape.sample_rate) + " Hz with frames of " +
                          std::to_string(block_align) + " bytes does not fit a WAV header; not written");
         return finish(extracted, Written::not_at_all);
     }
@@ -145,17 +169,16 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
 
     platform::OutputFile file;
     if (!file.create(folder, file_name, path, bank_file)) {
-        print_now("\n");
+        print_now(line_end.c_str());
         if (destination_usable) report(path, file.error());
         return finish(extracted, Written::not_at_all);
     }
-
-    patch_wav_header(channels, bits, pcm_bytes, sample_rate, format == FMOD_SOUND_FORMAT_PCMFLOAT, trailing_bytes);
-    bool write_ok = file.write(wav_header, WAV_HEADER_BYTES);
+    const std::unique_ptr<SoundWriter> writer = make_pcm_writer(output_format, style.loop_chunk);
+    bool write_ok = writer->begin(file, shape);
 
     // Whole chunks, each positioned before it is read, then the tail.
-    const unsigned int chunk_count = frames >> 18;
-    const unsigned int tail_frames = frames & (CHUNK_FRAMES - 1);
+    const unsigned int chunk_count = shape.frames >> 18;
+    const unsigned int tail_frames = shape.frames & (CHUNK_FRAMES - 1);
     std::uint64_t written = 0;
     FMOD_RESULT read_result = FMOD_OK;
     auto transfer = [&](unsigned int first_frame, std::size_t bytes) {
@@ -164,7 +187,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         read_result = FMOD_Sound_ReadData(subsound, transfer_buffer.data(), static_cast<unsigned int>(bytes),
                                           &delivered);
         if (delivered > bytes) delivered = static_cast<unsigned int>(bytes);
-        write_ok = write_ok && file.write(transfer_buffer.data(), delivered);
+        write_ok = write_ok && writer->write(transfer_buffer.data(), delivered);
         written += delivered;
         print_now(".");
     };
@@ -177,41 +200,25 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         transfer(chunk_count * CHUNK_FRAMES, static_cast<std::size_t>(tail_frames) * block_align);
     }
     const bool read_failed = read_result != FMOD_OK && read_result != FMOD_ERR_FILE_EOF;
-
-    // Make the sizes tell the truth about what reached the file.
-    const auto data_bytes = static_cast<std::uint32_t>(written);
-    if (write_ok && (data_bytes & 1)) {
-        const unsigned char pad = 0;
-        write_ok = file.write(&pad, 1);
-    }
+    const std::uint64_t frames_written = block_align > 0 ? written / static_cast<std::uint64_t>(block_align) : 0;
+    write_ok = write_ok && writer->end(frames_written);
     // A sound cut short keeps its loop only when the loop lies in what it holds.
-    const bool loop_fits =
-        stored_loop && block_align > 0 && std::uint64_t{loop_end} < written / static_cast<std::uint64_t>(block_align);
-    const bool loop_kept = loops && loop_fits;
-    if (write_ok && loop_kept) {
-        std::uint8_t smpl[SMPL_CHUNK_BYTES];
-        make_smpl_chunk(smpl, sample_rate, loop_start, loop_end);
-        write_ok = file.write(smpl, sizeof smpl);
-    }
-    if (write_ok && data_bytes != pcm_bytes) {
-        patch_wav_sizes(data_bytes, loop_kept ? trailing_bytes : 0);
-        write_ok = file.write_at(0, wav_header, WAV_HEADER_BYTES);
-    }
+    if (extracted) extracted->loop_fits = stored_loop && std::uint64_t{shape.loop_end} < frames_written;
+
     // The file takes its name only when complete, and only with something
     // in it worth keeping.
-    const bool nothing_decoded = read_failed && written == 0 && frames != 0;
+    const bool nothing_decoded = read_failed && written == 0 && shape.frames != 0;
     if (!write_ok || nothing_decoded) {
         file.discard();
     } else {
         write_ok = file.commit();
     }
-    const std::uint64_t file_bytes =
-        WAV_HEADER_BYTES + std::uint64_t{data_bytes} + (data_bytes & 1) + (loop_kept ? trailing_bytes : 0);
-    if (extracted) extracted->loop_fits = loop_fits;
-    print_now("\n");
+    const std::uint64_t file_bytes = writer->bytes();
+    print_now(line_end.c_str());
 
     if (!write_ok) {
-        report(path, "writing failed: " + file.error() + "; the incomplete file was removed");
+        const std::string why = file.error().empty() ? writer->error() : file.error();
+        report(path, "writing failed: " + why + "; the incomplete file was removed");
         return finish(extracted, Written::not_at_all, file_bytes);
     }
     // Damaged units were given as silence; the file keeps its length.
@@ -229,7 +236,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
             report(path, library_reason(subsound, read_result) + also + "; no file written");
         } else {
             report(path, library_reason(subsound, read_result) + also + "; the file holds the " +
-                             std::to_string(block_align ? written / block_align : 0) + " frames decoded before it");
+                             std::to_string(frames_written) + " frames decoded before it");
             return finish(extracted, Written::in_part, file_bytes);
         }
         return finish(extracted, Written::not_at_all, file_bytes);

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "soundlib/soundlib.h"
 #include "wav/output_name.h"
+#include "wav/sound_writer.h"
 
 // Sample frames moved per read.
 constexpr unsigned int CHUNK_FRAMES = 0x40000;
@@ -20,8 +21,9 @@ enum class Written { whole, in_part, not_at_all };
 // the bank gives them, a 44-byte header and nothing after the audio,
 // progress on standard output.
 struct ExtractStyle {
-    bool always_wav = false;  // every name ends in ".wav"
-    bool loop_chunk = false;  // a looping sound gets a "smpl" chunk
+    bool always_wav = false;  // every name ends in its format's extension
+    bool loop_chunk = false;  // a looping sound's file carries its loop ("smpl" chunk, tags)
+    OutputFormat format = OutputFormat::wav;  // for decoded samples; FLAC falls back to WAV where it must
     std::FILE* progress = stdout;  // null: no progress line
 };
 
@@ -30,11 +32,18 @@ struct Extracted {
     Written written = Written::not_at_all;
     std::string path;         // as printed
     std::uint64_t bytes = 0;  // the file's size, when written
+    OutputFormat format = OutputFormat::wav;
     bool loop_fits = false;   // it loops, and the loop lies in the frames written (else no "smpl" chunk)
 };
 
-// The name the subsound's file gets (see output_name), recorded in `used`.
-std::string subsound_file_name(FMOD_SOUND* subsound, int index, UsedNames& used_names, bool always_wav);
+// The format the subsound is written in: the style's, unless that cannot
+// hold the sound (FLAC and float samples, say; `why`, may be null, then
+// says so).
+OutputFormat subsound_format(FMOD_SOUND* subsound, const ExtractStyle& style, std::string* why);
+
+// The name the subsound's file gets (see output_name), with its format's
+// extension, recorded in `used`.
+std::string subsound_file_name(FMOD_SOUND* subsound, int index, UsedNames& used_names, const ExtractStyle& style);
 
 // A looping subsound's loop (first and last frame); false when it does not
 // loop.

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr const char* kWav = ".wav";
 // What the file systems we write to allow for one name.
 constexpr std::size_t kMaxNameBytes = 255;
 constexpr std::size_t kLongestNumber = sizeof " (2147483647)" - 1;
@@ -68,7 +67,8 @@ bool take(UsedNames& used, std::string& candidate) {
 
 }  // namespace
 
-std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav) {
+std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav,
+                        const char* extension) {
     std::string name(subsound_name);
     for (char& c : name) {
         if (replaced(static_cast<unsigned char>(c))) c = '_';
@@ -81,13 +81,13 @@ std::string output_name(const char* subsound_name, int index, UsedNames& used, b
         char fallback[32];
         std::snprintf(fallback, sizeof fallback, "subsound_%04d", index);
         stem = fallback;
-        suffix = kWav;
+        suffix = extension;
     } else if (const auto dot = name.rfind('.'); dot != std::string::npos) {
         stem = name.substr(0, dot);
-        suffix = kWav;
+        suffix = extension;
     } else {
         stem = name;
-        if (always_wav) suffix = kWav;
+        if (always_wav) suffix = extension;
     }
     std::string candidate = cut(stem, kMaxNameBytes - suffix.size()) + suffix;
     if (take(used, candidate)) return candidate;

@@ -39,5 +39,7 @@ struct UsedNames {
 // ... before its ".wav". Under Windows' rules a device name (CON, NUL,
 // COM1...) gets a '_' before it and trailing dots and spaces become '_'.
 // Records the result in `used`. With `always_wav`, a name without '.' gets
-// ".wav" too.
-std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav = false);
+// ".wav" too. The options form writes other formats: `extension` then
+// stands for ".wav" in all of this.
+std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav = false,
+                        const char* extension = ".wav");

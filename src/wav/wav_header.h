@@ -25,3 +25,9 @@ int patch_wav_header(int channels, int bits, std::uint32_t pcm_bytes, std::uint3
 // Sets the data size, and the RIFF size with the pad byte an odd data size
 // needs and the chunks after it, to what actually reached the file.
 void patch_wav_sizes(std::uint32_t data_bytes, std::uint32_t trailing_bytes = 0);
+
+// The same on a header of one's own, started as a copy of the template, for
+// a writer that must not share the process-wide one.
+int patch_wav_header(std::uint8_t* header, int channels, int bits, std::uint32_t pcm_bytes, std::uint32_t sample_rate,
+                     bool is_float, std::uint32_t trailing_bytes);
+void patch_wav_sizes(std::uint8_t* header, std::uint32_t data_bytes, std::uint32_t trailing_bytes);

@@ -1,0 +1,20 @@
+// Which file already standing at an output name may be replaced: one of
+// the kind the tool writes under that name, as a previous run left it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// Bytes of a file's start that tell its kind.
+constexpr std::size_t kKindHeadBytes = 12;
+
+// "WAV", "FLAC", "Ogg" or "MP3": what the tool writes under `name`, by its
+// extension (names without one are the first form's WAV files).
+const char* output_kind(const std::string& name);
+
+// True when the first `n` bytes of a file start a file of that kind.
+bool starts_like_output(const std::string& name, const unsigned char* head, std::size_t n);
+
+}  // namespace platform
