@@ -22,10 +22,10 @@ import tempfile
 
 PCM_FRAMES = 256 * 1024 * 1024 // 4  # 256 MiB of 16-bit stereo
 MPEG_FRAMES = 80_000_000
-KINDS = ["pcm16", "ima", "gcadpcm", "vag", "fadpcm", "mpeg", "vorbis"]
+KINDS = ["pcm16", "ima", "gcadpcm", "vag", "fadpcm", "mpeg", "vorbis", "flac"]
 ADPCM = {"ima": "IMA ADPCM", "gcadpcm": "GC DSP ADPCM", "vag": "PS ADPCM", "fadpcm": "FADPCM"}
 MEMORY_LIMIT_KIB = 8 * 1024
-RATIO_LIMITS = {"pcm16": 1.25, "adpcm": 2.0, "lossy": 1.05}
+RATIO_LIMITS = {"pcm16": 1.25, "adpcm": 2.0, "lossy": 1.05, "flac": 1.1}
 MEASURE = "measure"
 
 
@@ -58,8 +58,8 @@ def main():
     if "mpeg" in kinds and not shutil.which("lame"):
         print("bench: lame is not installed (scripts/setup-deps installs it): no MPEG bank")
         kinds.remove("mpeg")
-    if any(k in ADPCM for k in kinds) and "pcm16" not in kinds:
-        kinds.insert(0, "pcm16")  # the ADPCM codecs are measured against it
+    if any(k in ADPCM or k == "flac" for k in kinds) and "pcm16" not in kinds:
+        kinds.insert(0, "pcm16")  # the ADPCM codecs are measured against it; FLAC writes its samples
     runs = 1 if args.smoke else max(args.runs, 1)
     pcm_frames = 48000 * 3 if args.smoke else PCM_FRAMES
     lossy_frames = 48000 * 3 if args.smoke else MPEG_FRAMES
@@ -74,7 +74,10 @@ def main():
             subprocess.run([maker, folder, str(frames_of(kind) * scale), kind], check=True)
             return os.path.join(folder, kind + ".fsb")
 
-        banks = {k: make(k, 1, os.path.join(work, "banks")) for k in kinds}
+        # FLAC output is measured on the PCM16 bank.
+        banks = {k: make(k, 1, os.path.join(work, "banks")) for k in kinds if k != "flac"}
+        if "flac" in kinds:
+            banks["flac"] = banks["pcm16"]
         out = os.path.join(work, "out")
 
         def commands(kind):
@@ -84,6 +87,9 @@ def main():
                 return mine, ["cp", bank, out]
             if kind in ADPCM:
                 return mine, [tool, banks["pcm16"], out]
+            if kind == "flac":
+                return ([tool, "-q", "--format", "flac", "-o", out, bank],
+                        [floor, "flac", bank, os.path.join(out, "floor.flac")])
             return mine, [floor, kind, bank, os.path.join(out, "floor.raw")]
 
         # Warm-up: fills the page cache and checks the lossy outputs.
@@ -116,8 +122,9 @@ def main():
         double_rss = {}
         for kind in kinds:
             folder = os.path.join(work, "double")
-            bank = make(kind, 2, folder)
-            double_rss[kind] = run([tool, bank, out], out)[2]
+            bank = make("pcm16" if kind == "flac" else kind, 2, folder)
+            mine = commands(kind)[0]
+            double_rss[kind] = run([bank if part == banks[kind] else part for part in mine], out)[2]
             shutil.rmtree(folder)
             shutil.rmtree(out, ignore_errors=True)
 
@@ -138,6 +145,9 @@ def main():
                 # Same frames, same output bytes: the PCM16 run is the reference.
                 label, against, limit = ADPCM[kind], "PCM16", RATIO_LIMITS["adpcm"]
                 ref_wall, ref_cpu = pcm_wall, pcm_cpu
+            elif kind == "flac":
+                label, against, limit = "PCM16 to FLAC", "libFLAC", RATIO_LIMITS["flac"]
+                ref_wall, ref_cpu = median(reference, 0), median(reference, 1)
             else:
                 label = "MPEG III" if kind == "mpeg" else "Vorbis"
                 against, limit = "floor", RATIO_LIMITS["lossy"]

@@ -1,8 +1,12 @@
 // The floor for the compressed codecs: the codec library alone decoding the
 // benchmark bank's frames or packets, converted to 16 bits by the tool's own
-// conversion, the samples written to a file in large pieces.
+// conversion, the samples written to a file in large pieces. And the floor
+// of FLAC output: libFLAC alone encoding the PCM16 bank's samples at the
+// level the tool uses.
 //   floor mpeg|vorbis BANK.fsb OUT
+//   floor flac PCM16BANK.fsb OUT.flac
 // Reads only what make_bench_banks writes: one stereo subsound in FSB5.
+#include <FLAC/stream_encoder.h>
 #include <fcntl.h>
 #include <mpg123.h>
 #include <unistd.h>
@@ -161,16 +165,45 @@ bool floor_vorbis(const Bank& bank, Output& out) {
     return out.left == 0;
 }
 
+// 16-bit stereo samples, 4096 frames at a time, as the tool hands them over.
+bool floor_flac(const Bank& bank, const char* path) {
+    FLAC__StreamEncoder* encoder = FLAC__stream_encoder_new();
+    FLAC__stream_encoder_set_channels(encoder, 2);
+    FLAC__stream_encoder_set_bits_per_sample(encoder, 16);
+    FLAC__stream_encoder_set_sample_rate(encoder, 48000);
+    FLAC__stream_encoder_set_compression_level(encoder, 5);
+    FLAC__stream_encoder_set_total_samples_estimate(encoder, bank.frames);
+    bool ok = FLAC__stream_encoder_init_file(encoder, path, nullptr, nullptr) == FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+    constexpr std::size_t kBatch = 4096;
+    std::vector<FLAC__int32> samples(kBatch * 2);
+    const std::uint8_t* p = bank.data.data();
+    for (std::uint64_t left = bank.frames; ok && left > 0;) {
+        const std::size_t frames = static_cast<std::size_t>(std::min<std::uint64_t>(left, kBatch));
+        for (std::size_t i = 0; i < frames * 2; ++i, p += 2) samples[i] = static_cast<std::int16_t>(p[0] | (p[1] << 8));
+        ok = FLAC__stream_encoder_process_interleaved(encoder, samples.data(), static_cast<unsigned>(frames));
+        left -= frames;
+    }
+    ok = FLAC__stream_encoder_finish(encoder) && ok;
+    FLAC__stream_encoder_delete(encoder);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 || (std::strcmp(argv[1], "mpeg") != 0 && std::strcmp(argv[1], "vorbis") != 0)) {
-        std::fprintf(stderr, "usage: floor mpeg|vorbis BANK.fsb OUT\n");
+    if (argc != 4 || (std::strcmp(argv[1], "mpeg") != 0 && std::strcmp(argv[1], "vorbis") != 0 &&
+                      std::strcmp(argv[1], "flac") != 0)) {
+        std::fprintf(stderr, "usage: floor mpeg|vorbis|flac BANK.fsb OUT\n");
         return 2;
     }
     Bank bank;
     if (!read_bank(argv[2], bank)) {
         std::fprintf(stderr, "floor: cannot read %s\n", argv[2]);
+        return 1;
+    }
+    if (argv[1][0] == 'f') {
+        if (floor_flac(bank, argv[3])) return 0;
+        std::fprintf(stderr, "floor: encoding or writing failed\n");
         return 1;
     }
     Output out;
