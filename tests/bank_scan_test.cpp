@@ -139,8 +139,9 @@ TEST(BankScan, ABankDamagedPastWhatTheScanLookedAtIsDroppedAlone) {
     EXPECT_NE(std::string::npos, o->bank.notes()[0].text.find("subsound 17")) << o->bank.notes()[0].text;
 }
 
-// A header that claims more data than the file holds could be the file's
-// last bank, cut short: it is read so only when no bank follows it.
+// A header that claims more data than the file holds is the file's last
+// bank, cut short, or a header that lies: it is read as far as it goes and
+// reported, and a bank inside its data is found too.
 TEST(BankScan, AClaimPastTheEndOfTheFileHidesNothing) {
     Bytes liar = kFsb5;
     bankwriter::put32(liar, 0x14, 0x7FFFFF00);  // data bytes
@@ -150,8 +151,14 @@ TEST(BankScan, AClaimPastTheEndOfTheFileHidesNothing) {
     append(file, kFsb4);
     auto o = scan(file);
     ASSERT_EQ(FMOD_OK, o->error.code) << o->error.detail;
-    ASSERT_EQ(1, o->bank.count());
-    EXPECT_EQ(real, o->bank.part_offset(0));
+    ASSERT_EQ(3, o->bank.count());
+    EXPECT_EQ(20u, o->bank.part_offset(0));
+    EXPECT_TRUE(o->bank.info(1).cut_short);
+    EXPECT_EQ("c.wav", o->bank.name(2));
+    EXPECT_EQ(real, o->bank.part_offset(2));
+    ASSERT_EQ(1u, o->bank.notes().size());
+    EXPECT_TRUE(o->bank.notes()[0].damage);
+    EXPECT_NE(std::string::npos, o->bank.notes()[0].text.find("the bank at offset 20 ")) << o->bank.notes()[0].text;
 
     const Bytes cut(kFsb4.begin(), kFsb4.end() - 3);
     file = noise(20, 12);
