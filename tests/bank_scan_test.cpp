@@ -172,6 +172,29 @@ TEST(BankScan, AClaimPastTheEndOfTheFileHidesNothing) {
     EXPECT_NE(std::string::npos, o->bank.notes()[0].text.find("truncated")) << o->bank.notes()[0].text;
 }
 
+// Truncated banks nested in each other's data would each write the rest of
+// the file again: the first is read, the others only noted.
+TEST(BankScan, OneTruncatedBankIsReadAndTheOnesInItsDataNoted) {
+    Bytes file;
+    for (int i = 0; i < 30; ++i) {
+        Bytes liar = kFsb5;
+        bankwriter::put32(liar, 0x14, 0x7FFFFF00);  // data bytes
+        append(file, liar);
+    }
+    append(file, kFsb4);
+    auto o = scan(file);
+    ASSERT_EQ(FMOD_OK, o->error.code) << o->error.detail;
+    ASSERT_EQ(3, o->bank.count());
+    EXPECT_EQ(0u, o->bank.part_offset(0));
+    const SubsoundInfo cut = o->bank.info(1);
+    EXPECT_TRUE(cut.cut_short);
+    EXPECT_EQ(file.size(), cut.data.offset + cut.data.size) << "the rest of the file";
+    EXPECT_EQ("c.wav", o->bank.name(2));
+    EXPECT_NE(std::string::npos, o->bank.notes_text().find("the bank at offset 0 announces")) << o->bank.notes_text();
+    EXPECT_NE(std::string::npos, o->bank.notes_text().find("lies in the data of the truncated bank at offset 0"));
+    EXPECT_GE(12u, o->bank.notes().size()) << "said a few times, then counted";
+}
+
 TEST(BankScan, AFileWithoutBanksFailsAndSaysSo) {
     auto o = scan(noise(100000, 7));
     EXPECT_EQ(FMOD_ERR_FORMAT, o->error.code);
