@@ -249,6 +249,8 @@ void make_banks(const std::string& dir) {
         while (unity.size() % 16) unity.push_back(0);
     }
     save(dir, "unity_sequence", unity);
+    // Banks nested in each other's chunks, for the scan's bounded probes.
+    save(dir, "nested_fsb5_chunks", bankwriter::write_nested_fsb5(4096, 16));
     Bytes four;
     for (int i = 0; i < 4; ++i) {
         for (int stream = 0; stream < 2; ++stream) {
