@@ -1,12 +1,14 @@
 // libFuzzer target: the container reader alone, from memory: find the banks
 // of a file, walk and describe every subsound, and check that what it
-// describes lies within the file.
+// describes lies within the file; and the frames of MPEG subsounds as
+// stored, which must lie in order within their data.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "soundlib/bank/bank_locator.h"
+#include "soundlib/codec/mpeg_frames.h"
 
 namespace {
 
@@ -43,9 +45,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<SubsoundInfo> subsounds;
     if (read_bank(file, subsounds).code != FMOD_OK) return 0;
+    int walked = 0;
     for (const SubsoundInfo& s : subsounds) {
         if (!within(s.data, size) || !within(s.name, size) || !within(s.setup, size)) std::abort();
         if (!s.problem && (s.channels < 1 || s.channels > 255)) std::abort();
+        if (s.codec != Codec::mpeg || s.problem || ++walked > 8) continue;
+        MpegFrameWalk walk(s, file);
+        std::uint64_t end = 0;
+        MpegFrameSpan f;
+        for (int n = 0; n < 256 && walk.next(f); ++n) {
+            if (f.offset < end || f.offset > s.data.size || f.size < 4 || f.size > kMpegMaxFrameBytes ||
+                f.size > s.data.size - f.offset) {
+                std::abort();
+            }
+            end = f.offset + f.size;
+        }
     }
     return 0;
 }

@@ -212,6 +212,19 @@ void make_banks(const std::string& dir) {
     save(dir, "fsb5_vag", bankwriter::write_fsb5({sound("v", 1, 280, vag(1, 10, 5))}, 8));
     save(dir, "fsb5_hevag", bankwriter::write_fsb5({sound("h", 1, 280, vag(1, 10, 16))}, 9));
     save(dir, "fsb5_mpeg", bankwriter::write_fsb5({sound("m", 2, 3 * 1152, mpeg(0xFB, 0x90, 0x00, 417, 3, 4))}, 11));
+    // Framing the stream itself tells: layer II back to back, one frame and
+    // zero padding, padding that holds a header, a LAME tag frame first.
+    save(dir, "fsb5_mpeg_back_to_back",
+         bankwriter::write_fsb5({sound("l2", 2, 3 * 1152, mpeg(0xFD, 0x90, 0x04, 522, 3, 1))}, 11));
+    Bytes one = mpeg(0xFB, 0x20, 0xC4, 130, 1, 1);
+    one.resize(160, 0);
+    save(dir, "fsb5_mpeg_one_frame", bankwriter::write_fsb5({sound("one", 1, 1152, one)}, 11));
+    Bytes lookalike = mpeg(0xFB, 0x90, 0x00, 417, 4, 16);
+    for (std::size_t at = 417; at < lookalike.size(); at += 432) std::memcpy(&lookalike[at], "\xFF\xFB\x92\x00", 4);
+    save(dir, "fsb5_mpeg_header_in_padding", bankwriter::write_fsb5({sound("p", 2, 4 * 1152, lookalike)}, 11));
+    Bytes tagged = mpeg(0xFB, 0x90, 0x00, 417, 4, 1);
+    std::memcpy(&tagged[4 + 32], "Info", 4);
+    save(dir, "fsb5_mpeg_tagged", bankwriter::write_fsb5({sound("t", 2, 4 * 1152 - 10, tagged)}, 11));
     save(dir, "fsb5_fadpcm", bankwriter::write_fsb5({sound("fa", 2, 512, fadpcm(2, 2))}, 16));
     // Two subsounds of one set-up: one set-up made per input.
     const Sound v = vorbis("v1", 2, 22050, 2000);
@@ -236,6 +249,8 @@ void make_banks(const std::string& dir) {
         while (unity.size() % 16) unity.push_back(0);
     }
     save(dir, "unity_sequence", unity);
+    // Banks nested in each other's chunks, for the scan's bounded probes.
+    save(dir, "nested_fsb5_chunks", bankwriter::write_nested_fsb5(4096, 16));
     Bytes four;
     for (int i = 0; i < 4; ++i) {
         for (int stream = 0; stream < 2; ++stream) {

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 using soundlib::MpegFrameHeader;
 using soundlib::parse_mpeg_frame_header;
@@ -77,3 +79,41 @@ TEST(MpegFrameHeader, InvalidHeaders) {
 }
 
 }  // namespace
+
+namespace {
+
+// A frame of `length` zeros under the header bytes, with `tag` written
+// where the side information ends.
+std::vector<std::uint8_t> tag_frame(std::uint8_t b1, std::uint8_t b3, std::size_t tag_at, const char* tag) {
+    std::vector<std::uint8_t> f(417, 0);
+    f[0] = 0xFF;
+    f[1] = b1;
+    f[2] = 0x90;  // 128 kbps; at 22050 Hz for MPEG-2 as at 44100 for MPEG-1
+    f[3] = b3;
+    std::copy(tag, tag + 4, f.begin() + static_cast<std::ptrdiff_t>(tag_at));
+    return f;
+}
+
+bool tag(const std::vector<std::uint8_t>& f) {
+    MpegFrameHeader h;
+    return parse_mpeg_frame_header(f.data(), h) == nullptr && soundlib::is_mpeg_tag_frame(f.data(), h);
+}
+
+}  // namespace
+
+TEST(MpegFrameHeader, TagFramesAreKnownByTheWordAfterTheirSideInformation) {
+    // MPEG-1 stereo and mono (0xC0: single channel), MPEG-2 stereo and mono.
+    EXPECT_TRUE(tag(tag_frame(0xFB, 0x00, 4 + 32, "Info")));
+    EXPECT_TRUE(tag(tag_frame(0xFB, 0xC0, 4 + 17, "Xing")));
+    EXPECT_TRUE(tag(tag_frame(0xF3, 0x00, 4 + 17, "Xing")));
+    EXPECT_TRUE(tag(tag_frame(0xF3, 0xC0, 4 + 9, "Info")));
+    EXPECT_TRUE(tag(tag_frame(0xFA, 0x00, 4 + 2 + 32, "Info")));  // a CRC before the side information
+    // Elsewhere, another word, or side information that is not all zero:
+    // audio.
+    EXPECT_FALSE(tag(tag_frame(0xFB, 0x00, 4 + 17, "Info")));
+    EXPECT_FALSE(tag(tag_frame(0xFB, 0x00, 4 + 32, "Xinf")));
+    std::vector<std::uint8_t> f = tag_frame(0xFB, 0x00, 4 + 32, "Info");
+    f[10] = 1;
+    EXPECT_FALSE(tag(f));
+    EXPECT_FALSE(tag(tag_frame(0xFD, 0x00, 4, "Info")));  // layer II has no tag frame
+}

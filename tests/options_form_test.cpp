@@ -298,6 +298,38 @@ TEST(OptionsForm, ScanFindsBanksInsideOtherDataAndSaysWhere) {
     EXPECT_EQ((std::vector<std::string>{"one.wav", "two.wav"}), list_dir(dir.file("o")));
 }
 
+// A truncated bank whose data holds something that reads as a bank was
+// dropped by the scan without a word (status 0). Now the scan saves what it
+// can of it, as a run without --scan does, says so, and ends with status 1;
+// the bank inside its data is read too.
+TEST(OptionsForm, ScanReportsATruncatedBankAndSavesWhatItCan) {
+    TempDir dir;
+    const Bytes inner = bankwriter::write_fsb4({pcm("inner", 6)});
+    Sound holder = pcm("holder", 0);
+    holder.data = inner;
+    holder.data.resize(inner.size() + 400, 0x33);
+    holder.frames = static_cast<std::uint32_t>(holder.data.size() / 2);
+    Bytes bank = bankwriter::write_fsb5({pcm("whole", 8), holder}, 2);
+    bank.resize(bank.size() - 200);  // cut inside the holder's data, after the inner bank
+    write_file(dir.file("cut.fsb"), bank);
+
+    const ToolRun plain = run_bankrip({"-o", "plain", "cut.fsb"}, dir.path());
+    const ToolRun scanned = run_bankrip({"--scan", "-o", "scanned", "cut.fsb"}, dir.path());
+    EXPECT_EQ(1, plain.status) << plain.err;
+    EXPECT_EQ(1, scanned.status) << scanned.err;
+    for (const ToolRun* run : {&plain, &scanned}) {
+        EXPECT_NE(std::string::npos, run->err.find("truncated")) << run->err;
+        EXPECT_NE(std::string::npos, run->err.find("1 written in part")) << run->err;
+    }
+    EXPECT_EQ((std::vector<std::string>{"holder.wav", "whole.wav"}), list_dir(dir.file("plain")));
+    EXPECT_EQ((std::vector<std::string>{"holder.wav", "inner.wav", "whole.wav"}), list_dir(dir.file("scanned")));
+    for (const char* wav : {"holder.wav", "whole.wav"}) {
+        EXPECT_EQ(read_file(dir.file(std::string("plain/") + wav)), read_file(dir.file(std::string("scanned/") + wav)))
+            << wav;
+    }
+    EXPECT_EQ(44u + 6 * 2, read_file(dir.file("scanned/inner.wav")).size());
+}
+
 // Every option of the help is in the manual page, and the other way round.
 TEST(OptionsForm, HelpAndManualPageAgree) {
     std::ifstream page(std::string(SOURCE_DIR) + "/doc/bankrip.1");

@@ -228,6 +228,25 @@ Bytes encrypt(Bytes bank, const std::string& key, bool reverse_bits) {
     return bank;
 }
 
+Bytes write_nested_fsb5(std::size_t bytes, std::size_t broken_every) {
+    const std::size_t count = bytes / 72;
+    Bytes file(count * 72, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = i * 72;
+        std::memcpy(&file[at], "FSB5", 4);
+        put32(file, at + 4, 1);                                                     // version
+        put32(file, at + 8, 1);                                                     // one subsound
+        put32(file, at + 0x0C, static_cast<std::uint32_t>(file.size() - at - 0x3C));  // headers to the end
+        put32(file, at + 0x18, 2);                                                  // PCM16
+        file[at + 0x3C] = 1;                                                        // a chunk follows
+        // A chunk of an unknown type holding the next bank's main header and
+        // subsound header, then (as the next bank's chunk) another chunk.
+        const bool broken = broken_every && i % broken_every == broken_every - 1;
+        put32(file, at + 0x44, 1u | ((broken ? 0xFFFFFFu : 0x44u) << 1) | (6u << 25));
+    }
+    return file;
+}
+
 bool save(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;

@@ -48,6 +48,13 @@ Bytes write_fev(const std::vector<Bytes>& banks);
 // file with write_fev() as it is: it stays encrypted from its own first byte.
 Bytes encrypt(Bytes bank, const std::string& key, bool reverse_bits = true);
 
+// Hostile input for scans: `bytes` of FSB5 "banks", 72 bytes apart, each
+// inside the first chunk of the one before, so that the chunk chain of each
+// runs on through the chains of all those after it, up to a chunk that runs
+// past the end of the file (the last one, and with `broken_every` one in so
+// many).
+Bytes write_nested_fsb5(std::size_t bytes, std::size_t broken_every = 0);
+
 bool save(const std::string& path, const Bytes& bytes);
 
 void put16(Bytes& b, std::size_t at, std::uint32_t v);

@@ -20,8 +20,10 @@ BankReadError read_part_header(BankFile& file, std::uint64_t start, std::uint64_
     return magic[3] == '5' ? read_fsb5_header(file, part) : read_fsb4_header(file, part);
 }
 
-BankReadError walk_subsounds(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records) {
-    return part.family == BankFamily::fsb5 ? walk_fsb5(file, part, records) : walk_fsb4(file, part, records);
+BankReadError walk_subsounds(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records,
+                             std::uint32_t* chunk_budget) {
+    return part.family == BankFamily::fsb5 ? walk_fsb5(file, part, records, chunk_budget)
+                                           : walk_fsb4(file, part, records);
 }
 
 SubsoundInfo describe_subsound(BankFile& file, const BankPart& part, std::uint32_t i, const SubsoundRecord& record) {

@@ -59,8 +59,11 @@ bool is_bank_magic(const std::uint8_t* bytes);
 BankReadError read_part_header(BankFile& file, std::uint64_t start, std::uint64_t limit, BankPart& part);
 
 // Walks every subsound header of the part and checks it, appending one
-// record per subsound to `records`.
-BankReadError walk_subsounds(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records);
+// record per subsound to `records`. With `chunk_budget`, the walk ends once
+// that many FSB5 chunks are read (it counts them down): what a probe looks at
+// then costs the same however long the chains of chunks are.
+BankReadError walk_subsounds(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records,
+                             std::uint32_t* chunk_budget = nullptr);
 
 // The whole description of subsound `i` of the part from its record. Data
 // reaching past the part's limit is cut there, with `cut_short` set.
@@ -70,7 +73,8 @@ SubsoundInfo describe_subsound(BankFile& file, const BankPart& part, std::uint32
 BankReadError read_fsb4_header(BankFile& file, BankPart& part);
 BankReadError read_fsb5_header(BankFile& file, BankPart& part);
 BankReadError walk_fsb4(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records);
-BankReadError walk_fsb5(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records);
+BankReadError walk_fsb5(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records,
+                        std::uint32_t* chunk_budget);
 SubsoundInfo describe_fsb4(BankFile& file, const BankPart& part, std::uint32_t i, const SubsoundRecord& record);
 SubsoundInfo describe_fsb5(BankFile& file, const BankPart& part, std::uint32_t i, const SubsoundRecord& record);
 

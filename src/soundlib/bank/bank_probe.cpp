@@ -6,8 +6,12 @@ namespace soundlib {
 
 namespace {
 // Enough to tell a bank from noise; few enough that probing every offset of
-// a file stays linear in its size.
+// a file stays linear in its size. FSB5 chunks are counted too: banks can
+// sit in each other's chunks, so that one chain runs on through the chains
+// of all the banks after it, and walking it whole for every magic would cost
+// the square of the file. Real subsounds have a few chunks each.
 constexpr std::uint32_t kProbedSubsounds = 16;
+constexpr std::uint32_t kProbedChunks = 64;
 }  // namespace
 
 bool bank_reads_at(BankFile& file, std::uint64_t start, std::uint64_t limit, BankPart* part) {
@@ -16,7 +20,8 @@ bool bank_reads_at(BankFile& file, std::uint64_t start, std::uint64_t limit, Ban
     BankPart probe = found;
     probe.count = std::min(probe.count, kProbedSubsounds);
     std::vector<SubsoundRecord> records;
-    if (walk_subsounds(file, probe, records).code != FMOD_OK) return false;
+    std::uint32_t chunks = kProbedChunks;
+    if (walk_subsounds(file, probe, records, &chunks).code != FMOD_OK) return false;
     if (part) *part = found;
     return true;
 }

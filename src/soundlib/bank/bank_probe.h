@@ -12,8 +12,9 @@ namespace soundlib {
 
 // True when the bytes at `start` read as a bank ending by `limit`: its magic,
 // a main header whose sizes fit, and the first subsound headers readable.
-// Only a bounded number of subsound headers is looked at, so a probe costs
-// the same whatever the header claims. On success, *part is the bank.
+// Only a bounded number of subsound headers (and of their chunks) is looked
+// at, so a probe costs the same whatever the header claims. On success,
+// *part is the bank.
 bool bank_reads_at(BankFile& file, std::uint64_t start, std::uint64_t limit, BankPart* part = nullptr);
 
 // Tries every key, bit-reversed variant first, on the bank at `start`

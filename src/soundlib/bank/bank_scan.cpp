@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
 #include "soundlib/bank/bank_probe.h"
 
@@ -54,10 +53,7 @@ private:
 void scan_for_banks(BankFile& file, std::vector<BankPart>& parts, NoteLog& log) {
     const std::uint64_t size = file.size();
     MagicFinder finder(file);
-    // A bank announcing more bytes than the file has is either its last one,
-    // cut short, or a false match: it is held back while the search goes on
-    // after its headers, and dropped if another bank turns up there.
-    std::optional<BankPart> cut;
+    std::uint64_t cut = size;  // where the truncated bank read starts, if any
     for (std::uint64_t pos = finder.next(0); pos < size;) {
         BankPart part;
         // A bank without subsounds is more likely four bytes of chance.
@@ -65,22 +61,33 @@ void scan_for_banks(BankFile& file, std::vector<BankPart>& parts, NoteLog& log) 
             pos = finder.next(pos + 1);
             continue;
         }
-        cut.reset();
-        if (part.end > size) {
-            cut = part;
-            pos = finder.next(part.data_start);
+        if (part.end <= size) {
+            parts.push_back(part);
+            pos = finder.next(part.end);
             continue;
         }
+        // Announcing more bytes than the file has: the file's last bank, cut
+        // short, read as far as it goes and reported, as without a scan. Or
+        // a header that lies: the search goes on inside its data, so it
+        // hides no bank there. Another such bank in there lies in the sounds
+        // of the first, which run to the end of the file: reading it too
+        // would write those bytes again for every one nested so.
+        if (cut < size) {
+            log.add("truncated banks inside a truncated bank",
+                    {"the bank at offset " + std::to_string(part.start) + " runs past the end of the file too; it "
+                         "lies in the data of the truncated bank at offset " + std::to_string(cut) +
+                         " and is not read apart from it"});
+            pos = finder.next(pos + 1);
+            continue;
+        }
+        cut = part.start;
         parts.push_back(part);
-        pos = finder.next(part.end);
-    }
-    if (cut) {
-        parts.push_back(*cut);
         log.add("truncated banks",
-                {"the bank at offset " + std::to_string(cut->start) + " announces " +
-                     std::to_string(cut->end - cut->start) + " bytes, but the file ends after " +
-                     std::to_string(size - cut->start) + ": it is truncated, and sounds past the cut are lost",
+                {"the bank at offset " + std::to_string(part.start) + " announces " +
+                     std::to_string(part.end - part.start) + " bytes, but the file ends after " +
+                     std::to_string(size - part.start) + ": it is truncated, and sounds past the cut are lost",
                  true});
+        pos = finder.next(part.data_start);
     }
 }
 

@@ -11,8 +11,9 @@ namespace soundlib {
 
 // Appends each bank found, in file order; after a bank the search goes on
 // at its end, after a candidate that does not read at the next byte. A bank
-// cut short by the end of the file is kept only when no bank follows its
-// headers. Reads the file once, in blocks.
+// cut short by the end of the file is kept, with a note, and the search goes
+// on after its headers; a second one, inside its data, is only noted. Reads
+// the file once, in blocks.
 void scan_for_banks(BankFile& file, std::vector<BankPart>& parts, NoteLog& log);
 
 }  // namespace soundlib

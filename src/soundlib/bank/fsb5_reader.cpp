@@ -40,9 +40,11 @@ Codec codec_from_number(std::uint32_t n) {
 std::string where(std::uint32_t index) { return "subsound " + std::to_string(index) + ": "; }
 
 // Parses subsound i's header at `pos`; s.data.offset is left relative to the
-// data region. `next` is where the following header starts.
+// data region. `next` is where the following header starts. With
+// `chunk_budget`, at most that many chunks are read (it counts them down);
+// the subsound's chunks beyond it are not looked at.
 BankReadError parse_subsound(BankFile& file, const BankPart& part, std::uint32_t i, std::uint64_t pos,
-                             SubsoundInfo& s, std::uint64_t& next) {
+                             SubsoundInfo& s, std::uint64_t& next, std::uint32_t* chunk_budget = nullptr) {
     const std::uint64_t headers_end = part.names_start;
     std::uint8_t word[8];
     if (pos + 8 > headers_end || !file.read_exact(pos, word, 8)) {
@@ -62,6 +64,10 @@ BankReadError parse_subsound(BankFile& file, const BankPart& part, std::uint32_t
     bool has_loop_chunk = false;
 
     while (more) {
+        if (chunk_budget && (*chunk_budget)-- == 0) {
+            *chunk_budget = 0;
+            break;
+        }
         std::uint8_t cw[4];
         if (pos + 4 > headers_end || !file.read_exact(pos, cw, 4)) {
             return {FMOD_ERR_FILE_EOF, where(i) + "chunk runs past the end of the header region"};
@@ -160,14 +166,15 @@ BankReadError read_fsb5_header(BankFile& file, BankPart& part) {
     return {};
 }
 
-BankReadError walk_fsb5(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records) {
+BankReadError walk_fsb5(BankFile& file, const BankPart& part, std::vector<SubsoundRecord>& records,
+                        std::uint32_t* chunk_budget) {
     const std::uint64_t data_bytes = part.data_end - part.data_start;
     std::uint64_t pos = part.headers_start;
     std::uint64_t previous = 0;
     SubsoundInfo s;
     for (std::uint32_t i = 0; i < part.count; ++i) {
         std::uint64_t next = 0;
-        BankReadError error = parse_subsound(file, part, i, pos, s, next);
+        BankReadError error = parse_subsound(file, part, i, pos, s, next, chunk_budget);
         if (error.code != FMOD_OK) return error;
         // Each subsound's data runs up to the next one's, the last to the end
         // of the data region.
@@ -181,6 +188,7 @@ BankReadError walk_fsb5(BankFile& file, const BankPart& part, std::vector<Subsou
         records.push_back({static_cast<std::uint32_t>(pos - part.headers_start),
                            static_cast<std::uint32_t>(s.data.offset),
                            static_cast<std::uint32_t>(data_bytes - s.data.offset)});
+        if (chunk_budget && *chunk_budget == 0) return {};  // what was asked for is read
         pos = next;
     }
     return {};

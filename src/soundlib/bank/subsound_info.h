@@ -53,7 +53,7 @@ struct SubsoundInfo {
     bool pcm_big_endian = false;        // 16-bit PCM stored big-endian
     bool pcm8_signed = false;           // 8-bit PCM stored signed
     bool adpcm_interleaved = true;      // false: channel k is the k-th equal part
-    std::uint32_t mpeg_frame_padding = 1;  // MPEG frames padded to a multiple of this
+    std::uint32_t mpeg_frame_padding = 1;  // how the family pads MPEG frames; the stream itself decides (mpeg_frames.h)
 
     // The file ends inside the data (a truncated file): `data` holds what
     // is there.

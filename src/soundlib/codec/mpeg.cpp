@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "soundlib/codec/float_to_s16.h"
-#include "soundlib/codec/mpeg_frame_header.h"
+#include "soundlib/codec/mpeg_frames.h"
 
 namespace soundlib {
 
@@ -53,26 +53,19 @@ Handle open_handle(long rate, int channels, std::string& why) {
     return h;
 }
 
-std::string layer_name(const MpegFrameHeader& h) {
-    const char* version = h.version == 10 ? "MPEG-1" : h.version == 20 ? "MPEG-2" : "MPEG-2.5";
-    return std::string(version) + (h.layer == 2 ? " layer II" : " layer III");
-}
-
 class MpegSource final : public FrameSource {
 public:
     MpegSource(const SubsoundInfo& info, BankFile& file, std::uint32_t units_per_decoder)
-        : data_{&file, info.data.offset, info.data.size},
+        : frames_({&file, info.data.offset, info.data.size}, info.channels, info.frequency, info.mpeg_frame_padding),
           channels_(info.channels),
-          rate_(info.frequency),
           total_(info.frames),
-          padding_(info.mpeg_frame_padding ? info.mpeg_frame_padding : 1),
           frame_(kMpegMaxFrameBytes),
           units_per_decoder_(std::max<std::uint32_t>(units_per_decoder, 8)) {
-        // Beyond two channels: stereo streams, the last one mono for an odd count.
-        for (std::uint32_t c = 0; c < channels_; c += 2) {
-            streams_.push_back(Stream{nullptr, std::min<std::uint32_t>(2, channels_ - c), c});
+        std::uint32_t first = 0;
+        for (const std::uint32_t c : mpeg_stream_channels(channels_)) {
+            streams_.push_back(Stream{nullptr, c, first});
+            first += c;
         }
-        marks_.push_back(0);
         damage_.unit_name = "frames";
     }
 
@@ -141,10 +134,12 @@ private:
             for (Stream& s : streams_) {
                 MpegFrameHeader h;
                 std::string why;
-                if (read_frame(pos, s, h, true, why) != FMOD_OK || decode_frame(s, h, pos, out, preroll, why) != FMOD_OK) {
+                const std::size_t index = static_cast<std::size_t>(&s - streams_.data());
+                if (frames_.read_frame(pos, index, h, frame_.data(), why) != FMOD_OK ||
+                    decode_frame(s, h, pos, out, preroll, why) != FMOD_OK) {
                     if (damage.empty()) damage = why;  // its channels stay silent
                 }
-                pos = after(pos, h.length);
+                pos = frames_.after(pos, h.length);
             }
         }
         // A damaged unit stays silent, and decoding goes on after it.
@@ -174,214 +169,30 @@ private:
         }
     }
 
-    std::string where(std::uint64_t pos) const {
-        return "byte " + std::to_string(pos) + " of the subsound's data (file offset " +
-               std::to_string(data_.offset + pos) + ")";
-    }
-
-    // Where the next frame stands: past this one and the bank's padding,
-    // which counts from the start of the subsound's data.
-    std::uint64_t after(std::uint64_t pos, std::uint32_t length) const {
-        const std::uint64_t end = pos + length;
-        return (end + padding_ - 1) / padding_ * padding_;
-    }
-
-    // Layer III main data a frame holds, for the bit reservoir of later ones.
-    static std::uint32_t main_data_bytes(const MpegFrameHeader& h) {
-        if (h.layer != 3) return 0;
-        const std::uint32_t overhead = 4 + (h.crc ? 2 : 0) + h.side_info;
-        return h.length > overhead ? h.length - overhead : 0;
-    }
+    std::string where(std::uint64_t pos) const { return frames_.where(pos); }
 
     // How far back a layer III frame's main data may begin.
-    std::uint32_t reservoir_bytes() const { return layer_ != 3 ? 0 : version_ == 10 ? 511 : 255; }
+    std::uint32_t reservoir_bytes() const {
+        const MpegLayout& l = frames_.layout();
+        return l.layer != 3 ? 0 : l.version == 10 ? 511 : 255;
+    }
 
-    // The first frame fixes the layer, the version and so the samples per
-    // frame. Damage before it is passed over: the first header that another
-    // one of the same kind follows (or the end of the data) counts. Looked
-    // for once: a subsound without one is not searched again on every read.
+    // The first frames fix the layer, the version, the padding and so the
+    // samples per frame; the units start after a Xing/Info tag.
     FMOD_RESULT learn_layout(std::string& detail) {
-        if (layout_tried_) {
-            detail = layout_problem_;
-            return FMOD_ERR_FILE_BAD;
-        }
-        layout_tried_ = true;
-        const FMOD_RESULT r = find_layout(layout_problem_);
-        detail = layout_problem_;
-        return r;
-    }
-
-    FMOD_RESULT find_layout(std::string& detail) {
-        std::uint8_t head[4];
-        std::string first_problem;
-        if (data_.read_at(0, head, 4) == 4) {
-            MpegFrameHeader h;
-            if (const char* why = parse_mpeg_frame_header(head, h)) {
-                first_problem = std::string("no MPEG frame header at ") + where(0) + ": " + why;
-            }
-        }
-        // Through the data a buffer at a time: only a sync word is looked at
-        // more closely.
-        std::vector<std::uint8_t> buffer(kScanBytes);
-        for (std::uint64_t start = 0; start + 4 <= data_.size;) {
-            const std::size_t got = data_.read_at(start, buffer.data(), buffer.size());
-            if (got < 4) break;
-            std::size_t i = 0;
-            for (; i + 4 <= got; i += padding_) {
-                if (buffer[i] != 0xFF || (buffer[i + 1] & 0xE0) != 0xE0) continue;
-                MpegFrameHeader h, next;
-                if (parse_mpeg_frame_header(&buffer[i], h)) continue;
-                const std::uint64_t pos = start + i;
-                const std::uint64_t following = after(pos, h.length);
-                const bool alone = following + 4 > data_.size;
-                if (!alone && (data_.read_at(following, head, 4) != 4 || parse_mpeg_frame_header(head, next) ||
-                               next.layer != h.layer || next.version != h.version)) {
-                    continue;
-                }
-                // A stream that disagrees with its subsound from the first
-                // frame on is not damaged here and there: it cannot be
-                // decoded at all.
-                if ((rate_ != 0 && h.sample_rate != rate_) || h.channels != streams_[0].channels) {
-                    detail = "the first MPEG frame (at " + where(pos) + ") has " + std::to_string(h.channels) +
-                             " channel(s) at " + std::to_string(h.sample_rate) + " Hz; the subsound's first stream " +
-                             std::to_string(streams_[0].channels) + " at " + std::to_string(rate_) + " Hz";
-                    return FMOD_ERR_FILE_BAD;
-                }
-                layer_ = h.layer;
-                version_ = h.version;
-                if (rate_ == 0) rate_ = h.sample_rate;
-                spf_ = h.samples;
-                unit_bytes_ = std::max<std::uint64_t>(1, (following - pos) * streams_.size());
-                return FMOD_OK;
-            }
-            start += i;  // the next position the padding allows, past what was looked at
-        }
-        detail = first_problem.empty() ? "the subsound's data holds no MPEG frame" : first_problem;
-        return FMOD_ERR_FILE_BAD;
-    }
-
-    // Reads and checks the header at pos, and with `body` the whole frame
-    // into frame_.
-    FMOD_RESULT read_frame(std::uint64_t pos, const Stream& s, MpegFrameHeader& h, bool body, std::string& detail) {
-        if (data_.read_at(pos, frame_.data(), 4) != 4) {
-            detail = pos + 4 > data_.size ? "the data ends inside the frame header at " + where(pos)
-                                          : "the bank file could not be read at " + where(pos);
-            return FMOD_ERR_FILE_BAD;
-        }
-        if (const char* why = parse_mpeg_frame_header(frame_.data(), h)) {
-            detail = std::string("no MPEG frame header at ") + where(pos) + ": " + why;
-            return FMOD_ERR_FILE_BAD;
-        }
-        if (h.layer != layer_ || h.version != version_) {
-            detail = "the frame at " + where(pos) + " is " + layer_name(h) + ", the first frame " +
-                     layer_name(MpegFrameHeader{version_, layer_});
-            return FMOD_ERR_FILE_BAD;
-        }
-        if (h.sample_rate != rate_) {
-            detail = "the frame at " + where(pos) + " has a sample rate of " + std::to_string(h.sample_rate) +
-                     " Hz, the subsound " + std::to_string(rate_) + " Hz";
-            return FMOD_ERR_FILE_BAD;
-        }
-        if (h.channels != s.channels) {
-            detail = "the frame at " + where(pos) + " has " + std::to_string(h.channels) +
-                     " channel(s) where the subsound's layout of " + std::to_string(channels_) + " wants " +
-                     std::to_string(s.channels);
-            return FMOD_ERR_FILE_BAD;
-        }
-        if (h.length > data_.size - pos) {
-            detail = "the frame at " + where(pos) + " runs past the end of the subsound's data";
-            return FMOD_ERR_FILE_BAD;
-        }
-        if (body && data_.read_at(pos + 4, frame_.data() + 4, h.length - 4) != h.length - 4) {
-            detail = "the bank file could not be read at " + where(pos + 4);
-            return FMOD_ERR_FILE_BAD;
-        }
+        const FMOD_RESULT r = frames_.learn(detail);
+        if (r != FMOD_OK) return r;
+        const MpegLayout& l = frames_.layout();
+        spf_ = l.samples;
+        rate_ = l.sample_rate;
+        marks_.assign(1, l.sound_start);
+        walked_ = 0;
+        frontier_ = l.sound_start;
         return FMOD_OK;
     }
 
-    // Reads the headers of the unit at pos: true when every stream's frame
-    // is there, with pos then where the next unit starts and *main (when
-    // asked) the least main data of its frames.
-    bool unit_headers(std::uint64_t& pos, std::uint32_t* main, std::string& detail) {
-        std::uint64_t at = pos;
-        std::uint32_t main_bytes = UINT32_MAX;
-        for (const Stream& s : streams_) {
-            MpegFrameHeader h;
-            if (read_frame(at, s, h, false, detail) != FMOD_OK) return false;
-            main_bytes = std::min(main_bytes, main_data_bytes(h));
-            at = after(at, h.length);
-        }
-        pos = at;
-        if (main) *main = main_bytes;
-        return true;
-    }
-
-    // One unit as the walk finds it.
-    struct Unit {
-        std::uint64_t frames_at = 0;  // where its frames start, past any damage
-        bool silent = false;          // it stands for frames lost to damage
-        std::uint32_t main = 0;       // the least layer III main data of its frames
-        std::string damage;           // what was wrong, when anything was
-    };
-
-    // Steps pos over one unit. Where the headers do not read right, the
-    // damage runs to the next place where a unit does (resync); it stands
-    // for as many lost units as fit in it, each given as silence, and damage
-    // shorter than half a unit is only passed over. FMOD_ERR_FILE_EOF at the
-    // end of the data.
-    FMOD_RESULT step(std::uint64_t& pos, Unit* unit) {
-        if (pos >= data_.size || data_.size - pos < 4) return FMOD_ERR_FILE_EOF;
-        std::string why;
-        std::uint64_t at = pos;
-        std::uint32_t main = 0;
-        if (!unit_headers(at, &main, why)) {
-            const std::uint64_t good = resync(pos);
-            const std::uint64_t gap = good - pos;
-            if (unit) unit->damage = why;
-            if (gap * 2 >= unit_bytes_ || good >= data_.size || data_.size - good < 4) {
-                pos = gap >= 2 * unit_bytes_ ? pos + unit_bytes_ : good;
-                if (unit) unit->silent = true;
-                return FMOD_OK;
-            }
-            at = good;
-            if (unit) unit->frames_at = at;
-            unit_headers(at, &main, why);  // reads right: resync found it so
-        } else if (unit) {
-            unit->frames_at = pos;
-        }
-        pos = at;
-        if (unit) unit->main = main;
-        return FMOD_OK;
-    }
-
-    // The first place after `from` (frame starts keep to the padding) where
-    // a unit reads right and is followed by another one or the end. The last
-    // answer is kept: a long stretch of damage is asked about once per unit.
-    std::uint64_t resync(std::uint64_t from) {
-        if (from >= resync_from_ && from < resync_to_) return resync_to_;
-        std::uint8_t buffer[4096];
-        std::uint64_t pos = (from + 1 + padding_ - 1) / padding_ * padding_;
-        std::uint64_t found = data_.size;
-        std::string ignored;
-        while (found == data_.size && pos + 4 <= data_.size) {
-            const std::size_t got = data_.read_at(pos, buffer, sizeof buffer);
-            if (got < 4) break;
-            for (std::size_t i = 0; i + 4 <= got; i += padding_) {
-                if (buffer[i] != 0xFF || (buffer[i + 1] & 0xE0) != 0xE0) continue;
-                std::uint64_t next = pos + i;
-                if (!unit_headers(next, nullptr, ignored)) continue;
-                std::uint64_t after_next = next;
-                if (next + 4 > data_.size || unit_headers(after_next, nullptr, ignored)) {
-                    found = pos + i;
-                    break;
-                }
-            }
-            pos += (got - 3 + padding_ - 1) / padding_ * padding_;
-        }
-        resync_from_ = from;
-        resync_to_ = found;
-        return found;
-    }
+    using Unit = MpegFrames::Unit;
+    FMOD_RESULT step(std::uint64_t& pos, Unit* unit) { return frames_.step(pos, unit); }
 
     // Extends the index by one unit from its headers.
     FMOD_RESULT walk_unit() {
@@ -504,11 +315,10 @@ private:
         return FMOD_OK;
     }
 
-    DataRange data_;
+    MpegFrames frames_;
     std::uint32_t channels_;
-    std::uint32_t rate_;
+    std::uint32_t rate_ = 0;
     std::uint64_t total_;
-    std::uint32_t padding_;
     std::vector<std::uint8_t> frame_;  // the frame being decoded
     std::vector<float> zeros_ = std::vector<float>(2 * kMaxUnitFrames);  // a warm-up frame's thrown-away samples
     std::vector<Stream> streams_;
@@ -520,12 +330,6 @@ private:
 
     // From the first frame.
     std::uint32_t spf_ = 0;
-    std::uint64_t unit_bytes_ = 1;  // what a unit takes in the data, for measuring damage
-    int layer_ = 0;
-    int version_ = 0;
-    bool layout_tried_ = false;
-    std::string layout_problem_;  // why no first frame was found
-    static constexpr std::size_t kScanBytes = 4096;
 
     // Units found so far: walked_ of them, the next one starting at
     // frontier_. Where every kMarkEvery-th starts is kept, so the index stays
@@ -535,8 +339,6 @@ private:
     std::uint64_t walked_ = 0;
     std::uint64_t frontier_ = 0;
     std::uint64_t pos_ = 0;  // where unit next_unit_ starts
-    std::uint64_t resync_from_ = 1;  // the last resync's question and answer
-    std::uint64_t resync_to_ = 0;
 
     bool positioned_ = false;
     std::uint64_t next_unit_ = 0;

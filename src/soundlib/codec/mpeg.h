@@ -1,8 +1,9 @@
 // MPEG layer II and III subsounds, decoded through libmpg123.
 //
-// Frames are walked by their headers, skipping the bank's padding after each
-// one; more than two channels are several streams interleaved frame by frame.
-// A unit is one frame of every stream.
+// Frames are walked by their headers past the padding the sound's own first
+// frames show (mpeg_frames.h), from the first frame after any Xing/Info tag;
+// more than two channels are several streams interleaved frame by frame. A
+// unit is one frame of every stream.
 //
 // Reading on from where the last unit ended never decodes anything twice.
 // Reading elsewhere restarts a little before the wanted frame, far enough

@@ -1,5 +1,8 @@
 #include "soundlib/codec/mpeg_frame_header.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace soundlib {
 
 namespace {
@@ -47,6 +50,15 @@ const char* parse_mpeg_frame_header(const std::uint8_t* b, MpegFrameHeader& h) {
         h.side_info = 0;
     }
     return nullptr;
+}
+
+bool is_mpeg_tag_frame(const std::uint8_t* frame, const MpegFrameHeader& h) {
+    if (h.layer != 3) return false;
+    const std::uint32_t side = 4 + (h.crc ? 2 : 0);
+    const std::uint32_t tag = side + h.side_info;
+    if (tag + 4 > h.length) return false;
+    if (std::any_of(frame + side, frame + tag, [](std::uint8_t b) { return b != 0; })) return false;
+    return std::memcmp(frame + tag, "Xing", 4) == 0 || std::memcmp(frame + tag, "Info", 4) == 0;
 }
 
 }  // namespace soundlib

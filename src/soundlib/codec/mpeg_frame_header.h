@@ -22,6 +22,11 @@ struct MpegFrameHeader {
 // a frame this decoder can walk, else why not.
 const char* parse_mpeg_frame_header(const std::uint8_t* bytes, MpegFrameHeader& h);
 
+// True when the frame (h.length bytes, h its header) is a Xing or "Info"
+// tag frame, as LAME writes one first: layer III, its side information all
+// zero, then "Xing" or "Info". It holds metadata, no audio.
+bool is_mpeg_tag_frame(const std::uint8_t* frame, const MpegFrameHeader& h);
+
 // The longest frame a valid header can describe (MPEG-2.5 layer II at
 // 160 kbps and 8 kHz), in bytes.
 constexpr std::uint32_t kMpegMaxFrameBytes = 2881;

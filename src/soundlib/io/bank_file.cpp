@@ -141,6 +141,7 @@ std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t l
 
 std::size_t BankFile::read_at(std::uint64_t offset, void* dst, std::size_t len) {
     const std::size_t got = read_plain(offset, dst, len);
+    bytes_read_ += got;
     if (!ciphers_.empty()) decrypt(offset, static_cast<std::uint8_t*>(dst), got);
     return got;
 }

@@ -44,6 +44,10 @@ public:
         return read_at(offset, dst, len) == len;
     }
 
+    // Bytes handed out by reads so far, from the window or not: the work
+    // done on the file, which tests hold to its size.
+    std::uint64_t bytes_read() const { return bytes_read_; }
+
     // Bytes in an encrypted range are decrypted as they are read. Ranges are
     // added in file order as banks are found (each after the last one's
     // end; false for any other) and may be taken back while a key is tried.
@@ -69,6 +73,7 @@ private:
     std::size_t window_bytes_ = 0;  // raw bytes: decryption happens on the way out
 
     std::vector<BankCipher> ciphers_;  // in file order, not overlapping
+    std::uint64_t bytes_read_ = 0;
 };
 
 // A window of the bank: one subsound's stored data.
