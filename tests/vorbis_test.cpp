@@ -277,8 +277,9 @@ TEST(VorbisVariant, SingleBlockSetupsReadAndDecode) {
     for (const auto& [channels, rate, step] : {std::tuple(2u, 8000u, 50), std::tuple(1u, 11025u, 1),
                                                std::tuple(2u, 16000u, 1), std::tuple(1u, 22050u, 14)}) {
         const std::vector<soundlib::VorbisSetup> setups = soundlib::make_vorbis_setups(channels, rate, step);
-        ASSERT_EQ(2u, setups.size()) << rate << " Hz, step " << step;
+        ASSERT_GE(setups.size(), 2u) << rate << " Hz, step " << step;
         const soundlib::VorbisSetup& v = setups[1];
+        EXPECT_EQ(soundlib::VorbisVariant::blocks_256, v.variant);
         EXPECT_EQ(256u, v.block_long);
         EXPECT_TRUE(libvorbis_takes(channels, rate, v)) << rate << " Hz, step " << step;
         soundlib::VorbisSetupHeader stock, h;
@@ -304,6 +305,111 @@ TEST(VorbisVariant, SingleBlockSetupsReadAndDecode) {
         for (const soundlib::VorbisSetup& s : soundlib::make_vorbis_setups(channels, rate, step)) {
             EXPECT_NE(soundlib::VorbisVariant::blocks_256, s.variant) << rate << " Hz";
         }
+    }
+}
+
+// The phone encoder's set-up among those of a step, or null.
+const soundlib::VorbisSetup* phone_setup(const std::vector<soundlib::VorbisSetup>& setups) {
+    for (const soundlib::VorbisSetup& s : setups) {
+        if (s.variant == soundlib::VorbisVariant::phone_256_2048) return &s;
+    }
+    return nullptr;
+}
+
+TEST(VorbisVariant, PhoneBuildsRebuildTheirBanksSetups) {
+    struct Case {
+        std::uint32_t channels, rate;
+        int first_step, last_step;  // the steps that make this CRC
+        std::uint32_t crc;
+    };
+    // The five CRCs of real phone banks, and the same headers elsewhere: the
+    // residue ends follow the lowpass as a share of the Nyquist frequency.
+    const Case cases[] = {
+        {1, 22050, 6, 8, 0x744ca4d0},   {1, 22050, 9, 11, 0x49fd480c},  {1, 22050, 55, 100, 0x8d00698d},
+        {2, 22050, 55, 100, 0x8c957fd1}, {2, 24000, 9, 10, 0x682eafcb},  {1, 16000, 8, 10, 0x744ca4d0},
+        {1, 15000, 6, 8, 0x49fd480c},   {1, 24000, 55, 100, 0x8d00698d}, {2, 22050, 1, 2, 0x682eafcb},
+        {2, 16000, 55, 100, 0x8c957fd1},
+    };
+    for (const Case& c : cases) {
+        for (const int step : {c.first_step, c.last_step}) {
+            const std::vector<soundlib::VorbisSetup> setups = soundlib::make_vorbis_setups(c.channels, c.rate, step);
+            const soundlib::VorbisSetup* p = phone_setup(setups);
+            ASSERT_NE(nullptr, p) << c.channels << " ch " << c.rate << " Hz, step " << step;
+            EXPECT_EQ(c.crc, p->crc) << std::hex << c.channels << " ch " << std::dec << c.rate << " Hz, step " << step;
+            EXPECT_EQ(256u, p->block_short);
+            EXPECT_EQ(2048u, p->block_long);
+            EXPECT_TRUE(libvorbis_takes(c.channels, c.rate, *p));
+        }
+        for (const int step : {c.first_step - 1, c.last_step + 1}) {
+            if (step < 1 || step > 100) continue;
+            const soundlib::VorbisSetup* p = phone_setup(soundlib::make_vorbis_setups(c.channels, c.rate, step));
+            if (p) {
+                EXPECT_NE(c.crc, p->crc) << c.channels << " ch " << c.rate << " Hz, step " << step;
+            }
+        }
+        // The build-time table has the tabulated ones with the variant's number.
+        const auto* end = soundlib::kVorbisSetupTable + soundlib::kVorbisSetupTableSize;
+        const auto* e = std::find_if(soundlib::kVorbisSetupTable, end, [&](const soundlib::VorbisSetupTableEntry& t) {
+            return t.channels == c.channels && t.rate == c.rate && t.crc == c.crc;
+        });
+        if (c.rate == 15000) continue;
+        ASSERT_NE(end, e) << std::hex << c.crc << std::dec << " at " << c.rate << " Hz";
+        EXPECT_EQ(static_cast<std::uint8_t>(soundlib::VorbisVariant::phone_256_2048), e->variant);
+        EXPECT_GE(e->step, c.first_step);
+        EXPECT_LE(e->step, c.last_step);
+    }
+}
+
+TEST(VorbisVariant, PhoneSetupsAreBuiltAsLibvorbisencLaysThemOut) {
+    // Below quality 0.05: stock has one block size and one residue; the
+    // phone set-up has two modes, the long one with its own mapping, floor
+    // 1024 x 27 and the residue a stock set-up of the next band has for its
+    // short blocks, its books after the rest and its end at the lowpass.
+    const std::vector<soundlib::VorbisSetup> low = soundlib::make_vorbis_setups(1, 22050, 7);
+    const soundlib::VorbisSetup* p = phone_setup(low);
+    ASSERT_NE(nullptr, p);
+    soundlib::VorbisSetupHeader stock, h, next;
+    ASSERT_TRUE(soundlib::read_vorbis_setup(low.at(0).packet, 1, stock));
+    ASSERT_TRUE(soundlib::read_vorbis_setup(p->packet, 1, h));
+    ASSERT_TRUE(soundlib::read_vorbis_setup(soundlib::make_vorbis_setups(1, 22050, 30).at(0).packet, 1, next));
+    EXPECT_EQ(1u, stock.modes.size());
+    ASSERT_EQ(2u, h.modes.size());
+    EXPECT_EQ(1u, h.modes[1].blockflag);
+    ASSERT_EQ(2u, h.mappings.size());
+    EXPECT_EQ(std::vector<std::uint32_t>{1}, h.mappings[1].floor);
+    EXPECT_EQ(std::vector<std::uint32_t>{1}, h.mappings[1].residue);
+    ASSERT_EQ(2u, h.floors.size());
+    EXPECT_EQ(128u, h.floors[0].range);
+    EXPECT_EQ(4u, h.floors[0].posts);
+    EXPECT_EQ(1024u, h.floors[1].range);
+    EXPECT_EQ(27u, h.floors[1].posts);
+    ASSERT_EQ(2u, h.residues.size());
+    EXPECT_EQ(stock.residues[0].cascade, h.residues[0].cascade);
+    EXPECT_EQ(next.residues[0].cascade, h.residues[1].cascade);
+    EXPECT_EQ(h.books[h.residues[1].groupbook].bytes, next.books[next.residues[0].groupbook].bytes);
+    EXPECT_GT(h.residues[1].groupbook, h.residues[0].groupbook);
+    EXPECT_EQ(128u, h.residues[0].end);
+    EXPECT_EQ(960u, h.residues[1].end);  // a lowpass of 10.2 kHz, rounded up to a partition
+
+    // From quality 0.5 up: the 128 x 11 floor for short blocks, the rest as
+    // the other variant has it; between 0.05 and 0.5 the two are the same.
+    const std::vector<soundlib::VorbisSetup> top = soundlib::make_vorbis_setups(2, 22050, 55);
+    p = phone_setup(top);
+    ASSERT_NE(nullptr, p);
+    ASSERT_TRUE(soundlib::read_vorbis_setup(p->packet, 2, h));
+    EXPECT_EQ(11u, h.floors.at(0).posts);
+    EXPECT_EQ(27u, h.floors.at(1).posts);
+    soundlib::VorbisSetupHeader other;
+    ASSERT_EQ(soundlib::VorbisVariant::blocks_256_2048, top.at(1).variant);
+    ASSERT_TRUE(soundlib::read_vorbis_setup(top.at(1).packet, 2, other));
+    EXPECT_EQ(7u, other.floors.at(0).posts);
+    EXPECT_EQ(other.residues.size(), h.residues.size());
+    EXPECT_EQ(nullptr, phone_setup(soundlib::make_vorbis_setups(2, 22050, 54)));
+    EXPECT_EQ(nullptr, phone_setup(soundlib::make_vorbis_setups(1, 22050, 15)));
+    // Elsewhere the phone encoder is not known to differ.
+    for (const std::uint32_t rate : {8000u, 11025u, 32000u, 44100u}) {
+        EXPECT_EQ(nullptr, phone_setup(soundlib::make_vorbis_setups(1, rate, 1))) << rate;
+        EXPECT_EQ(nullptr, phone_setup(soundlib::make_vorbis_setups(2, rate, 80))) << rate;
     }
 }
 

@@ -17,10 +17,6 @@
 #ifdef SOUNDLIB_LEAK_CHECKED
 #include <sanitizer/lsan_interface.h>
 #endif
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-#include <map>
-#include <tuple>
-#endif
 
 namespace soundlib {
 
@@ -190,6 +186,28 @@ const VariantRule* variant_rule(std::uint32_t block_short, std::uint32_t block_l
     return nullptr;
 }
 
+// Where the phone encoder differs from the variant above: only at 15 to
+// 26 kHz, whose stock template has 1024/1024 blocks below quality 0.05 and
+// 512/1024 above, and whose top quality band starts at 0.5.
+const VariantRule* phone_rule(std::uint32_t block_short, std::uint32_t block_long, float quality) {
+    // libvorbisenc nudges the quality up by 1e-7, in float, before it picks
+    // the band.
+    const bool top_band = static_cast<float>(quality + 0.0000001) >= 0.5f;
+    if (block_short == 1024 && block_long == 1024) {
+        static const VariantFloors floors = both_floors_of(0.05f, 4);
+        static const VariantRule rule{256, 2048, VorbisVariant::phone_256_2048, 2, 512, 17,
+                                      floors.floors.empty() ? nullptr : &floors};
+        return &rule;
+    }
+    if (block_short == 512 && block_long == 1024 && top_band) {
+        static const VariantFloors floors = both_floors_of(0.45f, 11);
+        static const VariantRule rule{256, 2048, VorbisVariant::phone_256_2048, 2, 256, 7,
+                                      floors.floors.empty() ? nullptr : &floors};
+        return &rule;
+    }
+    return nullptr;
+}
+
 // A residue ends where libvorbisenc puts it: at the lowpass (at most the
 // Nyquist frequency), as a share of the block half, rounded up to a
 // partition only when well past one.
@@ -203,31 +221,25 @@ std::uint32_t residue_end(double lowpass_khz, std::uint32_t rate, long block_hal
     return static_cast<std::uint32_t>(end);
 }
 
-// The variant's set-up from the stock one of the same step: other floors and
-// their books, residue books renumbered after them, residue ends for the
-// new block sizes; mappings and modes as they are.
-bool make_variant(const VorbisSetup& stock, std::uint32_t channels, std::uint32_t rate, double lowpass_khz,
-                  VorbisSetup& out) {
-    const VariantRule* rule = variant_rule(stock.block_short, stock.block_long);
-    if (!rule || !rule->floors) return false;
-    VorbisSetupHeader h;
-    if (!read_vorbis_setup(stock.packet, channels, h)) return false;
-    // Floors other than the ones the rule replaces: a libvorbis we do not
-    // know, so no variant rather than a wrong one.
-    if (h.floors.size() != rule->stock_floors || h.floors.size() != rule->floors->floors.size() ||
-        h.floors[0].range != rule->stock_range || h.floors[0].posts != rule->stock_posts) {
+// The rule's floors and their books in place of the stock ones, the residue
+// books renumbered after them. False when the stock floors are not the ones
+// the rule replaces: a libvorbis we do not know, so no variant rather than
+// a wrong one.
+bool replace_floors(VorbisSetupHeader& h, const VariantRule& rule) {
+    if (h.floors.size() != rule.stock_floors || h.floors.size() != rule.floors->floors.size() ||
+        h.floors[0].range != rule.stock_range || h.floors[0].posts != rule.stock_posts) {
         return false;
     }
     int stock_floor_books = 0;
     for (const VorbisFloor& f : h.floors) stock_floor_books = std::max(stock_floor_books, f.books_used);
     if (static_cast<std::size_t>(stock_floor_books) > h.books.size()) return false;
-    const long shift = static_cast<long>(rule->floors->books.size()) - stock_floor_books;
+    const long shift = static_cast<long>(rule.floors->books.size()) - stock_floor_books;
 
-    std::vector<BitString> books = rule->floors->books;
+    std::vector<BitString> books = rule.floors->books;
     books.insert(books.end(), h.books.begin() + stock_floor_books, h.books.end());
     if (books.size() > 256) return false;
     h.books = std::move(books);
-    h.floors = rule->floors->floors;
+    h.floors = rule.floors->floors;
     for (VorbisResidue& r : h.residues) {
         if (static_cast<long>(r.groupbook) < stock_floor_books) return false;
         r.groupbook = static_cast<std::uint32_t>(r.groupbook + shift);
@@ -236,7 +248,66 @@ bool make_variant(const VorbisSetup& stock, std::uint32_t channels, std::uint32_
             b = static_cast<std::uint32_t>(b + shift);
         }
     }
-    const std::uint32_t blocks[2] = {rule->block_short, rule->block_long};
+    return true;
+}
+
+// Appends residue `r` of `from` with the books it names, in the order
+// libvorbisenc adds them (its group book, then each pass's, each book once).
+bool append_residue(VorbisSetupHeader& h, const VorbisSetupHeader& from, VorbisResidue r) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> renumbered;  // in from, in h
+    bool ok = true;
+    const auto book = [&](std::uint32_t b) -> std::uint32_t {
+        for (const auto& [was, is] : renumbered) {
+            if (was == b) return is;
+        }
+        if (b >= from.books.size() || h.books.size() >= 256) {
+            ok = false;
+            return 0;
+        }
+        const auto is = static_cast<std::uint32_t>(h.books.size());
+        h.books.push_back(from.books[b]);
+        renumbered.emplace_back(b, is);
+        return is;
+    };
+    r.groupbook = book(r.groupbook);
+    for (std::uint32_t& b : r.books) b = book(b);
+    h.residues.push_back(std::move(r));
+    return ok;
+}
+
+// Below quality 0.05 at 15 to 26 kHz libvorbisenc's template has one block
+// size and one residue. Given two block sizes there, libvorbisenc takes the
+// long blocks' residue from one entry past that one in its tables: the
+// short-block residue of the next band (0.05 to 0.5), as a stock set-up of
+// that band has it. A second mapping and mode give the long blocks their
+// floor and that residue.
+bool add_long_blocks(VorbisSetupHeader& h, std::uint32_t channels, std::uint32_t rate) {
+    if (h.residues.size() != 1 || h.mappings.size() != 1 || h.modes.size() != 1 || h.modes[0].mapping != 0 ||
+        h.mappings[0].floor.size() != 1) {
+        return false;
+    }
+    VorbisSetup next_band;
+    double lowpass_khz = 0;
+    VorbisSetupHeader next;
+    if (!stock_setup(channels, rate, 0.25f, next_band, lowpass_khz) || next_band.block_short != 512 ||
+        next_band.block_long != 1024 || !read_vorbis_setup(next_band.packet, channels, next) || next.residues.empty() ||
+        !append_residue(h, next, next.residues[0])) {
+        return false;
+    }
+    VorbisMapping long_mapping = h.mappings[0];
+    long_mapping.floor = {1};
+    long_mapping.residue = {1};
+    h.mappings.push_back(std::move(long_mapping));
+    VorbisMode long_mode = h.modes[0];
+    long_mode.blockflag = 1;
+    long_mode.mapping = 1;
+    h.modes.push_back(long_mode);
+    return true;
+}
+
+// Residue ends for the variant's block sizes.
+bool set_residue_ends(VorbisSetupHeader& h, const std::uint32_t (&blocks)[2], double lowpass_khz,
+                      std::uint32_t rate) {
     for (const VorbisMode& mode : h.modes) {
         if (mode.mapping >= h.mappings.size() || mode.blockflag > 1) return false;
         const VorbisMapping& m = h.mappings[mode.mapping];
@@ -249,6 +320,24 @@ bool make_variant(const VorbisSetup& stock, std::uint32_t channels, std::uint32_
                                 r.grouping);
         }
     }
+    return true;
+}
+
+// A variant's set-up from the stock one of the same step: other floors and
+// their books, residue books renumbered after them, residue ends for the
+// new block sizes; mappings and modes as they are, but for the long blocks
+// the phone encoder adds where stock has one block size.
+bool make_variant(const VorbisSetup& stock, const VariantRule* rule, std::uint32_t channels, std::uint32_t rate,
+                  double lowpass_khz, VorbisSetup& out) {
+    if (!rule || !rule->floors) return false;
+    VorbisSetupHeader h;
+    if (!read_vorbis_setup(stock.packet, channels, h) || !replace_floors(h, *rule)) return false;
+    if (stock.block_short == stock.block_long && rule->block_short != rule->block_long &&
+        !add_long_blocks(h, channels, rate)) {
+        return false;
+    }
+    const std::uint32_t blocks[2] = {rule->block_short, rule->block_long};
+    if (!set_residue_ends(h, blocks, lowpass_khz, rate)) return false;
     out.packet = write_vorbis_setup(h, channels);
     out.crc = crc32(out.packet.data(), out.packet.size());
     out.variant = rule->variant;
@@ -260,10 +349,17 @@ bool make_variant(const VorbisSetup& stock, std::uint32_t channels, std::uint32_
 std::vector<VorbisSetup> make_setups(std::uint32_t channels, std::uint32_t rate, int step) {
     std::vector<VorbisSetup> setups(1);
     double lowpass_khz = 0;
-    if (!stock_setup(channels, rate, vorbis_quality_for_step(step), setups[0], lowpass_khz)) return {};
+    const float quality = vorbis_quality_for_step(step);
+    if (!stock_setup(channels, rate, quality, setups[0], lowpass_khz)) return {};
     setups[0].quality = step;
-    VorbisSetup variant;
-    if (make_variant(setups[0], channels, rate, lowpass_khz, variant)) {
+    const VariantRule* rules[] = {variant_rule(setups[0].block_short, setups[0].block_long),
+                                  phone_rule(setups[0].block_short, setups[0].block_long, quality)};
+    for (const VariantRule* rule : rules) {
+        VorbisSetup variant;
+        if (!make_variant(setups[0], rule, channels, rate, lowpass_khz, variant)) continue;
+        const bool repeated = std::any_of(setups.begin(), setups.end(),
+                                          [&](const VorbisSetup& s) { return s.crc == variant.crc; });
+        if (repeated) continue;
         variant.quality = step;
         setups.push_back(std::move(variant));
     }
@@ -315,17 +411,7 @@ int vorbis_step_in_search_order(int i) {
 }
 
 std::vector<VorbisSetup> make_vorbis_setups(std::uint32_t channels, std::uint32_t rate, int step) {
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    // Fuzzing: the same few set-ups come back input after input, and making
-    // one costs as much as reading a hundred inputs, so the process keeps them.
-    static std::map<std::tuple<std::uint32_t, std::uint32_t, int>, std::vector<VorbisSetup>> made;
-    const auto key = std::tuple(channels, rate, step);
-    if (const auto it = made.find(key); it != made.end()) return it->second;
-    if (made.size() >= 256) made.clear();
-    return made[key] = make_setups(channels, rate, step);
-#else
     return make_setups(channels, rate, step);
-#endif
 }
 
 }  // namespace soundlib

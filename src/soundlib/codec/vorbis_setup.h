@@ -24,7 +24,13 @@ std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
 // 512/1024 from 15 to 26 kHz at quality 0.05 and up) it forces 256/2048;
 // where the template has one block size (512 at 11 kHz and below, 1024
 // from 15 to 26 kHz below quality 0.05) it forces 256.
-enum class VorbisVariant : std::uint8_t { stock = 0, blocks_256_2048 = 1, blocks_256 = 2 };
+//
+// Phone builds come from another version of it, which differs at 15 to
+// 26 kHz only: below quality 0.05 it forces 256/2048 too (floors 128 x 4
+// and 1024 x 27; the long blocks get the residue libvorbisenc finds one
+// entry past the template's only one), and from quality 0.5 up its short
+// blocks get the 128 x 11 floor.
+enum class VorbisVariant : std::uint8_t { stock = 0, blocks_256_2048 = 1, blocks_256 = 2, phone_256_2048 = 3 };
 
 // A generated setup header and the block sizes of the encoder set-up that
 // produced it (the identification header must carry the same ones).
@@ -51,8 +57,9 @@ float vorbis_quality_for_step(int step);
 // banks we know were made (steps 48 to 50); every step once.
 int vorbis_step_in_search_order(int i);
 
-// The set-ups of one step: the stock one, then the variant's where it
-// differs from it (at most one variant applies to a stock set-up). Empty when libvorbisenc refuses the channels and rate.
+// The set-ups of one step: the stock one, then each variant's where it
+// differs from the ones before. Empty when libvorbisenc refuses the
+// channels and rate.
 std::vector<VorbisSetup> make_vorbis_setups(std::uint32_t channels, std::uint32_t rate, int step);
 
 }  // namespace soundlib
