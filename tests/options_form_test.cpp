@@ -208,8 +208,8 @@ TEST(OptionsForm, ListingWritesNothingAndJsonIsOneDocument) {
     EXPECT_EQ(0, list.status) << list.err;
     EXPECT_EQ((std::vector<std::string>{"b.fsb"}), list_dir(dir.path()));
     EXPECT_EQ("b.fsb: 2 sounds\n"
-              "     0  loop_me  PCM16  1 ch  44100 Hz  5000 frames  0:00.113  loop 100-3999\n"
-              "     1  caf\xE9  PCM16  1 ch  22050 Hz  10 frames  0:00.000\n",
+              "     0  loop_me  PCM16  1 ch  44100 Hz  5000 frames  0:00.113  loop 100-3999  -> loop_me.wav\n"
+              "     1  caf\xE9  PCM16  1 ch  22050 Hz  10 frames  0:00.000  -> caf\xE9.wav\n",
               lines_of(list.out));
     EXPECT_NE(std::string::npos, list.err.find("bankrip: 2 sounds listed from 1 bank in ")) << list.err;
 
