@@ -50,6 +50,9 @@ struct FileId {
 };
 FileId file_id(const std::string& path);
 
+// The most files that may be being written at once (one per worker).
+constexpr int kMostFilesAtOnce = 256;
+
 // From now on, an interrupted run (Ctrl-C, a termination request, a hang-up)
 // or one whose standard output was closed removes the file being written
 // (see OutputFile), says so on standard error, and ends with status 128 +
@@ -117,8 +120,13 @@ public:
     const std::string& error() const { return error_; }
 
 private:
+    // Where the interrupt handler learns of the file (POSIX).
+    int claim_slot();
+    void release_slot();
+
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;
+    int slot_ = -1;
     OutputFolder* folder_ = nullptr;
     std::string name_;
     std::string temporary_;

@@ -29,13 +29,17 @@ std::string text_of(DWORD code) {
     return system_error();
 }
 
-// The file being written, for the console control handler, which runs on a
-// thread of its own: set under the lock before the file exists, cleared
-// under it once the file is renamed or removed.
+// The files being written, one slot each, for the console control handler,
+// which runs on a thread of its own: set under the lock before the file
+// exists, cleared under it once the file is renamed or removed.
 SRWLOCK unfinished_lock = SRWLOCK_INIT;
-HANDLE unfinished_handle = INVALID_HANDLE_VALUE;
-std::string unfinished_temporary;
-std::string unfinished_shown;
+struct Unfinished {
+    bool claimed = false;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string temporary;
+    std::string shown;
+};
+Unfinished unfinished[kMostFilesAtOnce];
 
 class Locked {
 public:
@@ -48,11 +52,15 @@ public:
 [[noreturn]] void end_run(const std::string& why, UINT status) {
     AcquireSRWLockExclusive(&unfinished_lock);  // held until the process ends
     std::string text = "bankrip: " + why;
-    if (!unfinished_temporary.empty()) {
-        if (unfinished_handle != INVALID_HANDLE_VALUE) CloseHandle(unfinished_handle);
-        DeleteFileA(unfinished_temporary.c_str());
-        text += "; the unfinished " + unfinished_shown + " was removed";
+    int removed = 0;
+    for (Unfinished& u : unfinished) {
+        if (u.temporary.empty()) continue;
+        if (u.handle != INVALID_HANDLE_VALUE) CloseHandle(u.handle);
+        DeleteFileA(u.temporary.c_str());
+        text += (removed++ == 0 ? "; the unfinished " : ", ") + u.shown;
     }
+    if (removed == 1) text += " was removed";
+    if (removed > 1) text += " were removed";
     text += "; the files already written are kept\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -301,6 +309,11 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
     }
     bool there = false;
     if (!replaceable(folder.prefix_ + name, keep, there, error_)) return false;
+    slot_ = claim_slot();
+    if (slot_ < 0) {
+        error_ = "cannot create the file: " + std::to_string(kMostFilesAtOnce) + " files are being written already";
+        return false;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string temporary = folder.prefix_ + temporary_name(attempt);
         HANDLE h = INVALID_HANDLE_VALUE;
@@ -310,9 +323,9 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
             h = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h != INVALID_HANDLE_VALUE) {
-                unfinished_handle = h;
-                unfinished_temporary = temporary;
-                unfinished_shown = shown;
+                unfinished[slot_].handle = h;
+                unfinished[slot_].temporary = temporary;
+                unfinished[slot_].shown = shown;
             }
         }
         if (h == INVALID_HANDLE_VALUE) {
@@ -335,7 +348,27 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
         return true;
     }
     error_ = "cannot create the file: " + system_error();
+    Locked locked;
+    release_slot();
     return false;
+}
+
+int OutputFile::claim_slot() {
+    Locked locked;
+    for (int i = 0; i < kMostFilesAtOnce; ++i) {
+        if (!unfinished[i].claimed) {
+            unfinished[i].claimed = true;
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Under the lock.
+void OutputFile::release_slot() {
+    if (slot_ < 0) return;
+    unfinished[slot_] = Unfinished{};
+    slot_ = -1;
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
@@ -374,7 +407,7 @@ bool OutputFile::commit() {
     {
         Locked locked;
         closed = CloseHandle(handle_of(handle_));
-        unfinished_handle = INVALID_HANDLE_VALUE;  // the name stays, for the handler to remove
+        unfinished[slot_].handle = INVALID_HANDLE_VALUE;  // the name stays, for the handler to remove
     }
     handle_ = kClosed;
     const std::string path = folder_->prefix_ + name_;
@@ -385,7 +418,7 @@ bool OutputFile::commit() {
         Locked locked;
         // Where nothing was, nothing that came since is replaced unseen.
         if (MoveFileExA(temporary_.c_str(), path.c_str(), there ? MOVEFILE_REPLACE_EXISTING : 0)) {
-            unfinished_temporary.clear();
+            release_slot();
             temporary_.clear();
             folder_->written_.insert(index_of(info));
             return true;
@@ -404,10 +437,9 @@ void OutputFile::discard() {
         CloseHandle(handle_of(handle_));
         handle_ = kClosed;
     }
-    if (temporary_.empty()) return;
+    if (temporary_.empty()) return release_slot();
     DeleteFileA(temporary_.c_str());
-    unfinished_handle = INVALID_HANDLE_VALUE;
-    unfinished_temporary.clear();
+    release_slot();
     temporary_.clear();
 }
 
