@@ -7,7 +7,7 @@ _bankrip() {
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     # The options of bankrip --help (tests/support/completion_check.py
     # keeps the two in step): those that take a value, and the others.
-    local with_value='-o --output -s --sound -k --key'
+    local with_value='-o --output -s --sound -k --key --format'
     local plain='-l --list --json --no-loops --scan -q --quiet -h --help -V --version'
 
     # The first form, a bank first: then the destination folder.
@@ -44,6 +44,9 @@ _bankrip() {
         -o | --output)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -d -P "$prefix" -- "$value")
+            return 0 ;;
+        --format)
+            mapfile -t COMPREPLY < <(compgen -W "wav flac" -P "$prefix" -- "$value")
             return 0 ;;
         -s | --sound | -k | --key)
             return 0 ;;  # sound numbers or names, keys: nothing to offer

@@ -35,7 +35,7 @@ const char* const HELP_TEXT =
     "                     standard output; progress then goes to standard error\n"
     "  -s, --sound LIST   only these sounds: indices and ranges counted from 0\n"
     "                     (3, 0-9, 3,7,12-15) or a sound's exact name; repeatable\n"
-    "      --format FORMAT  write decoded sounds as wav (the default) or flac;\n"
+    "      --format wav|flac  write decoded sounds as WAV (the default) or FLAC;\n"
     "                     float samples, and sounds FLAC cannot hold, stay WAV\n"
     "      --no-loops     write no loop (\"smpl\" chunk, or loop tags)\n"
     "  -k, --key KEY      the key of encrypted banks; repeatable, each is tried\n"
