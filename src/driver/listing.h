@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "wav/output_name.h"  // printable_name
+
 struct SoundFacts {
     int index = 0;
     std::string name;   // as the bank gives it
@@ -56,6 +58,3 @@ private:
     bool any_bank_ = false;
     bool any_sound_ = false;
 };
-
-// A name made fit for a terminal: control bytes become '_'.
-std::string printable_name(const std::string& name);
