@@ -22,8 +22,28 @@
 namespace {
 
 void report(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "bankrip: %s: %s\n", printable_name(path).c_str(), reason.c_str());
+    std::fprintf(stderr, "bankrip: %s: %s\n", printable_name(path).c_str(), printable_name(reason).c_str());
 }
+
+// The file a bank was read from, as the library opened it.
+platform::FileId opened_file(FMOD_SOUND* bank) {
+    unsigned long long device = 0, file = 0;
+    if (soundlib_bank_file_identity(bank, &device, &file) != FMOD_OK) return {};
+    return {true, device, file};
+}
+
+bool same_file(const platform::FileId& a, const platform::FileId& b) {
+    return a.known && b.known && a.device == b.device && a.file == b.file;
+}
+
+// Where a bank's sounds go, settled at its first sound listed or written.
+struct BankPlace {
+    bool settled = false;
+    std::string shown;  // the folder as paths are printed: empty or ending with the separator
+    platform::OutputFolder own;  // the bank's own folder, when it has one
+    platform::OutputFolder* folder = &own;
+    bool usable = true;
+};
 
 // Why the library could not open a bank, in its own words when it has them.
 std::string open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const std::string& path) {
@@ -82,6 +102,7 @@ public:
     }
 
     void bank(const BankJob& job);
+    void settle(const BankJob& job, BankPlace& place);
     void problem(const OperandProblem& p) { unreadable(p.path, p.reason); }
     void finish(double seconds);
     void out_of_memory() {
@@ -93,8 +114,13 @@ public:
     }
 
 private:
-    void sounds(FMOD_SOUND* bank, int count, const BankJob& job);
+    void sounds(FMOD_SOUND* bank, int count, const BankJob& job, const platform::FileId& bank_file);
     void sound_failed(const std::string& where, int index, const std::string& reason);
+    // The output folder, made and opened once, at the first file written.
+    bool open_root() {
+        if (root_state_ == 0) root_state_ = prepare_destination(output_, "") && open_destination(root_, output_) ? 1 : -1;
+        return root_state_ > 0;
+    }
     void unreadable(const std::string& path, const std::string& reason) {
         report(path, reason);
         ++counts_.unreadable;
@@ -111,6 +137,9 @@ private:
     SoundSelection sounds_;  // notes which -s values picked a sound
     std::string output_;
     ExtractStyle style_;
+    platform::OutputFolder root_;
+    int root_state_ = 0;  // 0 not tried yet, 1 open, -1 cannot be used
+    BankFolders folders_;
     RunCounts counts_;
     bool damaged_ = false;
     bool failed_ = false;  // something the summary does not count went wrong
@@ -154,19 +183,52 @@ void Run::finish(double seconds) {
     std::fprintf(stderr, "%s\n", summary_line(counts_, seconds, options_.list).c_str());
 }
 
+void Run::settle(const BankJob& job, BankPlace& place) {
+    place.settled = true;
+    place.shown = output_;
+    if (options_.list) {
+        if (!job.levels.empty()) place.shown += folders_.listed(job.levels);
+        return;
+    }
+    place.usable = open_root();
+    if (job.levels.empty()) {
+        place.folder = &root_;
+        return;
+    }
+    if (!place.usable) {
+        place.shown += folders_.listed(job.levels);
+        return;
+    }
+    std::string below;
+    std::string error;
+    place.usable = folders_.open(root_, job.levels, place.own, below, error);
+    place.shown += below;
+    if (!place.usable) report(place.shown, error + "; nothing of " + job.path + " is written");
+}
+
 void Run::bank(const BankJob& job) {
-    const FMOD_MODE mode = FMOD_CREATESTREAM | (options_.scan ? SOUNDLIB_SCAN : 0u);
+    // What a walk found is read as it was found: not through a link put in
+    // its place since, and only when it is still the same file.
+    const FMOD_MODE mode = FMOD_CREATESTREAM | (options_.scan ? SOUNDLIB_SCAN : 0u) |
+                           (job.named ? 0u : SOUNDLIB_NOFOLLOW);
     const std::vector<std::string> keys = bank_keys(job.path, options_.keys);
     KeyExinfo key_info(keys);
     FMOD_SOUND* bank = nullptr;
     const FMOD_RESULT opened = FMOD_System_CreateSound(system_, job.path.c_str(), mode, key_info.get(), &bank);
     if (opened != FMOD_OK) {
-        // A file met in a folder that holds no bank is no one's concern.
-        if (!job.named && opened == FMOD_ERR_FORMAT) {
+        // A file met in a folder that holds no bank is no one's concern,
+        // unless its name says it is one (an encrypted bank, say).
+        if (!job.named && opened == FMOD_ERR_FORMAT && !named_like_a_bank(job.path)) {
             ++counts_.passed_over;
             return;
         }
         unreadable(job.path, open_failure(system_, opened, job.path) + encryption_advice(system_, true, job.path));
+        return;
+    }
+    const platform::FileId bank_file = opened_file(bank);
+    if (!job.named && job.seen.known && !same_file(bank_file, job.seen)) {
+        FMOD_Sound_Release(bank);
+        unreadable(job.path, "it is no longer the file found when its folder was walked; not read");
         return;
     }
     int count = 0;
@@ -178,7 +240,7 @@ void Run::bank(const BankJob& job) {
     if (options_.json) json_.begin_bank(facts);
     if (options_.list && !options_.json) text_.begin_bank(facts, count);
     try {
-        sounds(bank, count, job);
+        sounds(bank, count, job, bank_file);
     } catch (const std::bad_alloc&) {
         report(job.path, "not enough memory to go on; the bank's other sounds were not written");
         failed_ = true;
@@ -187,15 +249,11 @@ void Run::bank(const BankJob& job) {
     FMOD_Sound_Release(bank);
 }
 
-void Run::sounds(FMOD_SOUND* bank, int count, const BankJob& job) {
-    const std::string destination = output_ + job.folder;
-    const platform::FileId bank_file = platform::file_id(job.path);
+void Run::sounds(FMOD_SOUND* bank, int count, const BankJob& job, const platform::FileId& bank_file) {
     UsedNames used_names;
-    bool destination_prepared = false;
-    bool destination_usable = true;
-    // Opened once, when the first sound is written: every file of the bank
-    // is made in the folder as it was found then.
-    platform::OutputFolder folder;
+    // Settled once, at the first sound: every file of the bank is made in
+    // the folder as it was opened then.
+    BankPlace place;
     for (int index = 0; index < count; ++index) {
         try {
             FMOD_SOUND* subsound = nullptr;
@@ -210,17 +268,14 @@ void Run::sounds(FMOD_SOUND* bank, int count, const BankJob& job) {
             }
             SoundFacts sound;
             if (options_.list || options_.json) sound = describe(subsound, index, options_.scan);
+            if (!place.settled) settle(job, place);
             if (options_.list) {
-                sound.output = destination + subsound_file_name(subsound, index, used_names, style_);
+                sound.output = place.shown + subsound_file_name(subsound, index, used_names, style_);
                 sound.format = format_name(subsound_format(subsound, style_, nullptr));
                 ++counts_.listed;
             } else {
-                if (!destination_prepared) {
-                    destination_usable = prepare_destination(destination, "") && open_destination(folder, destination);
-                    destination_prepared = true;
-                }
                 Extracted extracted;
-                extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable,
+                extract_subsound(subsound, index, place.shown, *place.folder, used_names, bank_file, place.usable,
                                  style_, &extracted);
                 sound.output = extracted.path;
                 sound.format = format_name(extracted.format);
@@ -258,7 +313,7 @@ int run_options_form(int argc, char** argv) {
         case ParseOutcome::help: std::fputs(HELP_TEXT, stdout); return 0;
         case ParseOutcome::version: std::fputs(version_text().c_str(), stdout); return 0;
         case ParseOutcome::usage_error:
-            std::fprintf(stderr, "bankrip: %s; try 'bankrip --help'\n", error.c_str());
+            std::fprintf(stderr, "bankrip: %s; try 'bankrip --help'\n", printable_name(error).c_str());
             return 2;
         case ParseOutcome::run: break;
     }

@@ -78,7 +78,16 @@ public:
     // An empty path is the current folder. False, with the reason in
     // `error`, when it cannot be opened as a folder.
     bool open(const std::string& path, std::string& error);
+    // What became of opening a folder inside another.
+    enum class Child { opened, link, not_a_folder, failed };
+    // Opens the folder `name` inside the open `parent`, making it when it is
+    // not there: found from the parent as it was opened, whatever its path
+    // leads to now, and never through a symbolic link (a reparse point on
+    // Windows). Anything but `opened` leaves the reason in `error`.
+    Child open_child(const OutputFolder& parent, const std::string& name, std::string& error);
     bool is_open() const { return handle_ != kClosed; }
+    // The identity of the open folder.
+    FileId id() const { return id_; }
     // True when `name` in the folder is a file this run wrote, whatever
     // name it was written under: the volume folds the two names together.
     bool holds_written(const std::string& name) const;
@@ -86,9 +95,12 @@ public:
 private:
     friend class OutputFile;
     static constexpr std::intptr_t kClosed = -1;
+    // Takes an opened folder's handle, with its identity.
+    void adopt(std::intptr_t handle, std::uint64_t device, std::uint64_t file);
     std::intptr_t handle_ = kClosed;
     std::string prefix_;  // where names are appended, where the system needs a path
     std::uint64_t device_ = 0;
+    FileId id_;
     KeySet written_;
 };
 

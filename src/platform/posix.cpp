@@ -386,10 +386,44 @@ bool OutputFolder::open(const std::string& path, std::string& error) {
         if (fd >= 0) ::close(fd);
         return false;
     }
-    if (is_open()) ::close(fd_of(handle_));
-    handle_ = fd;
-    device_ = static_cast<std::uint64_t>(st.st_dev);
+    adopt(fd, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
     return true;
+}
+
+void OutputFolder::adopt(std::intptr_t handle, std::uint64_t device, std::uint64_t file) {
+    if (is_open()) ::close(fd_of(handle_));
+    handle_ = handle;
+    device_ = device;
+    id_ = {true, device, file};
+}
+
+OutputFolder::Child OutputFolder::open_child(const OutputFolder& parent, const std::string& name,
+                                             std::string& error) {
+    const int at = fd_of(parent.handle_);
+    if (!parent.is_open()) {
+        error = "the folder it is in is not open";
+        return Child::failed;
+    }
+    if (mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = system_error();
+        return Child::failed;
+    }
+    const int fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0) {
+        adopt(fd, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
+        return Child::opened;
+    }
+    error = system_error();
+    if (fd >= 0) ::close(fd);
+    if (fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Child::failed;
+    if (S_ISLNK(st.st_mode)) {
+        error = "a symbolic link is in the way; not followed";
+        return Child::link;
+    }
+    if (S_ISDIR(st.st_mode)) return Child::failed;
+    error = "something that is not a folder is in the way";
+    return Child::not_a_folder;
 }
 
 bool OutputFolder::holds_written(const std::string& name) const {

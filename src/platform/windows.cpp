@@ -277,13 +277,62 @@ bool OutputFolder::open(const std::string& path, std::string& error) {
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
         return false;
     }
-    if (is_open()) CloseHandle(handle_of(handle_));
-    handle_ = reinterpret_cast<std::intptr_t>(h);
-    device_ = info.dwVolumeSerialNumber;
+    adopt(reinterpret_cast<std::intptr_t>(h), info.dwVolumeSerialNumber, index_of(info));
     prefix_ = final_path(h);
     if (prefix_.empty()) prefix_ = full_path(folder);
     if (!prefix_.empty() && prefix_.back() != '\\') prefix_ += '\\';
     return true;
+}
+
+void OutputFolder::adopt(std::intptr_t handle, std::uint64_t device, std::uint64_t file) {
+    if (is_open()) CloseHandle(handle_of(handle_));
+    handle_ = handle;
+    device_ = device;
+    id_ = {true, device, file};
+}
+
+OutputFolder::Child OutputFolder::open_child(const OutputFolder& parent, const std::string& name,
+                                             std::string& error) {
+    if (!parent.is_open()) {
+        error = "the folder it is in is not open";
+        return Child::failed;
+    }
+    // The parent is held without sharing deletion, so its path leads to it;
+    // the child itself is opened as what it is, a link not followed.
+    const std::string path = parent.prefix_ + name;
+    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        error = system_error();
+        return Child::failed;
+    }
+    HANDLE h = CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) {
+        error = system_error();
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return Child::failed;
+    }
+    Child kind = Child::opened;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        error = "a symbolic link is in the way; not followed";
+        kind = Child::link;
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(h) != FILE_TYPE_DISK) {
+        error = "something that is not a folder is in the way";
+        kind = Child::not_a_folder;
+    }
+    const std::string made = final_path(h);
+    if (kind == Child::opened && !made.empty() && !same_text_ignoring_case(made, path)) {
+        error = "the folder is not where it was made; not followed";
+        kind = Child::failed;
+    }
+    if (kind != Child::opened) {
+        CloseHandle(h);
+        return kind;
+    }
+    adopt(reinterpret_cast<std::intptr_t>(h), info.dwVolumeSerialNumber, index_of(info));
+    prefix_ = made.empty() ? path : made;
+    prefix_ += '\\';
+    return Child::opened;
 }
 
 bool OutputFolder::holds_written(const std::string& name) const {

@@ -13,7 +13,7 @@ constexpr std::size_t kMaxActive = 2;
 BankReadError Bank::open(const std::string& path, const OpenOptions& options) {
     name_ = path;
     std::string why;
-    switch (file_.open(path, &why)) {
+    switch (file_.open(path, &why, options.follow_links)) {
         case BankFile::OpenError::none:
             return read_banks(options);
         case BankFile::OpenError::not_found:

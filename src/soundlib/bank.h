@@ -49,6 +49,8 @@ public:
     const OpenReport& open_report() const { return report_; }
     // Whether the bank was read with a key.
     bool encrypted() const { return file_.encrypted(); }
+    // Which file it was read from (not known for memory).
+    BankFile::Identity file_identity() const { return file_.identity(); }
     // Where in the file the bank holding subsound `index` starts.
     std::uint64_t part_offset(int index) const { return part_of(index).start; }
 

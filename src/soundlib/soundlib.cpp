@@ -109,6 +109,7 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_
         soundlib::OpenOptions options;
         options.keys = keys_of(exinfo);
         options.scan = (mode & SOUNDLIB_SCAN) != 0;
+        options.follow_links = (mode & SOUNDLIB_NOFOLLOW) == 0;
         auto bank = std::make_unique<Bank>();
         const soundlib::BankReadError error =
             memory ? bank->open_memory(name, exinfo->length, "the bank in memory", options) : bank->open(name, options);
@@ -357,6 +358,18 @@ FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND* subsound, unsigned long lo
     *offset = 0;
     if (!is_subsound(subsound)) return FMOD_ERR_INVALID_PARAM;
     *offset = subsound->bank->part_offset(index_of(subsound));
+    return FMOD_OK;
+}
+
+FMOD_RESULT soundlib_bank_file_identity(FMOD_SOUND* bank, unsigned long long* device, unsigned long long* file) {
+    if (!valid(bank)) return FMOD_ERR_INVALID_HANDLE;
+    if (!device || !file) return FMOD_ERR_INVALID_PARAM;
+    *device = 0;
+    *file = 0;
+    const soundlib::BankFile::Identity id = is_subsound(bank) ? soundlib::BankFile::Identity{} : bank->bank->file_identity();
+    if (!id.known) return FMOD_ERR_INVALID_PARAM;
+    *device = id.device;
+    *file = id.file;
     return FMOD_OK;
 }
 

@@ -69,6 +69,9 @@ enum {
  * as one part of the sound (subsounds numbered across them), not only at its
  * start or in a .bank file's chunks. */
 #define SOUNDLIB_SCAN 0x40000000u
+/* Our addition, a mode bit: a path whose last part is a symbolic link (a
+ * reparse point on Windows) fails to open instead of being followed. */
+#define SOUNDLIB_NOFOLLOW 0x20000000u
 
 typedef enum {
     FMOD_SOUND_TYPE_UNKNOWN = 0,
@@ -174,6 +177,12 @@ int soundlib_system_open_encrypted(FMOD_SYSTEM *system, int *keys_tried);
 /* Our own addition: the offset in the file of the bank (part) that holds
  * this subsound. */
 FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND *subsound, unsigned long long *offset);
+
+/* Our own addition: the identity of the file a bank was opened from, as the
+ * system tells files apart (device and inode; on Windows volume serial
+ * number and file index), so a caller can tell it is the file it expected.
+ * FMOD_ERR_INVALID_PARAM for a bank in memory or a subsound. */
+FMOD_RESULT soundlib_bank_file_identity(FMOD_SOUND *bank, unsigned long long *device, unsigned long long *file);
 
 #ifdef __cplusplus
 }

@@ -52,7 +52,7 @@ void print_now(const char* text) {
 }
 
 void report(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "bankrip: %s: %s\n", path.c_str(), reason.c_str());
+    std::fprintf(stderr, "bankrip: %s: %s\n", printable_name(path).c_str(), printable_name(reason).c_str());
 }
 
 // The library's text for a code, without its trailing space, with the
@@ -140,7 +140,9 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
 
     const std::string path = destination + file_name;
     if (extracted) extracted->path = path;
-    print_now(path.c_str());
+    // The name is clean already; the destination given may not be.
+    const std::string shown = printable_name(path);
+    print_now(shown.c_str());
     const std::string line_end = format_note.empty() ? "\n" : " (" + format_note + ")\n";
 
     const int block_align = wav_block_align(shape.channels, shape.bits);
@@ -168,7 +170,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     transfer_buffer.reserve(std::max<std::size_t>(chunk_bytes, std::size_t{CHUNK_FRAMES} * 4));
 
     platform::OutputFile file;
-    if (!file.create(folder, file_name, path, bank_file)) {
+    if (!file.create(folder, file_name, shown, bank_file)) {
         print_now(line_end.c_str());
         if (destination_usable) report(path, file.error());
         return finish(extracted, Written::not_at_all);

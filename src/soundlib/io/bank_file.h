@@ -26,9 +26,19 @@ public:
     BankFile& operator=(const BankFile&) = delete;
 
     // Opens without blocking (a FIFO never hangs the open); only a regular
-    // file or a block device is accepted. On failure, *error_text holds the
-    // reason.
-    OpenError open(const std::string& path, std::string* error_text);
+    // file or a block device is accepted, and without `follow_links` not a
+    // symbolic link (a reparse point on Windows) either. On failure,
+    // *error_text holds the reason.
+    OpenError open(const std::string& path, std::string* error_text, bool follow_links = true);
+
+    // The system's identity of the open file: device and inode, or volume
+    // serial number and file index.
+    struct Identity {
+        bool known = false;
+        std::uint64_t device = 0;
+        std::uint64_t file = 0;
+    };
+    const Identity& identity() const { return identity_; }
 
     // Reads from `size` bytes at `data`, which must outlive this object.
     void open_memory(const void* data, std::uint64_t size);
@@ -67,6 +77,7 @@ private:
     std::intptr_t handle_ = kClosed;  // a file descriptor, or a HANDLE on Windows
     const std::uint8_t* memory_ = nullptr;
     std::uint64_t size_ = 0;
+    Identity identity_;
 
     std::vector<std::uint8_t> window_;  // the bytes at window_start_, for small reads
     std::uint64_t window_start_ = 0;
