@@ -134,7 +134,7 @@ PcmStream* Bank::stream(int index, FMOD_RESULT& code) {
     code = FMOD_OK;
     Active& a = activate(index);
     if (a.stream) return a.stream.get();
-    DecoderChoice choice = make_decoder(a.info, file_, cache_);
+    DecoderChoice choice = make_decoder(a.info, file_, *cache_);
     if (!choice.source) {
         code = choice.code;
         set_detail(index, choice.detail);

@@ -40,6 +40,10 @@ public:
     Bank(const Bank&) = delete;
     Bank& operator=(const Bank&) = delete;
 
+    // The codec state to share with other banks (the system's); until this
+    // is called, the bank keeps its own. Must outlive the bank.
+    void share_codecs(CodecCache& shared) { cache_ = &shared; }
+
     // `name` is how the file is called in notes and errors.
     BankReadError open(const std::string& path, const OpenOptions& options = {});
     BankReadError open_memory(const void* data, std::uint64_t size, const std::string& name,
@@ -99,7 +103,9 @@ private:
     std::vector<BankNote> notes_;
     std::string notes_text_;
     OpenReport report_;
-    CodecCache cache_;  // before the streams: their decoders may use it until they go
+    // Before the streams: their decoders may use it until they go.
+    CodecCache own_cache_;
+    CodecCache* cache_ = &own_cache_;
     std::deque<Active> active_;
     int detail_index_ = -1;
     std::string detail_;

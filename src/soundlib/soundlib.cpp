@@ -16,6 +16,7 @@ struct FMOD_SYSTEM {
     bool initialised = false;
     std::string detail;
     soundlib::OpenReport report;  // of the last failed open
+    soundlib::CodecCache codecs;  // shared by every bank it opens
 };
 
 namespace {
@@ -111,6 +112,7 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_
         options.scan = (mode & SOUNDLIB_SCAN) != 0;
         options.follow_links = (mode & SOUNDLIB_NOFOLLOW) == 0;
         auto bank = std::make_unique<Bank>();
+        bank->share_codecs(system->codecs);
         const soundlib::BankReadError error =
             memory ? bank->open_memory(name, exinfo->length, "the bank in memory", options) : bank->open(name, options);
         if (error.code != FMOD_OK) {

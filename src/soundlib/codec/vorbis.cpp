@@ -224,6 +224,7 @@ DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, Code
         return choice;
     }
     const std::uint32_t crc = le32(crc_bytes);
+    std::unique_lock<std::mutex> held(cache.lock);
     const VorbisSetup* setup = cache.vorbis.find(info.channels, info.frequency, crc);
     if (!setup) {
         choice.code = FMOD_ERR_FORMAT;
@@ -241,6 +242,7 @@ DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, Code
     // picks others at low rates and the lowest qualities, and the packets
     // follow the encoder.
     auto decoder_setup = cache.vorbis_decoders.get(info.channels, info.frequency, *setup, choice.detail);
+    held.unlock();  // what was made is only read from here on
     if (!decoder_setup) {
         choice.code = FMOD_ERR_FORMAT;
         return choice;
