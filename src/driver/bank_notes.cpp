@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "wav/console.h"
 #include "wav/output_name.h"
 
 bool report_bank_notes(FMOD_SOUND* bank) {
@@ -11,7 +12,7 @@ bool report_bank_notes(FMOD_SOUND* bank) {
     std::size_t start = 0;
     for (std::size_t end; (end = notes.find('\n', start)) != std::string::npos; start = end + 1) {
         // A note names its file, whose name may hold anything.
-        std::fprintf(stderr, "bankrip: %s\n", printable_name(notes.substr(start, end - start)).c_str());
+        console_write(stderr, "bankrip: " + printable_name(notes.substr(start, end - start)) + "\n");
     }
     return damaged != 0;
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "wav/console.h"
 #include "wav/output_name.h"
 
 std::string destination_text(const char* argument) {
@@ -19,25 +20,25 @@ bool prepare_destination(const std::string& destination, const std::string& prog
         // could not be entered.
         if (platform::can_create_files_in(".", error)) return true;
         const std::string folder = program_folder.empty() ? platform::full_path(".") : program_folder;
-        std::fprintf(stderr, "bankrip: cannot write into %s, where files go when no destination is given: %s\n",
-                     printable_name(folder).c_str(), printable_name(error).c_str());
+        console_write(stderr, "bankrip: cannot write into " + printable_name(folder) +
+                                  ", where files go when no destination is given: " + printable_name(error) + "\n");
         return false;
     }
     if (platform::make_directories(destination, error) && platform::can_create_files_in(destination, error)) {
         return true;
     }
-    std::fprintf(stderr, "bankrip: cannot write into the destination folder %s: %s%s\n",
-                 printable_name(platform::full_path(destination)).c_str(), printable_name(error).c_str(),
-                 printable_name(relative_path_note(destination, program_folder)).c_str());
+    console_write(stderr, "bankrip: cannot write into the destination folder " +
+                              printable_name(platform::full_path(destination)) + ": " + printable_name(error) +
+                              printable_name(relative_path_note(destination, program_folder)) + "\n");
     return false;
 }
 
 bool open_destination(platform::OutputFolder& folder, const std::string& destination) {
     std::string error;
     if (folder.open(destination, error)) return true;
-    std::fprintf(stderr, "bankrip: cannot open the destination folder %s: %s\n",
-                 printable_name(platform::full_path(destination.empty() ? "." : destination)).c_str(),
-                 printable_name(error).c_str());
+    console_write(stderr, "bankrip: cannot open the destination folder " +
+                              printable_name(platform::full_path(destination.empty() ? "." : destination)) + ": " +
+                              printable_name(error) + "\n");
     return false;
 }
 

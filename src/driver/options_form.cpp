@@ -17,12 +17,13 @@
 #include "platform/platform.h"
 #include "result/result.h"
 #include "soundlib/soundlib.h"
+#include "wav/console.h"
 #include "wav/extract_subsound.h"
 
 namespace {
 
 void report(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "bankrip: %s: %s\n", printable_name(path).c_str(), printable_name(reason).c_str());
+    console_write(stderr, "bankrip: " + printable_name(path) + ": " + printable_name(reason) + "\n");
 }
 
 // The file a bank was read from, as the library opened it.

@@ -31,6 +31,18 @@ BankReadError Bank::open_memory(const void* data, std::uint64_t size, const std:
     return read_banks(options);
 }
 
+bool Bank::open_same(const Bank& other) {
+    if (!file_.open_same(other.file_)) return false;
+    name_ = other.name_;
+    parts_ = other.parts_;
+    records_ = other.records_;
+    notes_ = other.notes_;
+    notes_text_ = other.notes_text_;
+    cache_ = other.cache_ == &other.own_cache_ ? &own_cache_ : other.cache_;
+    handles_.assign(records_.size(), FMOD_SOUND{FMOD_SOUND::kSubsoundMagic, 0, this});
+    return true;
+}
+
 BankReadError Bank::read_banks(const OpenOptions& options) {
     BankReadError error = locate_banks(file_, parts_, notes_, options, &report_);
     if (error.code == FMOD_OK) {

@@ -48,6 +48,10 @@ public:
     BankReadError open(const std::string& path, const OpenOptions& options = {});
     BankReadError open_memory(const void* data, std::uint64_t size, const std::string& name,
                               const OpenOptions& options = {});
+    // The bank `other` has open, read by this one through a file handle and
+    // decoders of its own (for another thread), with the same subsounds,
+    // notes and shared codec state. False when no second handle was given.
+    bool open_same(const Bank& other);
 
     // After a failed open: whether the file may be an encrypted bank.
     const OpenReport& open_report() const { return report_; }

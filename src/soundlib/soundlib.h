@@ -8,7 +8,18 @@
  *
  * Ownership: the caller owns the system and the bank from their creation to
  * their release. Subsound handles belong to their bank and die with it.
+ * Every bank is released before its system.
  * Nothing here throws; no exception crosses this interface.
+ *
+ * Threads: FMOD_System_CreateSound, soundlib_bank_duplicate and the
+ * system's error queries may run on several threads at once on one system
+ * (each thread is told about its own last failed open). A bank handle and
+ * its subsounds are used by one thread at a time; to read one bank on
+ * several threads, each thread takes its own handle with
+ * soundlib_bank_duplicate. What the banks of one system share (rebuilt
+ * Vorbis setup headers, libvorbis's decoder set-ups, the search budget) is
+ * made once, under a lock, and only read after. Create, initialise, close
+ * and release the system on one thread, with no other call running.
  */
 #ifndef BANKRIP_SOUNDLIB_H
 #define BANKRIP_SOUNDLIB_H
@@ -173,6 +184,12 @@ int soundlib_bank_encrypted(FMOD_SOUND *bank);
  * given (if any) fits; *keys_tried (may be null) is set to the number of keys
  * tried. */
 int soundlib_system_open_encrypted(FMOD_SYSTEM *system, int *keys_tried);
+
+/* Our own addition: a second handle on an open bank, for another thread:
+ * the same subsounds, notes and names, read through a file handle, a buffer
+ * and decoders of its own (the bank's bytes are not copied). Released with
+ * FMOD_Sound_Release, before the system; independent of the first handle. */
+FMOD_RESULT soundlib_bank_duplicate(FMOD_SOUND *bank, FMOD_SOUND **duplicate);
 
 /* Our own addition: the offset in the file of the bank (part) that holds
  * this subsound. */

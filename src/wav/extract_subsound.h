@@ -25,6 +25,9 @@ struct ExtractStyle {
     bool loop_chunk = false;  // a looping sound's file carries its loop ("smpl" chunk, tags)
     OutputFormat format = OutputFormat::wav;  // for decoded samples; FLAC falls back to WAV where it must
     std::FILE* progress = stdout;  // null: no progress line
+    // The name already given to the sound's file (the options form names
+    // every sound of a bank before any is written); null: named here.
+    const std::string* file_name = nullptr;
 };
 
 // What became of one subsound's file.

@@ -40,7 +40,29 @@ void BankFile::open_memory(const void* data, std::uint64_t size) {
     size_ = data ? size : 0;
 }
 
+bool BankFile::open_same(const BankFile& other) {
+    close();
+    if (other.handle_ != kClosed) {
+        handle_ = duplicate_handle(other.handle_);
+        if (handle_ == kClosed) return false;
+    }
+    memory_ = other.memory_;
+    size_ = other.size_;
+    identity_ = other.identity_;
+    ciphers_ = other.ciphers_;
+    return true;
+}
+
 #if defined(_WIN32)
+
+std::intptr_t BankFile::duplicate_handle(std::intptr_t handle) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(handle), GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return kClosed;
+    }
+    return reinterpret_cast<std::intptr_t>(copy);
+}
 
 namespace {
 
@@ -107,6 +129,11 @@ std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t l
 #else
 
 void BankFile::close_handle() { ::close(static_cast<int>(handle_)); }
+
+std::intptr_t BankFile::duplicate_handle(std::intptr_t handle) {
+    const int fd = fcntl(static_cast<int>(handle), F_DUPFD_CLOEXEC, 0);
+    return fd < 0 ? kClosed : fd;
+}
 
 BankFile::OpenError BankFile::open(const std::string& path, std::string* error_text, bool follow_links) {
     close();

@@ -43,6 +43,12 @@ public:
     // Reads from `size` bytes at `data`, which must outlive this object.
     void open_memory(const void* data, std::uint64_t size);
 
+    // The same open file (or memory) as `other`, with its keys, through a
+    // handle and a window of its own, for another thread: reads name their
+    // offsets, so the two never disturb each other. False when the system
+    // gives no second handle.
+    bool open_same(const BankFile& other);
+
     std::uint64_t size() const { return size_; }
 
     // Reads up to len bytes at offset; returns the count read (short at the
@@ -72,6 +78,7 @@ private:
     void decrypt(std::uint64_t offset, std::uint8_t* bytes, std::size_t len) const;
     void close();
     void close_handle();  // the system's part of close()
+    static std::intptr_t duplicate_handle(std::intptr_t handle);  // kClosed on failure
 
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;  // a file descriptor, or a HANDLE on Windows
