@@ -7,8 +7,8 @@ _bankrip() {
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     # The options of bankrip --help (tests/support/completion_check.py
     # keeps the two in step): those that take a value, and the others.
-    local with_value='-o --output -s --sound -k --key --format'
-    local plain='-l --list --json --no-loops --scan -q --quiet -h --help -V --version'
+    local with_value='-o --output -s --sound -k --key --format -j --jobs'
+    local plain='-l --list --json --no-loops --scan -q --quiet -v --verbose -h --help -V --version'
 
     # The first form, a bank first: then the destination folder.
     if ((COMP_CWORD >= 2)) && [[ ${COMP_WORDS[1]} != -* ]]; then
@@ -48,8 +48,8 @@ _bankrip() {
         --format)
             mapfile -t COMPREPLY < <(compgen -W "wav flac" -P "$prefix" -- "$value")
             return 0 ;;
-        -s | --sound | -k | --key)
-            return 0 ;;  # sound numbers or names, keys: nothing to offer
+        -s | --sound | -k | --key | -j | --jobs)
+            return 0 ;;  # sound numbers or names, keys, counts: nothing to offer
     esac
 
     if [[ $cur == -* ]]; then

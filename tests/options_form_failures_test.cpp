@@ -150,14 +150,16 @@ TEST(OptionsFormFailures, EverySignalThatEndsTheRunRemovesTheUnfinishedFile) {
                                                    {SIGPROF, "SIGPROF"},     {SIGRTMIN + 3, "signal"}};
     for (const auto& [number, name] : signals) {
         const std::string out = dir.file("out-" + std::to_string(number));
-        const ToolRun run = run_bankrip_interrupted({"-o", out, dir.file("bank.fsb")}, "big.wav.", number);
+        // One worker: its progress line shows the sound being written.
+        const ToolRun run = run_bankrip_interrupted({"-j", "1", "-o", out, dir.file("bank.fsb")}, "big.wav.", number);
         EXPECT_EQ(number, run.signal) << name << ": status " << run.status << " " << run.err;
         EXPECT_TRUE(has(run.err, "bankrip: interrupted by " + name)) << run.err;
         EXPECT_TRUE(has(run.err, "big.wav was removed; the files already written are kept\n")) << run.err;
         EXPECT_EQ(std::vector<std::string>{"done.wav"}, list_dir(out)) << name;
     }
     // The first ones keep their status, as scripts know it.
-    const ToolRun term = run_bankrip_interrupted({"-o", dir.file("t"), dir.file("bank.fsb")}, "big.wav.", SIGTERM);
+    const ToolRun term =
+        run_bankrip_interrupted({"-j", "1", "-o", dir.file("t"), dir.file("bank.fsb")}, "big.wav.", SIGTERM);
     EXPECT_EQ(128 + SIGTERM, term.status);
     EXPECT_EQ(std::vector<std::string>{"done.wav"}, list_dir(dir.file("t")));
 }

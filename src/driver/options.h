@@ -19,7 +19,12 @@ struct Options {
     bool loops = true;                  // --no-loops clears it
     bool scan = false;                  // --scan: banks at any offset
     OutputFormat format = OutputFormat::wav;  // --format: decoded samples as WAV or FLAC
+    int jobs = 1;                       // -j: sounds written at once (default: the processors usable)
+    bool verbose = false;               // -v: every sound's line, also under the status line
 };
+
+// The most sounds written at once.
+constexpr int kMostJobs = 256;
 
 enum class ParseOutcome { run, help, version, usage_error };
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -38,6 +39,8 @@ struct Unfinished {
 Unfinished unfinished[kSlots];
 // Set by the handler: no temporary file is made after it.
 std::atomic<bool> ending{false};
+// A status line stands on standard error's last line.
+std::atomic<bool> status_line_shown{false};
 
 // Signals that end the run with status 128 + the signal, as they always have.
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
@@ -147,8 +150,10 @@ void remove_unfinished() {
 // waits for it.
 void enter_handler() {
     static std::atomic<bool> entered{false};
-    if (!entered.exchange(true)) return;
-    for (;;) pause();
+    if (entered.exchange(true)) {
+        for (;;) pause();
+    }
+    if (status_line_shown.load()) say("\n");
 }
 
 extern "C" [[noreturn]] void on_interrupt(int signal_number) {
@@ -374,6 +379,8 @@ void remove_unfinished_file_on_interrupt() {
 
 void end_run_for_closed_output() { on_interrupt(SIGPIPE); }
 
+void note_status_line(bool shown) { status_line_shown.store(shown); }
+
 OutputFolder::~OutputFolder() {
     if (is_open()) ::close(fd_of(handle_));
 }
@@ -430,7 +437,7 @@ bool OutputFolder::holds_written(const std::string& name) const {
     struct stat st {};
     return is_open() && fstatat(fd_of(handle_), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_dev) == device_ &&
-           written_.contains(static_cast<std::uint64_t>(st.st_ino));
+           knows_written(static_cast<std::uint64_t>(st.st_ino));
 }
 
 OutputFile::~OutputFile() { discard(); }
@@ -444,6 +451,12 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
     }
     bool there = false;
     if (!replaceable(fd_of(folder.handle_), name, keep, there, error_)) return false;
+    // Names are given before files are written: one the volume takes as a
+    // file this run wrote under another name is never written over.
+    if (there && folder.holds_written(name)) {
+        error_ = "the volume takes this name as that of a file this run wrote already; not overwritten";
+        return false;
+    }
     slot_ = claim_slot();
     if (slot_ < 0) {
         error_ = "cannot create the file: " + std::to_string(kSlots) + " files are being written already";
@@ -544,7 +557,7 @@ bool OutputFile::commit() {
         if (renamed == 0) {
             release_slot();
             temporary_.clear();
-            folder_->written_.insert(static_cast<std::uint64_t>(st.st_ino));
+            folder_->remember_written(static_cast<std::uint64_t>(st.st_ino));
             return true;
         }
         error_ = errno == EEXIST ? "another file took the name while it was written; not overwritten"
@@ -564,6 +577,26 @@ void OutputFile::discard() {
     unlinkat(fd_of(folder_->handle_), temporary_.c_str(), 0);
     release_slot();
     temporary_.clear();
+}
+
+bool OutputFolder::folds_case() {
+    if (folds_case_ < 0) {
+        OutputFile probe;
+        folds_case_ = probe.probe_case_folding(*this) ? 1 : 0;
+    }
+    return folds_case_ == 1;
+}
+
+bool OutputFile::probe_case_folding(OutputFolder& folder) {
+    if (!create(folder, ".bankrip-case-probe", "", FileId{})) return false;
+    std::string upper = temporary_;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    struct stat made {}, found {};
+    const bool folds = fstat(fd_of(handle_), &made) == 0 &&
+                       fstatat(fd_of(folder.handle_), upper.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       made.st_dev == found.st_dev && made.st_ino == found.st_ino;
+    discard();
+    return folds;
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -40,6 +41,7 @@ struct Unfinished {
     std::string shown;
 };
 Unfinished unfinished[kMostFilesAtOnce];
+volatile bool status_line_shown = false;
 
 class Locked {
 public:
@@ -51,7 +53,7 @@ public:
 
 [[noreturn]] void end_run(const std::string& why, UINT status) {
     AcquireSRWLockExclusive(&unfinished_lock);  // held until the process ends
-    std::string text = "bankrip: " + why;
+    std::string text = std::string(status_line_shown ? "\n" : "") + "bankrip: " + why;
     int removed = 0;
     for (Unfinished& u : unfinished) {
         if (u.temporary.empty()) continue;
@@ -258,6 +260,8 @@ FileId file_id(const std::string& path) {
 
 void remove_unfinished_file_on_interrupt() { SetConsoleCtrlHandler(on_interrupt, TRUE); }
 
+void note_status_line(bool shown) { status_line_shown = shown; }
+
 void end_run_for_closed_output() { end_run("standard output was closed", 128 + 13); }
 
 OutputFolder::~OutputFolder() {
@@ -342,7 +346,7 @@ bool OutputFolder::holds_written(const std::string& name) const {
     if (h == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
     const bool ours = GetFileInformationByHandle(h, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                      info.dwVolumeSerialNumber == device_ && written_.contains(index_of(info));
+                      info.dwVolumeSerialNumber == device_ && knows_written(index_of(info));
     CloseHandle(h);
     return ours;
 }
@@ -358,6 +362,12 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
     }
     bool there = false;
     if (!replaceable(folder.prefix_ + name, keep, there, error_)) return false;
+    // Names are given before files are written: one the volume takes as a
+    // file this run wrote under another name is never written over.
+    if (there && folder.holds_written(name)) {
+        error_ = "the volume takes this name as that of a file this run wrote already; not overwritten";
+        return false;
+    }
     slot_ = claim_slot();
     if (slot_ < 0) {
         error_ = "cannot create the file: " + std::to_string(kMostFilesAtOnce) + " files are being written already";
@@ -469,7 +479,7 @@ bool OutputFile::commit() {
         if (MoveFileExA(temporary_.c_str(), path.c_str(), there ? MOVEFILE_REPLACE_EXISTING : 0)) {
             release_slot();
             temporary_.clear();
-            folder_->written_.insert(index_of(info));
+            folder_->remember_written(index_of(info));
             return true;
         }
         error_ = GetLastError() == ERROR_ALREADY_EXISTS
@@ -490,6 +500,28 @@ void OutputFile::discard() {
     DeleteFileA(temporary_.c_str());
     release_slot();
     temporary_.clear();
+}
+
+bool OutputFolder::folds_case() {
+    if (folds_case_ < 0) {
+        OutputFile probe;
+        folds_case_ = probe.probe_case_folding(*this) ? 1 : 0;
+    }
+    return folds_case_ == 1;
+}
+
+bool OutputFile::probe_case_folding(OutputFolder& folder) {
+    if (!create(folder, ".bankrip-case-probe", "", FileId{})) return false;
+    std::string upper = temporary_;
+    const std::size_t name_at = folder.prefix_.size();
+    for (std::size_t i = name_at; i < upper.size(); ++i) {
+        upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(upper[i])));
+    }
+    // The file is open without sharing: asked for its attributes only. Its
+    // name is new, so one in capitals is found only where the names meet.
+    const bool folds = GetFileAttributesA(upper.c_str()) != INVALID_FILE_ATTRIBUTES;
+    discard();
+    return folds;
 }
 
 }  // namespace platform

@@ -98,9 +98,16 @@ void keep_the_end(std::string& name) {
 
 // A name free to give: new to the run, and not a file the run wrote under
 // another name the volume takes as the same.
+std::string ascii_lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 bool take(UsedNames& used, std::string& candidate) {
     if (used.windows_rules) keep_the_end(candidate);
-    if (!used.names.insert(name_hash(candidate))) return false;
+    if (!used.names.insert(name_hash(used.fold_case ? ascii_lower(candidate) : candidate))) return false;
     return !used.reaches_written || !used.reaches_written(candidate);
 }
 

@@ -22,6 +22,10 @@ struct UsedNames {
     bool windows_rules = WINDOWS_RULES;
     // When set, asked of each name before it is given.
     ReachesWrittenFile reaches_written;
+    // The volume takes names that differ only in the case of ASCII letters
+    // as one: such names are repeats (for names given before any file is
+    // written, where reaches_written cannot tell).
+    bool fold_case = false;
 
 #if defined(_WIN32)
     static constexpr bool WINDOWS_RULES = true;
