@@ -12,6 +12,8 @@
 #   ./dev.sh sanitize
 #                   build into build-sanitize with AddressSanitizer and
 #                   UndefinedBehaviorSanitizer and run every test there
+#   ./dev.sh tsan   build into build-tsan with ThreadSanitizer and run the
+#                   options form's tests there, four workers each
 #   ./dev.sh windows  set up, cross-build bankrip.exe in build/windows and run
 #                   every test under wine
 #   ./dev.sh release  build the downloads into build/release (static Linux
@@ -78,6 +80,17 @@ linux_tests() {
   ctest --test-dir "$BUILD" --output-on-failure -j2
 }
 
+# The tool and its tests built with ThreadSanitizer; the tests that run the
+# options form, with four workers each.
+threaded_tests() {
+  local build=build-tsan
+  scripts/setup-deps
+  cmake -S . -B "$build" -DBANKRIP_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j2 --target bankrip bankrip_tests
+  BANKRIP_TEST_JOBS=4 TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
+    ctest --test-dir "$build" --output-on-failure -j2 -R '^(OptionsForm|OptionsFormFailures|Jobs|OutputFormats)\.'
+}
+
 sanitized_tests() {
   local build=build-sanitize
   scripts/setup-deps
@@ -99,6 +112,7 @@ case "${1:-}" in
     seconds=${FUZZ_SECONDS:-60}
     [ "$seconds" = 0 ] || scripts/fuzz "$seconds"
     sanitized_tests
+    threaded_tests
     windows
     release ;;
   linux)
@@ -109,11 +123,13 @@ case "${1:-}" in
     scripts/fuzz "$@" ;;
   sanitize)
     sanitized_tests ;;
+  tsan)
+    threaded_tests ;;
   windows)
     windows ;;
   release)
     release ;;
   *)
-    echo "usage: ./dev.sh demo|test|linux|build|fuzz|sanitize|windows|release" >&2
+    echo "usage: ./dev.sh demo|test|linux|build|fuzz|sanitize|tsan|windows|release" >&2
     exit 2 ;;
 esac

@@ -168,8 +168,8 @@ TEST(OptionsFormFailures, EverySignalThatEndsTheRunRemovesTheUnfinishedFile) {
 // more and more) fails the bank or the sound with a message; the JSON is
 // still one whole document and the status 1, never an abort.
 TEST(OptionsFormFailures, MemoryRunningOutIsReportedNotAnAbort) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer needs an address space no limit allows";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers need an address space no limit allows";
 #else
     TempDir dir;
     constexpr std::uint32_t kCount = 1 << 19;
