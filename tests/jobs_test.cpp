@@ -51,8 +51,19 @@ std::vector<std::pair<std::string, Bytes>> tree(const std::string& folder) {
     return files;
 }
 
-// Text with one folder's path put for another, and times taken out.
+std::string json_escaped(const std::string& path) {
+    std::string out;
+    for (const char c : path) {
+        if (c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// Text with one folder's path put for another (also as JSON writes it), and
+// times taken out.
 std::string same_text(std::string text, const std::string& from, const std::string& to) {
+    if (json_escaped(from) != from) text = same_text(text, json_escaped(from), json_escaped(to));
     for (std::size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size()) {
         text.replace(at, from.size(), to);
     }

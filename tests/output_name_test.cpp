@@ -76,7 +76,10 @@ TEST(OutputName, C1ControlsAreControlBytesToo) {
     // U+009B (CSI) as UTF-8, and a stray 0x9B, which a terminal that is not
     // in UTF-8 takes as CSI.
     EXPECT_EQ("a_2Jb.wav", name_of("a\xc2\x9b" "2Jb.ogg"));
-    EXPECT_EQ("a_2Jb.wav", name_of("a\x9b" "2Jb.ogg"));
+    // (Under Windows' rules a raw 0x9B is a sign of the code page: below.)
+    if (!UsedNames::WINDOWS_RULES) {
+        EXPECT_EQ("a_2Jb.wav", name_of("a\x9b" "2Jb.ogg"));
+    }
     EXPECT_EQ("x_y", name_of("x\xc2\x85y"));
     // Characters whose inner bytes fall in 0x80..0x9F stay: U+203A, U+20AC, U+00A0.
     EXPECT_EQ("\xe2\x80\xba\xe2\x82\xac\xc2\xa0.wav", name_of("\xe2\x80\xba\xe2\x82\xac\xc2\xa0.ogg"));

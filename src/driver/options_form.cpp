@@ -137,6 +137,7 @@ public:
         // One worker is the main thread itself, writing as it always has.
         if (options.jobs > 1 && !options.list) {
             worker_banks_.resize(static_cast<std::size_t>(options.jobs));
+            worker_buffers_.resize(static_cast<std::size_t>(options.jobs));
             pool_ = std::make_unique<WorkerPool>(options.jobs);
         }
         if (capturing()) capture_console(&said_);
@@ -220,6 +221,7 @@ private:
     InOrder order_;
     ConsoleCapture said_;  // the main thread's console text, while there are workers
     std::vector<WorkerBank> worker_banks_;
+    std::vector<TransferBuffer> worker_buffers_;  // each worker's, by its number
     std::unique_ptr<WorkerPool> pool_;  // none: the main thread writes
     std::unique_ptr<StatusLine> status_;  // none: not on a terminal, or not wanted
 };
@@ -491,6 +493,7 @@ SoundOutcome Run::write_on_worker(int worker, const BankWork& work, int index, S
         check_result(FMOD_Sound_GetSubSound(worker_bank(worker, work), index, &subsound));
         ExtractStyle style = style_;
         style.file_name = &file_name;
+        style.buffer = &worker_buffers_[static_cast<std::size_t>(worker)];
         UsedNames unused;
         extract_subsound(subsound, index, work.place.shown, *work.place.folder, unused, work.file, work.place.usable,
                          style, &outcome.extracted);

@@ -279,7 +279,7 @@ bool replaceable(int folder, const std::string& name, const FileId& keep, bool& 
 // A name no file has: a counter and the process make it unique within the
 // run, a clock between runs, and O_EXCL settles the rest.
 std::string temporary_name(int attempt) {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};  // workers make files at once
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     std::uint64_t mix = (static_cast<std::uint64_t>(getpid()) << 32) ^ static_cast<std::uint64_t>(now.tv_nsec) ^

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -141,7 +142,7 @@ bool replaceable(const std::string& path, const FileId& keep, bool& there, std::
 // A name no file has: a counter and the process make it unique within the
 // run, a clock between runs, and CREATE_NEW settles the rest.
 std::string temporary_name(int attempt) {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};  // workers make files at once
     LARGE_INTEGER now{};
     QueryPerformanceCounter(&now);
     std::uint64_t mix = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^

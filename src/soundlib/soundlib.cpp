@@ -4,31 +4,45 @@
 
 #include <cstddef>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "soundlib/bank.h"
 #include "soundlib/codec/decoder_factory.h"
 #include "soundlib/version.h"
+
+// What the last failed open of a thread said: opens of one system may run
+// on several threads at once, and each asks about its own.
+struct LastOpen {
+    std::string detail;
+    soundlib::OpenReport report;
+};
 
 struct FMOD_SYSTEM {
     static constexpr std::uint32_t kMagic = 0x53595354;
     std::uint32_t magic = kMagic;
     bool initialised = false;
     soundlib::CodecCache codecs;  // shared by every bank it opens
+    std::mutex last_open_lock;
+    std::map<std::thread::id, LastOpen> last_open;  // by thread: a few entries
+
+    void said(LastOpen what) {
+        std::lock_guard<std::mutex> held(last_open_lock);
+        last_open[std::this_thread::get_id()] = std::move(what);
+    }
+    LastOpen last() {
+        std::lock_guard<std::mutex> held(last_open_lock);
+        const auto it = last_open.find(std::this_thread::get_id());
+        return it == last_open.end() ? LastOpen{} : it->second;
+    }
 };
 
 namespace {
 
 using soundlib::Bank;
 
-// What the last failed open of this thread said: opens of one system may run
-// on several threads at once, and each asks about its own.
-struct LastOpen {
-    const FMOD_SYSTEM* system = nullptr;
-    std::string detail;
-    soundlib::OpenReport report;
-};
-thread_local LastOpen last_open;
 
 bool valid(const FMOD_SYSTEM* s) { return s && s->magic == FMOD_SYSTEM::kMagic; }
 bool valid(const FMOD_SOUND* s) {
@@ -112,7 +126,7 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_
     }
     if (!system->initialised) return FMOD_ERR_UNINITIALIZED;
     return guarded([&]() -> FMOD_RESULT {
-        last_open = {system, {}, {}};
+        system->said({});
         soundlib::OpenOptions options;
         options.keys = keys_of(exinfo);
         options.scan = (mode & SOUNDLIB_SCAN) != 0;
@@ -122,8 +136,7 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_
         const soundlib::BankReadError error =
             memory ? bank->open_memory(name, exinfo->length, "the bank in memory", options) : bank->open(name, options);
         if (error.code != FMOD_OK) {
-            last_open.detail = error.detail;
-            last_open.report = bank->open_report();
+            system->said({error.detail, bank->open_report()});
             return error.code;
         }
         auto handle = std::make_unique<FMOD_SOUND>();
@@ -370,9 +383,9 @@ int soundlib_bank_encrypted(FMOD_SOUND* bank) {
 int soundlib_system_open_encrypted(FMOD_SYSTEM* system, int* keys_tried) {
     if (keys_tried) *keys_tried = 0;
     if (!valid(system)) return 0;
-    const bool mine = last_open.system == system;
-    if (keys_tried) *keys_tried = mine ? static_cast<int>(last_open.report.keys_tried) : 0;
-    return mine && last_open.report.maybe_encrypted ? 1 : 0;
+    const LastOpen last = system->last();
+    if (keys_tried) *keys_tried = static_cast<int>(last.report.keys_tried);
+    return last.report.maybe_encrypted ? 1 : 0;
 }
 
 FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND* subsound, unsigned long long* offset) {
@@ -397,7 +410,11 @@ FMOD_RESULT soundlib_bank_file_identity(FMOD_SOUND* bank, unsigned long long* de
 }
 
 const char* soundlib_system_error_detail(FMOD_SYSTEM* system) {
-    return valid(system) && last_open.system == system ? last_open.detail.c_str() : "";
+    if (!valid(system)) return "";
+    // The entry of this thread stays where it is until its next open.
+    std::lock_guard<std::mutex> held(system->last_open_lock);
+    const auto it = system->last_open.find(std::this_thread::get_id());
+    return it == system->last_open.end() ? "" : it->second.detail.c_str();
 }
 
 }  // extern "C"

@@ -17,31 +17,8 @@
 
 namespace {
 
-// The one buffer every chunk passes through (one per thread: the options
-// form's workers each have theirs), page-aligned: the kernel copies written
-// data out of an aligned buffer markedly faster. Sized for 16-bit stereo;
-// grows once for wider frames.
-constexpr std::size_t kPageBytes = 4096;
-
-struct AlignedFree {
-    void operator()(unsigned char* p) const { ::operator delete(p, std::align_val_t{kPageBytes}); }
-};
-
-class TransferBuffer {
-public:
-    unsigned char* data() const { return data_.get(); }
-    void reserve(std::size_t bytes) {
-        if (bytes <= size_) return;
-        data_.reset(static_cast<unsigned char*>(::operator new(bytes, std::align_val_t{kPageBytes})));
-        size_ = bytes;
-    }
-
-private:
-    std::unique_ptr<unsigned char, AlignedFree> data_;
-    std::size_t size_ = 0;
-};
-
-thread_local TransferBuffer transfer_buffer;
+// The first form's, and the options form's when it writes on one thread.
+TransferBuffer process_buffer;
 
 // Progress goes where the style says, at once; nowhere when quiet.
 thread_local std::FILE* progress_stream = stdout;
@@ -78,6 +55,16 @@ Written finish(Extracted* extracted, Written written, std::uint64_t bytes = 0) {
 }
 
 }  // namespace
+
+void TransferBuffer::reserve(std::size_t bytes) {
+    if (bytes <= size_) return;
+    data_.reset(static_cast<unsigned char*>(::operator new(bytes, std::align_val_t{kPageBytes})));
+    size_ = bytes;
+}
+
+void TransferBuffer::AlignedFree::operator()(unsigned char* p) const {
+    ::operator delete(p, std::align_val_t{kPageBytes});
+}
 
 OutputFormat subsound_format(FMOD_SOUND* subsound, const ExtractStyle& style, std::string* why) {
     if (style.format == OutputFormat::wav) return OutputFormat::wav;
@@ -170,6 +157,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         return finish(extracted, Written::not_at_all);
     }
     const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
+    TransferBuffer& transfer_buffer = style.buffer ? *style.buffer : process_buffer;
     transfer_buffer.reserve(std::max<std::size_t>(chunk_bytes, std::size_t{CHUNK_FRAMES} * 4));
 
     platform::OutputFile file;
