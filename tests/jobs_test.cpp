@@ -62,11 +62,15 @@ std::string json_escaped(const std::string& path) {
 
 // Text with one folder's path put for another (also as JSON writes it), and
 // times taken out.
-std::string same_text(std::string text, const std::string& from, const std::string& to) {
-    if (json_escaped(from) != from) text = same_text(text, json_escaped(from), json_escaped(to));
+void replace_all(std::string& text, const std::string& from, const std::string& to) {
     for (std::size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size()) {
         text.replace(at, from.size(), to);
     }
+}
+
+std::string same_text(std::string text, const std::string& from, const std::string& to) {
+    if (json_escaped(from) != from) replace_all(text, json_escaped(from), json_escaped(to));
+    replace_all(text, from, to);
     return std::regex_replace(text, std::regex(" in [0-9.]+ s"), " in X s");
     return text;
 }

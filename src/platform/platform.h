@@ -61,6 +61,10 @@ constexpr int kMostFilesAtOnce = 256;
 // size limit fails as on a full disk instead of ending the run.
 void remove_unfinished_file_on_interrupt();
 
+// True once an interrupt is ending the run (on another thread): nothing more
+// is printed then.
+bool run_is_ending();
+
 // A status line is (or is no longer) drawn on standard error: an interrupt
 // then starts its message on a line of its own.
 void note_status_line(bool shown);

@@ -29,7 +29,8 @@ int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
 // So at every moment the handler knows every temporary file there is, on
 // every thread.
 constexpr int kSlots = kMostFilesAtOnce;
-enum SlotState : int { kFree, kClaimed, kCreating, kKnown };
+// kRemoving: the handler has the slot; its owner no longer touches it.
+enum SlotState : int { kFree, kClaimed, kCreating, kKnown, kRemoving };
 struct Unfinished {
     std::atomic<int> state{kFree};
     int folder = -1;
@@ -136,7 +137,8 @@ void remove_unfinished() {
     }
     int removed = 0;
     for (auto& u : unfinished) {
-        if (u.state.load() != kKnown) continue;
+        int known = kKnown;
+        if (!u.state.compare_exchange_strong(known, kRemoving)) continue;
         unlinkat(u.folder, u.name, 0);
         say(removed == 0 ? "; the unfinished " : ", ");
         say(u.shown[0] != '\0' ? u.shown : "file");
@@ -146,13 +148,15 @@ void remove_unfinished() {
     if (removed > 1) say(" were removed");
 }
 
+[[noreturn]] void wait_for_the_end() {
+    for (;;) pause();
+}
+
 // One handler at a time ends the run; a signal on another thread meanwhile
 // waits for it.
 void enter_handler() {
     static std::atomic<bool> entered{false};
-    if (entered.exchange(true)) {
-        for (;;) pause();
-    }
+    if (entered.exchange(true)) wait_for_the_end();
     if (status_line_shown.load()) say("\n");
 }
 
@@ -381,6 +385,8 @@ void end_run_for_closed_output() { on_interrupt(SIGPIPE); }
 
 void note_status_line(bool shown) { status_line_shown.store(shown); }
 
+bool run_is_ending() { return ending.load(); }
+
 OutputFolder::~OutputFolder() {
     if (is_open()) ::close(fd_of(handle_));
 }
@@ -474,7 +480,8 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
         u.state.store(kCreating);
         // The run is ending on another thread: it makes no file now.
         if (ending.load()) {
-            for (;;) pause();
+            u.state.store(kClaimed);
+            wait_for_the_end();
         }
         const int fd = openat(u.folder, u.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         u.state.store(fd >= 0 ? kKnown : kClaimed);
@@ -502,8 +509,15 @@ int OutputFile::claim_slot() {
 }
 
 void OutputFile::release_slot() {
-    if (slot_ >= 0) unfinished[slot_].state.store(kFree);
-    slot_ = -1;
+    if (slot_ < 0) return;
+    // The handler took the slot: the run ends on its thread.
+    for (int held : {kClaimed, kKnown}) {
+        if (unfinished[slot_].state.compare_exchange_strong(held, kFree)) {
+            slot_ = -1;
+            return;
+        }
+    }
+    wait_for_the_end();
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {

@@ -263,6 +263,8 @@ void remove_unfinished_file_on_interrupt() { SetConsoleCtrlHandler(on_interrupt,
 
 void note_status_line(bool shown) { status_line_shown = shown; }
 
+bool run_is_ending() { return false; }  // the handler holds the lock to the end: nothing is made meanwhile
+
 void end_run_for_closed_output() { end_run("standard output was closed", 128 + 13); }
 
 OutputFolder::~OutputFolder() {

@@ -9,6 +9,7 @@ namespace {
 thread_local ConsoleCapture* capture = nullptr;
 
 void put(std::FILE* stream, const std::string& text) {
+    if (platform::run_is_ending()) return;  // the interrupt's line is the last
     std::fwrite(text.data(), 1, text.size(), stream);
     // Where a closed output is a failed write rather than a signal.
     if (std::fflush(stream) != 0 && errno == EPIPE) platform::end_run_for_closed_output();
