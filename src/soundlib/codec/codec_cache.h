@@ -2,8 +2,8 @@
 // set-up data that is costly to rebuild. Lives as long as the bank.
 #pragma once
 
-#include "soundlib/codec/vorbis_decoder_setup.h"
-#include "soundlib/codec/vorbis_setup_cache.h"
+#include "soundlib/codec/vorbis/vorbis_decoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_setup_cache.h"
 
 namespace soundlib {
 

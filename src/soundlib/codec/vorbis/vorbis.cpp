@@ -1,4 +1,4 @@
-#include "soundlib/codec/vorbis.h"
+#include "soundlib/codec/vorbis/vorbis.h"
 
 #include <vorbis/codec.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "soundlib/codec/float_to_s16.h"
-#include "soundlib/codec/vorbis_decoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_decoder_setup.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {

@@ -1,4 +1,4 @@
-#include "soundlib/codec/mpeg_frames.h"
+#include "soundlib/codec/mpeg/mpeg_frames.h"
 
 #include <algorithm>
 

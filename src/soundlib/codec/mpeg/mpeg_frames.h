@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "soundlib/bank/subsound_info.h"
-#include "soundlib/codec/mpeg_frame_header.h"
+#include "soundlib/codec/mpeg/mpeg_frame_header.h"
 #include "soundlib/io/bank_file.h"
 #include "soundlib/soundlib.h"
 
