@@ -11,45 +11,20 @@
 #include <vector>
 
 #include "bank_writer.h"
-#include "soundlib/codec/mpeg/mpeg_frame_header.h"
-#include "soundlib/codec/vorbis/vorbis_setup.h"
 #include "soundlib/soundlib.h"
 #include "support/library.h"
+#include "support/stored_sounds.h"
 #include "support/temp_dir.h"
-#include "vorbis_encoder.h"
 
 namespace {
 
 using bankwriter::Bytes;
 using bankwriter::Sound;
-
-bankwriter::VorbisEncoding encode(std::uint32_t channels, std::uint32_t rate, std::uint32_t frames) {
-    bankwriter::VorbisEncoding e;
-    EXPECT_TRUE(bankwriter::encode_vorbis(channels, rate, 0.3f, frames,
-                                          [&](std::uint32_t c, std::uint32_t f) {
-                                              return static_cast<float>(0.3 * std::sin(0.05 * (c + 1) * f));
-                                          },
-                                          e));
-    return e;
-}
-
-Sound vorbis_sound(const std::string& name, std::uint32_t frames, const bankwriter::VorbisEncoding& e,
-                   std::uint32_t channels = 1, std::uint32_t rate = 44100) {
-    Sound s;
-    s.name = name;
-    s.channels = channels;
-    s.frequency = rate;
-    s.frames = frames;
-    s.data = bankwriter::vorbis_packet_data(e.packets);
-    s.chunks.push_back({11, bankwriter::vorbis_setup_chunk(soundlib::crc32(e.setup.data(), e.setup.size()))});
-    return s;
-}
-
-// The frames packet i adds as libvorbis decodes: a quarter of its block and
-// of the one before, none for the first.
-std::uint32_t packet_frames(const bankwriter::VorbisEncoding& e, std::size_t i) {
-    return i == 0 ? 0 : e.block_sizes[i - 1] / 4 + e.block_sizes[i] / 4;
-}
+using stored_sounds::encode;
+using stored_sounds::mpeg_sound;
+using stored_sounds::packet_frames;
+using stored_sounds::split_frames;
+using stored_sounds::vorbis_sound;
 
 struct Unit {
     Bytes bytes;
@@ -250,33 +225,8 @@ TEST(StoredUnits, OnlyVorbisAndMpegOfOneStreamHaveUnits) {
     EXPECT_STREQ("its MPEG data is several interleaved streams (more than two channels), which no .mp3 file holds", why);
 }
 
-Bytes fixture(const std::string& name) { return read_file(std::string(MPEG_FIXTURES_DIR) + "/" + name); }
-
-std::vector<Bytes> split_frames(const Bytes& stream) {
-    std::vector<Bytes> frames;
-    soundlib::MpegFrameHeader h;
-    for (std::size_t pos = 0; pos + 4 <= stream.size(); pos += h.length) {
-        if (soundlib::parse_mpeg_frame_header(&stream[pos], h) || pos + h.length > stream.size()) break;
-        frames.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(pos),
-                            stream.begin() + static_cast<std::ptrdiff_t>(pos + h.length));
-    }
-    return frames;
-}
-
-Sound mpeg_sound(const std::vector<Bytes>& frames, std::size_t padding, std::uint64_t length) {
-    Sound s;
-    s.name = "m";
-    s.channels = 2;
-    s.frames = static_cast<std::uint32_t>(length);
-    for (const Bytes& f : frames) {
-        s.data.insert(s.data.end(), f.begin(), f.end());
-        while (s.data.size() % padding) s.data.push_back(0);
-    }
-    return s;
-}
-
 TEST(StoredUnits, MpegFramesComeWithoutTheirPaddingOrATagFrame) {
-    const Bytes tagged = fixture("layer3_tagged.mp3");
+    const Bytes tagged = stored_sounds::mpeg_fixture("layer3_tagged.mp3");
     if (tagged.empty()) GTEST_SKIP() << "the MPEG fixtures were not made: lame makes them at build time";
     const std::vector<Bytes> frames = split_frames(tagged);
     ASSERT_LT(4u, frames.size());
@@ -286,7 +236,7 @@ TEST(StoredUnits, MpegFramesComeWithoutTheirPaddingOrATagFrame) {
     const std::uint64_t whole = frames.size() * 1152;
     Library lib;
     ASSERT_EQ(FMOD_OK, lib.open(bankwriter::write_fsb5(
-                           {mpeg_sound(frames, 4, whole), mpeg_sound(frames, 16, 3 * 1152 + 5)}, 11)));
+                           {mpeg_sound("m", frames, 4, whole), mpeg_sound("m", frames, 16, 3 * 1152 + 5)}, 11)));
     EXPECT_EQ(SOUNDLIB_STORED_MPEG, soundlib_stored_kind(lib.sub(0), nullptr));
     FMOD_RESULT end = FMOD_OK;
     std::vector<Unit> units = read_units(lib.sub(0), end);
@@ -309,7 +259,7 @@ TEST(StoredUnits, MpegFramesComeWithoutTheirPaddingOrATagFrame) {
 }
 
 TEST(StoredUnits, MpegDamageIsLeftOutAndCounted) {
-    const Bytes untagged = fixture("layer3_untagged.mp3");
+    const Bytes untagged = stored_sounds::mpeg_fixture("layer3_untagged.mp3");
     if (untagged.empty()) GTEST_SKIP() << "the MPEG fixtures were not made: lame makes them at build time";
     std::vector<Bytes> frames = split_frames(untagged);
     ASSERT_LT(6u, frames.size());
@@ -318,7 +268,7 @@ TEST(StoredUnits, MpegDamageIsLeftOutAndCounted) {
     stored[3] = garbage;
     const std::uint64_t length = frames.size() * 1152;
     Library lib;
-    ASSERT_EQ(FMOD_OK, lib.open(bankwriter::write_fsb5({mpeg_sound(stored, 1, length)}, 11)));
+    ASSERT_EQ(FMOD_OK, lib.open(bankwriter::write_fsb5({mpeg_sound("m", stored, 1, length)}, 11)));
     FMOD_RESULT end = FMOD_OK;
     const std::vector<Unit> units = read_units(lib.sub(0), end);
     EXPECT_EQ(FMOD_ERR_FILE_EOF, end);
