@@ -4,7 +4,7 @@
 #   ./dev.sh test   set up and run everything CI runs: the Linux tests, each
 #                   fuzz target for a minute (FUZZ_SECONDS; 0 leaves them
 #                   out), the tests under the sanitizers, and the Windows
-#                   build's tests under wine
+#                   build's tests under wine, then the release and its checks
 #   ./dev.sh linux  set up, build, run the Linux tests only (the quick check)
 #   ./dev.sh build  set up and build only
 #   ./dev.sh fuzz [SECONDS [TARGET...]]
@@ -12,8 +12,13 @@
 #   ./dev.sh sanitize
 #                   build into build-sanitize with AddressSanitizer and
 #                   UndefinedBehaviorSanitizer and run every test there
+#   ./dev.sh tsan   build into build-tsan with ThreadSanitizer and run the
+#                   options form's tests there, four workers each
 #   ./dev.sh windows  set up, cross-build bankrip.exe in build/windows and run
 #                   every test under wine
+#   ./dev.sh release  build the downloads into build/release (static Linux
+#                   x86-64 and aarch64 archives, the Windows zip, the .deb,
+#                   SHA256SUMS) and check them
 set -euo pipefail
 cd "$(dirname "$0")"
 BUILD=${BUILD:-build}
@@ -24,15 +29,16 @@ build() {
   cmake --build "$BUILD" -j2
 }
 
-# bankrip.exe and its tests, built with MinGW-w64 against libraries built
-# from Debian's sources (scripts/build-windows-deps), run under wine.
-windows() {
+# bankrip.exe (and its tests, unless only TARGET is asked for), built with
+# MinGW-w64 against libraries built from Debian's sources
+# (scripts/build-deps), with wine set up to run what the build runs.
+windows_build() {
   scripts/setup-deps windows
   local build
   build=$(realpath -m "$BUILD")
-  scripts/build-windows-deps "$build/windows-deps"
+  scripts/build-deps windows "$build/windows-deps"
   cmake -S . -B "$build/windows" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-    -DWINDOWS_DEPS="$build/windows-deps/prefix" -DCMAKE_BUILD_TYPE=Release -DBANKRIP_WERROR=ON >/dev/null
+    -DBANKRIP_DEPS="$build/windows-deps/prefix" -DCMAKE_BUILD_TYPE=Release -DBANKRIP_WERROR=ON >/dev/null
   # The build may already run programs under wine: the wine prefix it uses.
   export WINEPREFIX=$build/windows/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
   trap 'wineserver -k 2>/dev/null || true' EXIT  # leave no wine process behind
@@ -43,7 +49,14 @@ windows() {
   mkdir -p "$WINEPREFIX"
   wineserver -p
   wineboot </dev/null >/dev/null 2>&1
-  cmake --build "$build/windows" -j2
+  cmake --build "$build/windows" -j2 ${1:+--target "$1"}
+}
+
+# The Windows build's tests under wine.
+windows() {
+  windows_build
+  local build
+  build=$(realpath -m "$BUILD")
   ctest --test-dir "$build/windows" --output-on-failure -j2
   # The suite ran as one test: show what it skipped and why, and its counts.
   tr -d '\r' <"$build/windows/Testing/Temporary/LastTest.log" | awk '
@@ -54,9 +67,28 @@ windows() {
     END { printf "wine: %d passed, %d failed, %d skipped\n", passed, failed, skipped }'
 }
 
+# The downloads (scripts/release): static Linux programs for x86-64 and
+# aarch64, the Windows zip, the .deb, and their checks.
+release() {
+  scripts/setup-deps release
+  windows_build bankrip
+  scripts/release "$(realpath -m "$BUILD")"
+}
+
 linux_tests() {
   build
   ctest --test-dir "$BUILD" --output-on-failure -j2
+}
+
+# The tool and its tests built with ThreadSanitizer; the tests that run the
+# options form, with four workers each.
+threaded_tests() {
+  local build=build-tsan
+  scripts/setup-deps
+  cmake -S . -B "$build" -DBANKRIP_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j2 --target bankrip bankrip_tests
+  BANKRIP_TEST_JOBS=4 TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
+    ctest --test-dir "$build" --output-on-failure -j2 -R '^(OptionsForm|OptionsFormFailures|Jobs|OutputFormats|KeepOriginal)\.'
 }
 
 sanitized_tests() {
@@ -80,7 +112,9 @@ case "${1:-}" in
     seconds=${FUZZ_SECONDS:-60}
     [ "$seconds" = 0 ] || scripts/fuzz "$seconds"
     sanitized_tests
-    windows ;;
+    threaded_tests
+    windows
+    release ;;
   linux)
     linux_tests ;;
   fuzz)
@@ -89,9 +123,13 @@ case "${1:-}" in
     scripts/fuzz "$@" ;;
   sanitize)
     sanitized_tests ;;
+  tsan)
+    threaded_tests ;;
   windows)
     windows ;;
+  release)
+    release ;;
   *)
-    echo "usage: ./dev.sh demo|test|linux|build|fuzz|sanitize|windows" >&2
+    echo "usage: ./dev.sh demo|test|linux|build|fuzz|sanitize|tsan|windows|release" >&2
     exit 2 ;;
 esac

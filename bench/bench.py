@@ -51,6 +51,8 @@ def main():
     parser.add_argument("--runs", type=int, default=5, help="timed runs per command, after one warm-up")
     parser.add_argument("--smoke", action="store_true")
     parser.add_argument("--kinds", default=",".join(KINDS))
+    parser.add_argument("--jobs", action="store_true", help="also the table of -j 1 against -j 2")
+    parser.add_argument("--only-jobs", action="store_true", help="only the table of -j 1 against -j 2")
     args = parser.parse_args()
 
     build = os.path.abspath(args.build)
@@ -70,6 +72,14 @@ def main():
     lossy_frames = 48000 * 3 if args.smoke else MPEG_FRAMES
 
     work = tempfile.mkdtemp(prefix="bench-", dir=build)
+    if args.only_jobs:
+        try:
+            failures = jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames)
+            for f in failures:
+                print("FAIL: " + f)
+            return 1 if failures else 0
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
     try:
         def frames_of(kind):
             return lossy_frames if kind in ("mpeg", "vorbis") else pcm_frames
@@ -204,11 +214,87 @@ def main():
             print("| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |")
             if r is head:
                 print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+        if args.jobs or args.smoke:
+            failures += jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames)
         for f in failures:
             print("FAIL: " + f)
         return 1 if failures else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+JOB_KINDS = ["pcm16", "ima", "gcadpcm", "vag", "fadpcm", "mpeg", "vorbis", "vorbis-many"]
+JOB_BANKS = 8          # a folder of this many banks, the frames shared among them
+JOBS_TARGET = 1.8      # -j 2 against -j 1, for every decoded codec
+FOLDER_TARGET = 1.2    # PCM16 folder at -j 2 against cp -r
+
+
+def jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames):
+    """-j 1 against -j 2 on folders of banks (and one bank of many Vorbis
+    sounds), PCM16 also against cp -r; peak memory at -j 1, 2 and 8."""
+    given = args.kinds.split(",") + (["vorbis-many"] if "vorbis" in args.kinds.split(",") else [])
+    kinds = [k for k in JOB_KINDS if k in given]
+    if "mpeg" in kinds and not shutil.which("lame"):
+        kinds.remove("mpeg")
+    folders = {}
+    for kind in kinds:
+        frames = lossy_frames if kind.startswith(("mpeg", "vorbis")) else pcm_frames
+        folder = os.path.join(work, "jobs", kind)
+        if kind == "vorbis-many":
+            os.makedirs(folder, exist_ok=True)
+            subprocess.run([maker, folder, str(frames), kind], check=True)
+        else:
+            for i in range(JOB_BANKS):
+                sub = os.path.join(folder, f"bank{i}")
+                os.makedirs(sub, exist_ok=True)
+                subprocess.run([maker, sub, str(frames // JOB_BANKS), kind], check=True)
+        folders[kind] = folder
+    out = os.path.join(work, "jobs-out")
+
+    def command(kind, jobs):
+        return [tool, "-q", "-j", str(jobs), "-o", out, folders[kind]]
+
+    rows, failures = [], []
+    for kind in kinds:
+        for c in [command(kind, 1), command(kind, 2)]:
+            run(c, out)  # warm-up
+        one, two, copy = [], [], []
+        for r in range(runs):
+            pair = [(one, command(kind, 1)), (two, command(kind, 2))]
+            if kind == "pcm16":
+                pair.append((copy, ["cp", "-r", folders[kind], os.path.join(out, "copy")]))
+            if r % 2:
+                pair.reverse()
+            for sink, c in pair:
+                sink.append(run(c, out))
+        peaks = [max(s[2] for s in one), max(s[2] for s in two), run(command(kind, 8), out)[2]]
+        wall1 = statistics.median(s[0] for s in one)
+        wall2 = statistics.median(s[0] for s in two)
+        speedup = wall1 / wall2 if wall2 else 0.0
+        against = ""
+        met = True
+        if kind == "pcm16":
+            cp_wall = statistics.median(s[0] for s in copy)
+            ratio = wall2 / cp_wall if cp_wall else 0.0
+            against = f"{ratio:.2f} x cp -r (<= {FOLDER_TARGET:.2f})"
+            met = ratio <= FOLDER_TARGET
+        else:
+            met = speedup >= JOBS_TARGET
+        if not met and not args.smoke:
+            failures.append(f"{kind} with -j 2: target missed")
+        size = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(folders[kind]) for f in fs)
+        rows.append((kind, f"{size / 2**20:.1f}", f"{wall1:.3f}", f"{wall2:.3f}", f"{speedup:.2f}",
+                     against or f">= {JOBS_TARGET:.2f}", " / ".join(f"{p / 1024:.1f}" for p in peaks),
+                     "yes" if met else "no"))
+    head = ("folder", "MiB", "-j 1 s", "-j 2 s", "speed-up", "target", "peak MiB -j 1/2/8", "met")
+    widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
+    print(f"bankrip bench, -j: median of {runs} runs after a warm-up; {JOB_BANKS} banks per folder "
+          f"(vorbis-many: one bank of 200 sounds); load average {os.getloadavg()[0]:.2f} at the end")
+    for r in [head] + rows:
+        print("| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |")
+        if r is head:
+            print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    return failures
 
 
 if __name__ == "__main__":

@@ -2,8 +2,9 @@
 // subsound of about FRAMES frames at 48 kHz:
 //   make_bench_banks DIR FRAMES KIND...
 // KIND is pcm16, ima, gcadpcm, vag, fadpcm, mpeg (encodes a few seconds with
-// Debian's lame, then repeats its frames) or vorbis (encodes a few seconds
-// with libvorbisenc, then repeats its packets). ADPCM data is random codes
+// Debian's lame, then repeats its frames), vorbis (encodes a few seconds
+// with libvorbisenc, then repeats its packets) or vorbis-many (the same
+// frames as 200 sounds of one bank). ADPCM data is random codes
 // under valid headers: every code costs the decoder the same, and random
 // codes give its branches no pattern to learn.
 #include <algorithm>
@@ -59,15 +60,21 @@ std::vector<std::int16_t> encoded_signal(std::uint32_t frames) {
     return pcm;
 }
 
+// `copies` sounds of the same data (a bank of many short sounds).
 bool save_bank(const std::string& dir, const std::string& name, Bytes data, std::uint32_t frames,
-               std::uint32_t codec, std::vector<std::pair<std::uint32_t, Bytes>> chunks = {}) {
-    std::vector<bankwriter::Sound> sounds(1);
-    sounds[0].name = name + ".wav";
-    sounds[0].channels = kChannels;
-    sounds[0].frequency = kRate;
-    sounds[0].frames = frames;
-    sounds[0].data = std::move(data);
-    sounds[0].chunks = std::move(chunks);
+               std::uint32_t codec, std::vector<std::pair<std::uint32_t, Bytes>> chunks = {},
+               std::uint32_t copies = 1) {
+    std::vector<bankwriter::Sound> sounds(copies);
+    for (std::uint32_t i = 0; i < copies; ++i) {
+        char sound_name[64];
+        std::snprintf(sound_name, sizeof sound_name, copies == 1 ? "%s.wav" : "%s_%04u.wav", name.c_str(), i);
+        sounds[i].name = sound_name;
+        sounds[i].channels = kChannels;
+        sounds[i].frequency = kRate;
+        sounds[i].frames = frames;
+        sounds[i].data = data;
+        sounds[i].chunks = chunks;
+    }
     const std::string path = dir + "/" + name + ".fsb";
     if (!bankwriter::save(path, bankwriter::write_fsb5(sounds, codec))) {
         std::fprintf(stderr, "make_bench_banks: cannot write %s\n", path.c_str());
@@ -220,7 +227,10 @@ bool make_mpeg(const std::string& dir, std::uint32_t frames) {
 
 // Vorbis packets after a u16 length each; chunk 11 holds the CRC of the
 // setup header, which the tool rebuilds from the same libvorbisenc set-up.
-bool make_vorbis(const std::string& dir, std::uint32_t frames) {
+// One sound of `frames`, or (vorbis-many) kManySounds sounds sharing them.
+constexpr std::uint32_t kManySounds = 200;
+bool make_vorbis(const std::string& dir, std::uint32_t frames, bool many) {
+    if (many) frames /= kManySounds;
     const std::vector<std::int16_t> pcm = encoded_signal(frames);
     bankwriter::VorbisEncoding e;
     const auto sample = [&](std::uint32_t c, std::uint32_t f) { return pcm[f * kChannels + c] / 32768.0f; };
@@ -242,8 +252,9 @@ bool make_vorbis(const std::string& dir, std::uint32_t frames) {
         packets.push_back(e.packets[i % e.packets.size()]);
     }
     const std::uint32_t crc = soundlib::crc32(e.setup.data(), e.setup.size());
-    return save_bank(dir, "vorbis", bankwriter::vorbis_packet_data(packets), static_cast<std::uint32_t>(total), 15,
-                     {{11, bankwriter::vorbis_setup_chunk(crc)}});
+    return save_bank(dir, many ? "vorbis-many" : "vorbis", bankwriter::vorbis_packet_data(packets),
+                     static_cast<std::uint32_t>(total), 15, {{11, bankwriter::vorbis_setup_chunk(crc)}},
+                     many ? kManySounds : 1);
 }
 
 }  // namespace
@@ -264,8 +275,8 @@ int main(int argc, char** argv) {
             ok = make_adpcm(dir, kind, frames);
         } else if (kind == "mpeg") {
             ok = make_mpeg(dir, frames);
-        } else if (kind == "vorbis") {
-            ok = make_vorbis(dir, frames);
+        } else if (kind == "vorbis" || kind == "vorbis-many") {
+            ok = make_vorbis(dir, frames, kind == "vorbis-many");
         } else {
             std::fprintf(stderr, "make_bench_banks: unknown kind %s\n", kind.c_str());
         }

@@ -19,17 +19,10 @@ set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wine)
 set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${WINE_PREFIX} WINEDEBUG=-all
     WINEDLLOVERRIDES=mscoree,mshtml= ${WINE_PROGRAM})
 
-# Libraries come only from the MinGW sysroot and from WINDOWS_DEPS, the
-# prefix where scripts/build-windows-deps put the Windows builds of libogg,
-# libvorbis, libmpg123 and GoogleTest.
+# Libraries come only from the MinGW sysroot and from BANKRIP_DEPS (see
+# CMakeLists.txt), where scripts/build-deps put the Windows builds of libogg,
+# libvorbis, libmpg123, libFLAC and GoogleTest.
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
-if(WINDOWS_DEPS)
-  list(APPEND CMAKE_FIND_ROOT_PATH ${WINDOWS_DEPS})
-  set(ENV{PKG_CONFIG_LIBDIR} ${WINDOWS_DEPS}/lib/pkgconfig)
-  set(ENV{PKG_CONFIG_PATH} "")
-  # Static libraries: their private dependencies have to be linked too.
-  set(PKG_CONFIG_ARGN --static CACHE STRING "Arguments to supply to pkg-config")
-endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -2,12 +2,16 @@
 // in .wav, loops, listings, the summary and the exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <cctype>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "bank_writer.h"
 #include "support/platform_expectations.h"
@@ -329,6 +333,246 @@ TEST(OptionsForm, ScanReportsATruncatedBankAndSavesWhatItCan) {
     }
     EXPECT_EQ(44u + 6 * 2, read_file(dir.file("scanned/inner.wav")).size());
 }
+
+// The files below a folder, as paths relative to it, sorted.
+std::vector<std::string> tree_of(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+        found.push_back(std::filesystem::relative(e.path(), folder).generic_string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+TEST(OptionsForm, OnlyABankWithSoundsTakesAFolderName) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("g"));
+    write_file(dir.file("g/n.bank"), bankwriter::write_fev({}));  // events only: sorts first
+    write_file(dir.file("g/n.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
+    const ToolRun run = run_bankrip({"-q", "-o", "out", "g"}, dir.path());
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ((std::vector<std::string>{"n", "n/x.wav"}), tree_of(dir.file("out")));
+    // A listing names the folder the same way.
+    const ToolRun listed = run_bankrip({"--json", "-l", "-o", "o", "g"}, dir.path());
+    const auto doc = nlohmann::json::parse(listed.out);
+    const char sep = std::filesystem::path::preferred_separator;
+    EXPECT_EQ(std::string("o") + sep + "n" + sep + "x.wav", doc["banks"][1]["sounds"][0]["output"]);
+}
+
+TEST(OptionsForm, AWalkedFileNamedLikeABankThatDoesNotOpenIsReported) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("g"));
+    write_file(dir.file("g/locked.fsb"), bankwriter::encrypt(bankwriter::write_fsb5({pcm("a", 2)}, 2), "k3y"));
+    write_file(dir.file("g/cut.BANK"), Bytes(40, 0));
+    write_file(dir.file("g/x360.fsb.xen"), Bytes(64, 0x33));
+    write_file(dir.file("g/notes.txt"), Bytes(64, 0x33));
+    write_file(dir.file("g/fsb"), Bytes(64, 0x33));
+    write_file(dir.file("g/ok.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
+    const ToolRun run = run_bankrip({"-q", "-o", "out", "g"}, dir.path());
+    EXPECT_EQ(1, run.status) << run.err;
+    const char sep = std::filesystem::path::preferred_separator;
+    const std::string g = std::string("g") + sep;
+    EXPECT_NE(std::string::npos, run.err.find("bankrip: " + g + "locked.fsb: ")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("to give its key, use --key")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("bankrip: " + g + "cut.BANK: ")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("bankrip: " + g + "x360.fsb.xen: ")) << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find("notes.txt")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("2 files without a bank passed over")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("3 files could not be read")) << run.err;
+    EXPECT_TRUE(file_exists(dir.file("out/ok/x.wav")));
+}
+
+TEST(OptionsForm, BankFolderNamesNeverLeaveTheDestination) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("g/a"));
+    std::filesystem::create_directories(dir.file("g/b"));
+    std::filesystem::create_directories(dir.file("out"));
+    write_file(dir.file("boom.wav"), Bytes(44, 0));  // beside the destination: must stay as it is
+    write_file(dir.file("g/...fsb"), bankwriter::write_fsb4({pcm("boom", 2)}));
+    write_file(dir.file("g/..fsb"), bankwriter::write_fsb4({pcm("boom", 2)}));
+    // Windows drops the trailing space of ".. " and would take it as "..".
+    write_file(dir.file("g/.. .fsb"), bankwriter::write_fsb4({pcm("boom", 2)}));
+    const std::string n252(252, 'n');
+    write_file(dir.file("g/a/" + n252 + ".x"), bankwriter::write_fsb4({pcm("boom", 2)}));
+    write_file(dir.file("g/b/" + n252 + ".x"), bankwriter::write_fsb4({pcm("boom", 2)}));
+    const ToolRun run = run_bankrip({"-q", "-o", "out", "g/a", "g/b", "g"}, dir.path());
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(Bytes(44, 0), read_file(dir.file("boom.wav")));
+    EXPECT_EQ((std::vector<std::string>{"boom.wav", "g", "out"}), list_dir(dir.path()));
+    EXPECT_TRUE(file_exists(dir.file("out/" + n252 + "/boom.wav")));
+    EXPECT_TRUE(file_exists(dir.file("out/" + std::string(251, 'n') + " (2)/boom.wav")));
+    EXPECT_TRUE(file_exists(dir.file("out/__/boom.wav")));
+    EXPECT_TRUE(file_exists(dir.file("out/_/boom.wav")));
+#if defined(_WIN32)
+    EXPECT_TRUE(file_exists(dir.file("out/___/boom.wav")));
+#else
+    EXPECT_TRUE(file_exists(dir.file("out/.. /boom.wav")));
+#endif
+}
+
+// A volume that ignores case takes Music and music as one folder: the
+// second bank is numbered there, by the folder's identity.
+TEST(OptionsForm, TwoBanksNeverShareAFolderWhateverTheVolumeFolds) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("g"));
+    write_file(dir.file("g/Music.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
+    write_file(dir.file("g/music.bank"), bankwriter::write_fev({bankwriter::write_fsb5({pcm("x", 2)}, 2)}));
+    const ToolRun run = run_bankrip({"-q", "-o", "out", "g/Music.fsb", "g/music.bank"}, dir.path());
+    EXPECT_EQ(0, run.status) << run.err;
+    const bool folds = file_exists(dir.file("g/MUSIC.FSB"));
+    const std::vector<std::string> expected{"Music", folds ? "music (2)" : "music"};
+    EXPECT_EQ(expected, list_dir(dir.file("out")));
+}
+
+// The bank file "bank" in the folder that is also the destination stands
+// where its folder would be: the folder is numbered.
+TEST(OptionsForm, AnExtensionlessBankInsideTheDestinationGetsANumberedFolder) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("d"));
+    write_file(dir.file("d/bank"), bankwriter::write_fsb4({pcm("x", 2)}));
+    write_file(dir.file("d/y.fsb"), bankwriter::write_fsb4({pcm("y", 2)}));
+    const ToolRun run = run_bankrip({"-q", "-o", "d", "d"}, dir.path());
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ((std::vector<std::string>{"bank", "bank (2)", "bank (2)/x.wav", "y", "y.fsb", "y/y.wav"}),
+              tree_of(dir.file("d")));
+}
+
+#if !defined(_WIN32)
+TEST(OptionsForm, LinksInsideTheDestinationAreNotFollowed) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("g/Audio"));
+    std::filesystem::create_directories(dir.file("out"));
+    std::filesystem::create_directories(dir.file("elsewhere"));
+    write_file(dir.file("g/Audio/Music.bank"), bankwriter::write_fev({bankwriter::write_fsb5({pcm("m", 2)}, 2)}));
+    write_file(dir.file("g/sfx.fsb"), bankwriter::write_fsb4({pcm("s", 2)}));
+    write_file(dir.file("g/ok.fsb"), bankwriter::write_fsb4({pcm("k", 2)}));
+    std::filesystem::create_directory_symlink(dir.file("elsewhere"), dir.file("out/Audio"));  // a level on the way
+    std::filesystem::create_directory_symlink(dir.file("elsewhere"), dir.file("out/sfx"));    // the bank's own
+    const ToolRun run = run_bankrip({"-q", "-o", "out", "g"}, dir.path());
+    EXPECT_EQ(1, run.status) << run.err;
+    EXPECT_TRUE(list_dir(dir.file("elsewhere")).empty());
+    EXPECT_NE(std::string::npos, run.err.find("bankrip: out/Audio: a symbolic link is in the way; not followed"))
+        << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("bankrip: out/sfx: a symbolic link is in the way; not followed"))
+        << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("; 2 not written")) << run.err;
+    EXPECT_TRUE(file_exists(dir.file("out/ok/k.wav")));
+}
+
+TEST(OptionsForm, TheDestinationIsOpenedOnceForEveryBank) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("elsewhere"));
+    std::vector<Sound> sounds;
+    for (int i = 0; i < 2000; ++i) sounds.push_back(pcm(std::string(100, 's') + std::to_string(i), 8));
+    write_file(dir.file("a.fsb"), bankwriter::write_fsb5(sounds, 2));
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb4({pcm("b", 2)}));
+    const ToolRun run = run_bankrip_until({"-o", dir.file("out"), dir.file("a.fsb"), dir.file("b.fsb")}, "\n", [&] {
+        std::filesystem::rename(dir.file("out"), dir.file("out.old"));
+        std::filesystem::create_directory_symlink(dir.file("elsewhere"), dir.file("out"));
+    });
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(list_dir(dir.file("elsewhere")).empty()) << list_dir(dir.file("elsewhere")).size() << " files";
+    EXPECT_EQ(2000u, list_dir(dir.file("out.old/a")).size());
+    EXPECT_TRUE(file_exists(dir.file("out.old/b/b.wav")));
+}
+
+TEST(OptionsForm, WhatTheWalkFoundIsReadOnlyAsItWasFound) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("g/sub"));
+    std::filesystem::create_directories(dir.file("secret"));
+    std::vector<Sound> sounds;
+    for (int i = 0; i < 2000; ++i) sounds.push_back(pcm(std::string(100, 's') + std::to_string(i), 8));
+    write_file(dir.file("g/a.fsb"), bankwriter::write_fsb5(sounds, 2));
+    write_file(dir.file("g/b.fsb"), bankwriter::write_fsb4({pcm("b", 2)}));
+    write_file(dir.file("g/sub/c.fsb"), bankwriter::write_fsb4({pcm("c", 2)}));
+    write_file(dir.file("secret/b.fsb"), bankwriter::write_fsb4({pcm("secret", 2)}));
+    write_file(dir.file("secret/c.fsb"), bankwriter::write_fsb4({pcm("secret", 2)}));
+    const ToolRun run = run_bankrip_until({"-o", dir.file("out"), dir.file("g")}, "\n", [&] {
+        // The bank swapped for a link, and a folder on its way.
+        std::filesystem::remove(dir.file("g/b.fsb"));
+        std::filesystem::create_symlink(dir.file("secret/b.fsb"), dir.file("g/b.fsb"));
+        std::filesystem::rename(dir.file("g/sub"), dir.file("g/sub.old"));
+        std::filesystem::create_directory_symlink(dir.file("secret"), dir.file("g/sub"));
+    });
+    EXPECT_EQ(1, run.status) << run.err;
+    for (const auto& f : tree_of(dir.file("out"))) EXPECT_EQ(std::string::npos, f.find("secret")) << f;
+    EXPECT_NE(std::string::npos, run.err.find("g/b.fsb: a symbolic link; not followed")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("g/sub/c.fsb: it is no longer the file found when its folder was walked"))
+        << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("2 files could not be read")) << run.err;
+}
+
+// Names that hold anything reach the terminal only through the printable
+// form: no control character on either stream, in either form.
+void expect_printable(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        EXPECT_TRUE(c >= 0x20 || c == '\n') << "byte " << int(c) << " at " << i << " in " << text;
+        EXPECT_NE(0x7F, c);
+        EXPECT_FALSE(c >= 0x80 && c < 0xA0 && (i == 0 || static_cast<unsigned char>(text[i - 1]) == 0xC2))
+            << "C1 at " << i << " in " << text;
+    }
+}
+
+TEST(OptionsForm, ControlBytesInPathsAndNamesNeverReachTheTerminal) {
+    TempDir dir;
+    const std::string evil = "e\x1b]0;pwned\x07\x9b" "2J\xc2\x9b" "31m";
+    std::filesystem::create_directories(dir.file("g" + evil));
+    Bytes trailing = bankwriter::write_fsb4({pcm("c\xc2\x9b" "1", 2), pcm("r\x9b" "2", 2)});
+    trailing.insert(trailing.end(), 100, 0x77);  // a note naming the file
+    write_file(dir.file("g" + evil + "/b" + evil + ".fsb"), trailing);
+    write_file(dir.file("n" + evil + ".fsb"), trailing);
+    const std::vector<std::vector<std::string>> runs{
+        {"-o", "out" + evil, "g" + evil, "missing" + evil},
+        {"--json", "-o", "json" + evil, "g" + evil, "missing" + evil},
+        {"-l", "g" + evil},
+        {dir.file("n" + evil + ".fsb"), dir.file("first" + evil)},  // the first form
+        {dir.file("missing" + evil + ".fsb"), dir.file("first" + evil)}};
+    for (const auto& args : runs) {
+        const ToolRun run = run_bankrip(args, dir.path());
+        EXPECT_NE(std::string::npos, (run.out + run.err).find("e_]0;pwned__2J_31m")) << run.out << run.err;
+        if (args[0] != "--json") expect_printable(run.out);
+        expect_printable(run.err);
+    }
+    // The files are named by the same rule.
+    EXPECT_EQ((std::vector<std::string>{"c_1", "r_2"}), list_dir(dir.file("first" + evil)));
+    const ToolRun json = run_bankrip({"--json", "-l", "n" + evil + ".fsb"}, dir.path());
+    expect_printable(json.out);
+    const auto doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ("c\xc2\x9b" "1", doc["banks"][0]["sounds"][0]["name"]) << "escaped, not changed";
+    EXPECT_EQ("c_1.wav", doc["banks"][0]["sounds"][0]["output"]);
+}
+
+// A folder that can be listed but not entered: as root, which permission
+// bits do not stop, the tool runs in a user namespace of its own, where it
+// is nobody to the files here.
+TEST(OptionsForm, AFolderThatCannotBeEnteredIsReported) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("g/locked"));
+    write_file(dir.file("g/locked/x.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
+    write_file(dir.file("g/ok.fsb"), bankwriter::write_fsb4({pcm("k", 2)}));
+    namespace fs = std::filesystem;
+    fs::permissions(dir.file("g/locked"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::vector<std::string> args{"-l", dir.file("g")};
+    ToolRun run;
+    if (geteuid() != 0) {
+        run = run_bankrip(args);
+    } else {
+        std::vector<std::string> in_namespace{"--user", BANKRIP_PATH};
+        in_namespace.insert(in_namespace.end(), args.begin(), args.end());
+        run = run_tool("/usr/bin/unshare", in_namespace);
+        if (run.err.find("unshare: ") == 0) {
+            fs::permissions(dir.file("g/locked"), fs::perms::owner_all);
+            GTEST_SKIP() << "root, and no user namespace to be someone else in: " << run.err;
+        }
+    }
+    fs::permissions(dir.file("g/locked"), fs::perms::owner_all);
+    EXPECT_EQ(1, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("g/locked: cannot read the folder: Permission denied")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("1 sound listed from 1 bank")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("1 file could not be read")) << run.err;
+}
+#endif
 
 // Every option of the help is in the manual page, and the other way round.
 TEST(OptionsForm, HelpAndManualPageAgree) {

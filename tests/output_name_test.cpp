@@ -72,6 +72,64 @@ TEST(OutputName, ControlBytesNeverReachTheTerminalOrTheFileSystem) {
     EXPECT_EQ("caf\xc3\xa9.wav", name_of("caf\xc3\xa9.ogg"));  // other bytes stay
 }
 
+TEST(OutputName, C1ControlsAreControlBytesToo) {
+    // U+009B (CSI) as UTF-8, and a stray 0x9B, which a terminal that is not
+    // in UTF-8 takes as CSI.
+    EXPECT_EQ("a_2Jb.wav", name_of("a\xc2\x9b" "2Jb.ogg"));
+    EXPECT_EQ("a_2Jb.wav", name_of("a\x9b" "2Jb.ogg"));
+    EXPECT_EQ("x_y", name_of("x\xc2\x85y"));
+    // Characters whose inner bytes fall in 0x80..0x9F stay: U+203A, U+20AC, U+00A0.
+    EXPECT_EQ("\xe2\x80\xba\xe2\x82\xac\xc2\xa0.wav", name_of("\xe2\x80\xba\xe2\x82\xac\xc2\xa0.ogg"));
+    // In a Windows code page 0x80..0x9F are letters and signs (0x92 is a
+    // right quote in 1252): kept under Windows' rules, where names are read so.
+    UsedNames windows;
+    windows.windows_rules = true;
+    EXPECT_EQ("don\x92t.wav", output_name("don\x92t.ogg", 0, windows));
+    EXPECT_EQ("a_b.wav", output_name("a\xc2\x9b" "b.ogg", 1, windows));
+}
+
+TEST(PrintableName, ControlsGoSeparatorsAndCleanTextStay) {
+    EXPECT_EQ("out/a_[31m_b.fsb", printable_name("out/a\x1b[31m\rb.fsb", false));
+    EXPECT_EQ("_]0;title_", printable_name("\x9b]0;title\x07", false));
+    EXPECT_EQ("_x", printable_name("\xc2\x9bx", true));
+    EXPECT_EQ("\x9bx", printable_name("\x9bx", true));
+    const std::string clean = "C:\\games\\caf\xc3\xa9 (2)/x.wav";
+    EXPECT_EQ(clean, printable_name(clean, false));
+    EXPECT_EQ(clean, printable_name(clean, true));
+}
+
+TEST(BankFolderName, NeverLeavesTheDestination) {
+    for (const bool windows : {false, true}) {
+        EXPECT_EQ("__", bank_folder_name("..", windows)) << "the bank named ...fsb";
+        EXPECT_EQ("_", bank_folder_name(".", windows));
+        EXPECT_EQ("_", bank_folder_name("", windows));
+        EXPECT_EQ("a_b_c", bank_folder_name("a/b\\c", windows));
+        EXPECT_EQ("x_[2J_", bank_folder_name("x\x1b[2J\xc2\x9b", windows));
+        EXPECT_EQ("...x", bank_folder_name("...x", windows));
+    }
+    // Windows drops trailing dots and spaces, so ".. " would be "..".
+    EXPECT_EQ(".. ", bank_folder_name(".. ", false));
+    EXPECT_EQ("___", bank_folder_name(".. ", true));
+    EXPECT_EQ("a_", bank_folder_name("a.", true));
+    EXPECT_EQ("_CON", bank_folder_name("CON", true));
+    EXPECT_EQ("_lpt1.x", bank_folder_name("lpt1.x", true));
+    EXPECT_EQ("CON", bank_folder_name("CON", false));
+}
+
+TEST(BankFolderName, LongNamesLeaveRoomForTheirNumber) {
+    const std::string n252(252, 'n');
+    EXPECT_EQ(n252, bank_folder_name(n252));
+    EXPECT_EQ(std::string(251, 'n') + " (2)", numbered_folder_name(n252, 2));
+    EXPECT_EQ(n252, numbered_folder_name(n252, 1));
+    EXPECT_EQ(std::string(255, 'n'), bank_folder_name(std::string(400, 'n')));
+    std::string accents;
+    for (int i = 0; i < 150; ++i) accents += "\xc3\xa9";
+    EXPECT_EQ(accents.substr(0, 254), bank_folder_name(accents)) << "not inside a character";
+    EXPECT_EQ(accents.substr(0, 246) + " (12345)", numbered_folder_name(bank_folder_name(accents), 12345));
+    // A cut that ends in a space would lose it on Windows.
+    EXPECT_EQ(std::string(254, 'n') + "_", bank_folder_name(std::string(254, 'n') + " tail", true));
+}
+
 TEST(OutputName, LongNamesAreShortenedBeforeTheirExtension) {
     const std::string n300(300, 'n');
     EXPECT_EQ(std::string(255, 'n'), name_of(n300.c_str()));
@@ -83,7 +141,8 @@ TEST(OutputName, LongNamesAreShortenedBeforeTheirExtension) {
     for (int i = 0; i < 150; ++i) accents += "\xc3\xa9";
     EXPECT_EQ(accents.substr(0, 250) + ".wav", name_of((accents + ".ogg").c_str()));
     // Bytes that only look like the inside of characters are cut all the same, not to nothing.
-    EXPECT_EQ(std::string(255, '\x81'), name_of(std::string(300, '\x81').c_str()));
+    // (0xA1, since a stray byte 0x80 to 0x9F is a C1 control to a terminal.)
+    EXPECT_EQ(std::string(255, '\xa1'), name_of(std::string(300, '\xa1').c_str()));
     std::string odd(301, '\xbf');
     odd[0] = 'a';
     EXPECT_EQ(odd.substr(0, 251) + ".wav", name_of((odd + ".x").c_str()));

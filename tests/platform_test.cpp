@@ -109,3 +109,45 @@ TEST(OutputFolder, KnowsItsFilesByIdentityNotByName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(OutputFolder, ChildFoldersAreMadeFromTheParentAsOpenedNeverThroughALink) {
+    using Child = platform::OutputFolder::Child;
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("out"));
+    std::filesystem::create_directories(dir.file("elsewhere"));
+    platform::OutputFolder root;
+    std::string error;
+    ASSERT_TRUE(root.open(dir.file("out"), error)) << error;
+    platform::OutputFolder a;
+    ASSERT_EQ(Child::opened, a.open_child(root, "a", error)) << error;
+    platform::OutputFile file;
+    ASSERT_TRUE(file.create(a, "x.wav", "x.wav", {})) << file.error();
+    ASSERT_TRUE(file.commit()) << file.error();
+    EXPECT_TRUE(file_exists(dir.file("out/a/x.wav")));
+    platform::OutputFolder again;
+    ASSERT_EQ(Child::opened, again.open_child(root, "a", error)) << error;
+    EXPECT_EQ(a.id().file, again.id().file) << "the folder that is there is taken as it is";
+    EXPECT_NE(root.id().file, a.id().file);
+    write_file(dir.file("out/f"), {1});
+    platform::OutputFolder f;
+    EXPECT_EQ(Child::not_a_folder, f.open_child(root, "f", error));
+    EXPECT_FALSE(f.is_open());
+    EXPECT_EQ(Child::failed, f.open_child(f, "y", error)) << "a parent that is not open";
+#if !defined(_WIN32)
+    std::filesystem::create_directory_symlink(dir.file("elsewhere"), dir.file("out/link"));
+    platform::OutputFolder link;
+    EXPECT_EQ(Child::link, link.open_child(root, "link", error));
+    EXPECT_EQ("a symbolic link is in the way; not followed", error);
+    // The parent renamed and a link put in its place: children are still made in it.
+    std::filesystem::rename(dir.file("out"), dir.file("moved"));
+    std::filesystem::create_directory_symlink(dir.file("elsewhere"), dir.file("out"));
+    platform::OutputFolder b;
+    ASSERT_EQ(Child::opened, b.open_child(root, "b", error)) << error;
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("moved/b")));
+    EXPECT_TRUE(list_dir(dir.file("elsewhere")).empty());
+#endif
+}
+
+}  // namespace

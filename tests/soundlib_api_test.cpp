@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "bank_writer.h"
@@ -33,6 +34,42 @@ TEST(SoundLibrary, ReportsTheRequiredVersionAndNeedsInitBeforeOpening) {
     EXPECT_EQ(FMOD_OK, FMOD_System_Release(system));
     EXPECT_EQ(FMOD_ERR_INVALID_HANDLE, FMOD_System_GetVersion(nullptr, &version));
     EXPECT_EQ(FMOD_ERR_INVALID_HANDLE, FMOD_Sound_GetNumSubSounds(nullptr, nullptr));
+}
+
+// What a caller needs to read only the file it found: a final link refused
+// on request, and the identity of the file that was opened.
+TEST(SoundLibrary, OpensWithoutFollowingALinkAndTellsWhichFileItRead) {
+    Library lib;
+    Sound s;
+    s.name = "a";
+    s.frames = 2;
+    s.data.assign(4, 1);
+    ASSERT_EQ(FMOD_OK, lib.open(bankwriter::write_fsb4({s})));
+    unsigned long long device = 0, file = 0;
+    ASSERT_EQ(FMOD_OK, soundlib_bank_file_identity(lib.bank, &device, &file));
+    EXPECT_NE(0u, file);
+    unsigned long long unused = 0;
+    EXPECT_EQ(FMOD_ERR_INVALID_PARAM, soundlib_bank_file_identity(lib.sub(0), &unused, &unused));
+    EXPECT_EQ(FMOD_ERR_INVALID_PARAM, soundlib_bank_file_identity(lib.bank, nullptr, &unused));
+    FMOD_SOUND* same = nullptr;
+    ASSERT_EQ(FMOD_OK, FMOD_System_CreateSound(lib.system, lib.dir.file("b.fsb").c_str(),
+                                               FMOD_CREATESTREAM | SOUNDLIB_NOFOLLOW, nullptr, &same));
+    unsigned long long device2 = 0, file2 = 0;
+    ASSERT_EQ(FMOD_OK, soundlib_bank_file_identity(same, &device2, &file2));
+    EXPECT_EQ(device, device2);
+    EXPECT_EQ(file, file2);
+    FMOD_Sound_Release(same);
+#if !defined(_WIN32)
+    std::filesystem::create_symlink(lib.dir.file("b.fsb"), lib.dir.file("link.fsb"));
+    FMOD_SOUND* linked = nullptr;
+    EXPECT_NE(FMOD_OK, FMOD_System_CreateSound(lib.system, lib.dir.file("link.fsb").c_str(),
+                                               FMOD_CREATESTREAM | SOUNDLIB_NOFOLLOW, nullptr, &linked));
+    EXPECT_EQ(nullptr, linked);
+    EXPECT_NE(nullptr, std::strstr(soundlib_system_error_detail(lib.system), "a symbolic link; not followed"));
+    ASSERT_EQ(FMOD_OK, FMOD_System_CreateSound(lib.system, lib.dir.file("link.fsb").c_str(), FMOD_CREATESTREAM,
+                                               nullptr, &linked));
+    FMOD_Sound_Release(linked);
+#endif
 }
 
 TEST(SoundLibrary, DescribesSubsounds) {

@@ -2,6 +2,8 @@
 // holding real Vorbis packets made here with libvorbisenc, decoded through
 // the library and the tool.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <vorbis/vorbisenc.h>
 
 #include <algorithm>
@@ -669,3 +671,30 @@ TEST_F(VorbisBank, ReadsAtAnyFrameMatchTheSequentialDecode) {
         EXPECT_EQ(0, std::memcmp(all.data() + frame * 2, part.data(), got)) << "at frame " << frame;
     }
 }
+
+namespace {
+
+// A folder of small banks, each naming a rate no table covers and a CRC no
+// encoder makes: the search budget is the run's, so once it is spent the
+// later banks cost nothing, and a rate searched through is not searched
+// again (before, each bank had a budget of its own: about a second each).
+TEST_F(VorbisBank, TheSearchBudgetIsTheRunsNotEachBanks) {
+    const Encoded e = encode(1, 8000, 2000, kMiddleQuality);
+    std::filesystem::create_directories(dir.file("many"));
+    const int rates = soundlib::kVorbisSearchBudget / 100 + 2;
+    for (int i = 0; i < rates; ++i) {
+        const std::uint32_t rate = 30011 + 17 * static_cast<std::uint32_t>(i);
+        EXPECT_TRUE(bankwriter::save(dir.file("many/b" + std::to_string(i) + ".fsb"),
+                                     bankwriter::write_fsb5({vorbis_sound("s", 1, rate, 2000, e, 0x1234abcd)}, 15)));
+    }
+    const ToolRun run = run_bankrip({"-q", "-o", dir.file("out"), dir.file("many")});
+    EXPECT_EQ(1, run.status);
+    std::size_t stopped = 0;
+    for (std::size_t at = 0; (at = run.err.find("the search for the Vorbis setup header", at)) != std::string::npos; ++at) {
+        ++stopped;
+    }
+    EXPECT_GE(stopped, 1u) << run.err;
+    EXPECT_LE(stopped, 2u) << run.err;
+}
+
+}  // namespace

@@ -1,8 +1,11 @@
 #include "driver/destination.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "platform/platform.h"
+#include "wav/console.h"
+#include "wav/output_name.h"
 
 std::string destination_text(const char* argument) {
     std::string text = argument ? argument : "";
@@ -17,24 +20,25 @@ bool prepare_destination(const std::string& destination, const std::string& prog
         // could not be entered.
         if (platform::can_create_files_in(".", error)) return true;
         const std::string folder = program_folder.empty() ? platform::full_path(".") : program_folder;
-        std::fprintf(stderr, "bankrip: cannot write into %s, where files go when no destination is given: %s\n",
-                     folder.c_str(), error.c_str());
+        console_write(stderr, "bankrip: cannot write into " + printable_name(folder) +
+                                  ", where files go when no destination is given: " + printable_name(error) + "\n");
         return false;
     }
     if (platform::make_directories(destination, error) && platform::can_create_files_in(destination, error)) {
         return true;
     }
-    std::fprintf(stderr, "bankrip: cannot write into the destination folder %s: %s%s\n",
-                 platform::full_path(destination).c_str(), error.c_str(),
-                 relative_path_note(destination, program_folder).c_str());
+    console_write(stderr, "bankrip: cannot write into the destination folder " +
+                              printable_name(platform::full_path(destination)) + ": " + printable_name(error) +
+                              printable_name(relative_path_note(destination, program_folder)) + "\n");
     return false;
 }
 
 bool open_destination(platform::OutputFolder& folder, const std::string& destination) {
     std::string error;
     if (folder.open(destination, error)) return true;
-    std::fprintf(stderr, "bankrip: cannot open the destination folder %s: %s\n",
-                 platform::full_path(destination.empty() ? "." : destination).c_str(), error.c_str());
+    console_write(stderr, "bankrip: cannot open the destination folder " +
+                              printable_name(platform::full_path(destination.empty() ? "." : destination)) + ": " +
+                              printable_name(error) + "\n");
     return false;
 }
 
@@ -42,4 +46,49 @@ std::string relative_path_note(const std::string& argument, const std::string& p
     if (program_folder.empty() || !platform::is_relative(argument)) return "";
     return "; relative paths are taken from bankrip's own folder, " + program_folder +
            ", not from the folder it was started in";
+}
+
+std::string BankFolders::listed(const std::vector<std::string>& levels) {
+    std::string path;
+    for (std::size_t i = 0; i + 1 < levels.size(); ++i) path += bank_folder_name(levels[i]) + platform::kSeparator;
+    const std::string name = bank_folder_name(levels.back());
+    for (unsigned n = 1;; ++n) {
+        const std::string candidate = path + numbered_folder_name(name, n);
+        if (taken_.insert(candidate).second) return candidate + platform::kSeparator;
+    }
+}
+
+bool BankFolders::open(const platform::OutputFolder& root, const std::vector<std::string>& levels,
+                       platform::OutputFolder& folder, std::string& below, std::string& error) {
+    using Child = platform::OutputFolder::Child;
+    // The levels on the way are held only until the next one is open.
+    std::unique_ptr<platform::OutputFolder> above;
+    const platform::OutputFolder* parent = &root;
+    below.clear();
+    for (std::size_t i = 0; i + 1 < levels.size(); ++i) {
+        const std::string name = bank_folder_name(levels[i]);
+        below += name;
+        auto next = std::make_unique<platform::OutputFolder>();
+        if (next->open_child(*parent, name, error) != Child::opened) return false;
+        below += platform::kSeparator;
+        above = std::move(next);
+        parent = above.get();
+    }
+    const std::string name = bank_folder_name(levels.back());
+    for (unsigned n = 1;; ++n) {
+        const std::string numbered = numbered_folder_name(name, n);
+        if (taken_.count(below + numbered)) continue;
+        const Child child = folder.open_child(*parent, numbered, error);
+        if (child == Child::not_a_folder) continue;
+        if (child != Child::opened) {
+            below += numbered;
+            return false;
+        }
+        const platform::FileId id = folder.id();
+        if (!opened_.insert({id.device, id.file}).second) continue;
+        below += numbered;
+        taken_.insert(below);
+        below += platform::kSeparator;
+        return true;
+    }
 }

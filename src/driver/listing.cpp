@@ -50,8 +50,25 @@ void put_text(nlohmann::ordered_json& object, const char* key, const std::string
     if (!valid_utf8(value)) object[std::string(key) + "_hex"] = hex(value);
 }
 
+// C1 controls (U+0080 to U+009F) escaped as well as C0 ones: the same text
+// to a parser, nothing a terminal acts on. The dump is valid UTF-8, so 0xC2
+// is always a character's first byte there.
 std::string dumped(const nlohmann::ordered_json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    const std::string text = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (static_cast<unsigned char>(text[i]) == 0xC2 && next >= 0x80 && next < 0xA0) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", next);
+            out += escape;
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 std::string duration(unsigned int frames, unsigned int rate) {
@@ -64,15 +81,6 @@ std::string duration(unsigned int frames, unsigned int rate) {
 }
 
 }  // namespace
-
-std::string printable_name(const std::string& name) {
-    std::string out = name;
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) c = '_';
-    }
-    return out;
-}
 
 void TextListing::begin_bank(const BankFacts& bank, int sounds) {
     part_offset_ = 0;

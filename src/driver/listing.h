@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "wav/output_name.h"  // printable_name
+
 struct SoundFacts {
     int index = 0;
     std::string name;   // as the bank gives it
@@ -61,6 +63,3 @@ private:
 // After the last of a listing: flushes `out` and gives the system's error
 // code of the first write of a listing that failed; 0 when all went out.
 int listing_write_error(std::FILE* out);
-
-// A name made fit for a terminal: control bytes become '_'.
-std::string printable_name(const std::string& name);

@@ -13,6 +13,7 @@
 #include "result/result.h"
 #include "soundlib/soundlib.h"
 #include "wav/extract_subsound.h"
+#include "wav/output_name.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ FMOD_RESULT explain_open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const 
     }
     if (result == FMOD_ERR_FILE_NOTFOUND) detail += relative_path_note(argument, program_folder);
     detail += encryption_advice(system, false, argument);
-    std::fprintf(stderr, "bankrip: %s\n", detail.c_str());
+    std::fprintf(stderr, "bankrip: %s\n", printable_name(detail).c_str());
     return result;
 }
 

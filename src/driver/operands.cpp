@@ -1,7 +1,5 @@
 #include "driver/operands.h"
 
-#include <set>
-
 #include "platform/folders.h"
 #include "platform/platform.h"
 
@@ -15,37 +13,58 @@ std::string joined(const std::string& folder, const std::string& name) {
     return (last == '/' || last == kSep) ? folder + name : folder + kSep + name;
 }
 
-// "Audio/Music.bank" -> "Audio/Music": the last extension dropped, unless
-// nothing would be left of the name.
-std::string without_extension(const std::string& relative) {
-    const auto dot = relative.rfind('.');
-    const auto slash = relative.find_last_of(std::string("/") + kSep);
-    const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-    if (dot == std::string::npos || dot <= name_start) return relative;
-    return relative.substr(0, dot);
+// "Music.bank" -> "Music": the last extension dropped, unless nothing
+// would be left of the name.
+std::string without_extension(const std::string& name) {
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return name;
+    return name.substr(0, dot);
+}
+
+// The levels of a bank's folder: the folders on its way from the operand,
+// then its own name without the extension.
+std::vector<std::string> levels_of(std::vector<std::string> folders, const std::string& file_name) {
+    folders.push_back(without_extension(file_name));
+    return folders;
+}
+
+std::string lowercase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+bool ends_with(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // The files below `folder`, depth first in name order; `relative` is the
 // path from the folder operand. An explicit stack: no depth limit.
 void walk(const std::string& root, std::vector<BankJob>& jobs, std::vector<OperandProblem>& problems) {
-    std::vector<std::string> pending{""};
+    struct Pending {
+        std::string relative;             // from the root, as a path
+        std::vector<std::string> levels;  // the same, folder by folder
+    };
+    std::vector<Pending> pending{{}};
     while (!pending.empty()) {
-        const std::string relative = pending.back();
+        const Pending here = pending.back();
         pending.pop_back();
-        const std::string folder = relative.empty() ? root : joined(root, relative);
+        const std::string folder = here.relative.empty() ? root : joined(root, here.relative);
         std::vector<platform::FolderEntry> entries;
         std::string error;
         if (!platform::list_folder(folder, entries, error)) {
             problems.push_back({folder, "cannot read the folder: " + error});
             continue;
         }
-        std::vector<std::string> subfolders;
+        std::vector<Pending> subfolders;
         for (const auto& e : entries) {
-            const std::string rel = relative.empty() ? e.name : relative + kSep + e.name;
+            const std::string rel = here.relative.empty() ? e.name : here.relative + kSep + e.name;
             if (e.kind == platform::EntryKind::regular_file) {
-                jobs.push_back({joined(root, rel), without_extension(rel), false});
+                jobs.push_back({joined(root, rel), levels_of(here.levels, e.name), false, e.id});
             } else if (e.kind == platform::EntryKind::folder) {
-                subfolders.push_back(rel);
+                subfolders.push_back({rel, here.levels});
+                subfolders.back().levels.push_back(e.name);
             }
         }
         // Reversed onto the stack, so that they come out in name order.
@@ -59,6 +78,13 @@ std::string file_name_of(const std::string& path) {
 }
 
 }  // namespace
+
+bool named_like_a_bank(const std::string& path) {
+    const std::string name = lowercase(file_name_of(path));
+    if (ends_with(name, ".fsb") || ends_with(name, ".bank")) return true;
+    const auto last_dot = name.rfind('.');
+    return last_dot != std::string::npos && ends_with(name.substr(0, last_dot), ".fsb");
+}
 
 std::vector<BankJob> bank_jobs(const std::vector<std::string>& operands, std::vector<OperandProblem>& problems) {
     std::vector<std::string> expanded;
@@ -77,21 +103,10 @@ std::vector<BankJob> bank_jobs(const std::vector<std::string>& operands, std::ve
                 problems.push_back({path, "no such file or folder"});
                 break;
             default:
-                jobs.push_back({path, without_extension(file_name_of(path)), true});
+                jobs.push_back({path, levels_of({}, file_name_of(path)), true, {}});
                 break;
         }
     }
-    if (jobs.size() == 1 && !any_folder) {
-        jobs.front().folder.clear();  // one bank: straight into the output folder
-        return jobs;
-    }
-    // Two banks must not share a folder (x.fsb and x.bank, or a/x.fsb and
-    // b/x.fsb): a later one is numbered.
-    std::set<std::string> taken;
-    for (auto& job : jobs) {
-        std::string folder = job.folder;
-        for (int n = 2; !taken.insert(folder).second; ++n) folder = job.folder + " (" + std::to_string(n) + ")";
-        job.folder = folder + kSep;
-    }
+    if (jobs.size() == 1 && !any_folder) jobs.front().levels.clear();  // one bank: straight into the output folder
     return jobs;
 }

@@ -2,7 +2,10 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "driver/sound_workers.h"
 
 #include "soundlib/soundlib.h"
 
@@ -37,7 +40,7 @@ const char* const HELP_TEXT =
     "                     standard output; progress then goes to standard error\n"
     "  -s, --sound LIST   only these sounds: indices and ranges counted from 0\n"
     "                     (3, 0-9, 3,7,12-15) or a sound's exact name; repeatable\n"
-    "      --format FORMAT  write decoded sounds as wav (the default) or flac;\n"
+    "      --format wav|flac  write decoded sounds as WAV (the default) or FLAC;\n"
     "                     float samples, and sounds FLAC cannot hold, stay WAV\n"
     "      --keep-original  write Vorbis sounds as .ogg and MPEG sounds as .mp3\n"
     "                     with their audio as the bank stores it, nothing\n"
@@ -48,7 +51,11 @@ const char* const HELP_TEXT =
     "                     (else the environment variable BANKRIP_KEY, else a file\n"
     "                     .fsbkey in the bank's folder)\n"
     "      --scan         find banks at any offset of any file (game archives)\n"
+    "  -j, --jobs N       write N sounds at once (default: one per processor this\n"
+    "                     run may use); names and files are the same for any N\n"
     "  -q, --quiet        print only errors and the summary\n"
+    "  -v, --verbose      on a terminal, also print every sound's line (else one\n"
+    "                     status line is redrawn in place)\n"
     "  -h, --help         print this help and exit\n"
     "  -V, --version      print the versions of bankrip and its decoders and exit\n"
     "\n"
@@ -82,7 +89,10 @@ const option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},   {"sound", required_argument, nullptr, 's'},
     {"no-loops", no_argument, nullptr, kNoLoops}, {"key", required_argument, nullptr, 'k'},
     {"scan", no_argument, nullptr, kScan},   {"quiet", no_argument, nullptr, 'q'},
-    {"format", required_argument, nullptr, kFormat}, {"keep-original", no_argument, nullptr, kKeepOriginal},
+    {"format", required_argument, nullptr, kFormat},
+    {"keep-original", no_argument, nullptr, kKeepOriginal},
+    {"format", required_argument, nullptr, kFormat}, {"jobs", required_argument, nullptr, 'j'},
+    {"verbose", no_argument, nullptr, 'v'},
     {nullptr, 0, nullptr, 0}};
 
 // The option getopt_long just refused, as the user wrote it: a long one
@@ -94,14 +104,26 @@ std::string offending(char** argv, int short_option) {
     return text;
 }
 
+bool read_jobs(const char* text, int& jobs) {
+    int n = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        n = n * 10 + (*p - '0');
+        if (n > kMostJobs) return false;
+    }
+    if (*text == '\0' || n < 1) return false;
+    jobs = n;
+    return true;
+}
+
 }  // namespace
 
 ParseOutcome parse_options(int argc, char** argv, Options& options, std::string& error) {
     opterr = 0;   // our own messages
     optind = 0;   // a fresh start, also when called again in one process
-    bool help = false, version = false;
+    bool help = false, version = false, jobs_given = false;
     for (;;) {
-        const int c = getopt_long(argc, argv, ":hVo:ls:k:q", kLongOptions, nullptr);
+        const int c = getopt_long(argc, argv, ":hVo:ls:k:qj:v", kLongOptions, nullptr);
         if (c == -1) break;
         switch (c) {
             case 'h': help = true; break;
@@ -127,6 +149,14 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
                 break;
             case kKeepOriginal: options.keep_original = true; break;
             case 'q': options.quiet = true; break;
+            case 'v': options.verbose = true; break;
+            case 'j':
+                if (!read_jobs(optarg, options.jobs)) {
+                    error = "--jobs takes a number from 1 to " + std::to_string(kMostJobs) + ", not '" + optarg + "'";
+                    return ParseOutcome::usage_error;
+                }
+                jobs_given = true;
+                break;
             case ':':
                 // The BSD getopt_long of MinGW also comes here for "--json=x".
                 error = "option '" + offending(argv, optopt) + "'" +
@@ -134,7 +164,7 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
                 return ParseOutcome::usage_error;
             default:
                 // A known option given a value it does not take, or an unknown one.
-                if (optopt != 0 && (optopt > 255 || std::strchr("hVlq", optopt))) {
+                if (optopt != 0 && (optopt > 255 || std::strchr("hVlqv", optopt))) {
                     error = "option '" + offending(argv, optopt) + "' takes no value";
                 } else {
                     error = "unknown option '" + offending(argv, optopt) + "'";
@@ -142,6 +172,7 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
                 return ParseOutcome::usage_error;
         }
     }
+    if (!jobs_given) options.jobs = std::min(usable_processors(), kMostJobs);
     if (help) return ParseOutcome::help;
     if (version) return ParseOutcome::version;
     for (int i = optind; i < argc; ++i) options.operands.emplace_back(argv[i]);

@@ -20,7 +20,12 @@ struct Options {
     bool scan = false;                  // --scan: banks at any offset
     OutputFormat format = OutputFormat::wav;  // --format: decoded samples as WAV or FLAC
     bool keep_original = false;         // --keep-original: Vorbis and MPEG as stored
+    int jobs = 1;                       // -j: sounds written at once (default: the processors usable)
+    bool verbose = false;               // -v: every sound's line, also under the status line
 };
+
+// The most sounds written at once.
+constexpr int kMostJobs = 256;
 
 enum class ParseOutcome { run, help, version, usage_error };
 

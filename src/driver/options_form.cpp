@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -13,17 +15,40 @@
 #include "driver/listing.h"
 #include "driver/operands.h"
 #include "driver/options.h"
+#include "driver/sound_workers.h"
+#include "driver/status_line.h"
 #include "driver/summary.h"
 #include "platform/platform.h"
 #include "result/result.h"
 #include "soundlib/soundlib.h"
+#include "wav/console.h"
 #include "wav/extract_subsound.h"
 
 namespace {
 
 void report(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "bankrip: %s: %s\n", printable_name(path).c_str(), reason.c_str());
+    console_write(stderr, "bankrip: " + printable_name(path) + ": " + printable_name(reason) + "\n");
 }
+
+// The file a bank was read from, as the library opened it.
+platform::FileId opened_file(FMOD_SOUND* bank) {
+    unsigned long long device = 0, file = 0;
+    if (soundlib_bank_file_identity(bank, &device, &file) != FMOD_OK) return {};
+    return {true, device, file};
+}
+
+bool same_file(const platform::FileId& a, const platform::FileId& b) {
+    return a.known && b.known && a.device == b.device && a.file == b.file;
+}
+
+// Where a bank's sounds go, settled at its first sound listed or written.
+struct BankPlace {
+    bool settled = false;
+    std::string shown;  // the folder as paths are printed: empty or ending with the separator
+    platform::OutputFolder own;  // the bank's own folder, when it has one
+    platform::OutputFolder* folder = &own;
+    bool usable = true;
+};
 
 // Why the library could not open a bank, in its own words when it has them.
 std::string open_failure(FMOD_SYSTEM* system, FMOD_RESULT result, const std::string& path) {
@@ -66,6 +91,30 @@ const char* status_text(Written written) {
     return "not written";
 }
 
+// One bank's sounds on their way to the workers: the bank's handle, from
+// which each worker takes one of its own, and where its files go.
+struct BankWork {
+    BankWork() = default;
+    BankWork(const BankWork&) = delete;
+    BankWork& operator=(const BankWork&) = delete;
+    ~BankWork() {
+        if (bank) FMOD_Sound_Release(bank);
+    }
+    std::uint64_t serial = 0;  // which bank of the run
+    FMOD_SOUND* bank = nullptr;
+    std::string path;
+    platform::FileId file;
+    BankPlace place;  // settled on the main thread before any sound is handed out
+};
+
+// What became of one sound, for the listing, the JSON and the counts.
+struct SoundOutcome {
+    std::string bank_path;
+    SoundFacts facts;
+    Extracted extracted;
+    std::string failure;  // a sound that could not be dealt with at all
+};
+
 class Run {
 public:
     Run(const Options& options, FMOD_SYSTEM* system)
@@ -74,36 +123,85 @@ public:
           text_(stdout),
           json_(stdout),
           sounds_(options.sounds),
-          output_(options.output.empty() ? std::string() : destination_text(options.output.c_str())) {
+          output_(options.output.empty() ? std::string() : destination_text(options.output.c_str())),
+          order_(static_cast<std::size_t>(options.jobs) * 4) {
         style_.always_wav = true;
         style_.loop_chunk = options.loops;
         style_.format = options.format;
         style_.keep_original = options.keep_original;
         style_.progress = options.quiet ? nullptr : options.json ? stderr : stdout;
+        // On a terminal, one status line instead of a line per sound.
+        if (!options.quiet && !options.json && !options.list && stderr_is_terminal()) {
+            status_ = std::make_unique<StatusLine>(0);
+            if (!options.verbose) style_.progress = nullptr;
+        }
+        // One worker is the main thread itself, writing as it always has.
+        if (options.jobs > 1 && !options.list) {
+            worker_banks_.resize(static_cast<std::size_t>(options.jobs));
+            pool_ = std::make_unique<WorkerPool>(options.jobs);
+        }
+        if (capturing()) capture_console(&said_);
     }
+    ~Run() { stop_workers(); }
 
     void bank(const BankJob& job);
+    // How many banks the run reads, for the status line.
+    void expect_banks(std::size_t banks) {
+        if (status_) *status_ = StatusLine(banks);
+    }
     void problem(const OperandProblem& p) { unreadable(p.path, p.reason); }
     void finish(double seconds);
     void out_of_memory() {
-        std::fputs("bankrip: not enough memory to go on; the files already written are kept\n", stderr);
-        failed_ = true;
+        step([this] {
+            std::fputs("bankrip: not enough memory to go on; the files already written are kept\n", stderr);
+            failed_ = true;
+        });
     }
     int status() const {
         return counts_.not_written || counts_.in_part || counts_.unreadable || damaged_ || failed_ ? 1 : 0;
     }
 
 private:
-    void sounds(FMOD_SOUND* bank, int count, const BankJob& job);
+    void settle(const BankJob& job, BankPlace& place);
+    void sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob& job);
+    void write(const std::shared_ptr<BankWork>& work, FMOD_SOUND* subsound, int index, SoundFacts facts,
+               const std::string& file_name);
+    SoundOutcome write_on_worker(int worker, const BankWork& work, int index, SoundFacts facts,
+                                 const std::string& file_name);
+    void record(const SoundOutcome& outcome);
     void sound_failed(const std::string& where, int index, const std::string& reason);
-    void unreadable(const std::string& path, const std::string& reason) {
-        report(path, reason);
-        ++counts_.unreadable;
-        if (options_.json) {
-            json_.begin_bank({path, false, reason});
-            json_.end_bank();
-        }
+    // Output in order: with workers, after every earlier step, with what the
+    // main thread said meanwhile before it; without, at once.
+    void step(std::function<void()> emit);
+    void flush(bool all);
+    // The main thread's console text is held for the steps, so that it comes
+    // in order (workers) or off the status line's way.
+    bool capturing() const { return pool_ || status_; }
+    void show(const ConsoleCapture& said);
+    void stop_workers();
+    // The output folder, made and opened once, at the first bank with sounds
+    // to write.
+    bool open_root() {
+        if (root_state_ == 0) root_state_ = prepare_destination(output_, "") && open_destination(root_, output_) ? 1 : -1;
+        return root_state_ > 0;
     }
+    void unreadable(const std::string& path, const std::string& reason) {
+        step([this, path, reason] {
+            report(path, reason);
+            ++counts_.unreadable;
+            if (options_.json) {
+                json_.begin_bank({path, false, reason});
+                json_.end_bank();
+            }
+        });
+    }
+
+    // Each worker's own handle on the bank it is writing from.
+    struct WorkerBank {
+        std::uint64_t serial = 0;
+        FMOD_SOUND* handle = nullptr;
+    };
+    FMOD_SOUND* worker_bank(int worker, const BankWork& work);
 
     const Options& options_;
     FMOD_SYSTEM* system_;
@@ -112,10 +210,77 @@ private:
     SoundSelection sounds_;  // notes which -s values picked a sound
     std::string output_;
     ExtractStyle style_;
+    platform::OutputFolder root_;
+    int root_state_ = 0;  // 0 not tried yet, 1 open, -1 cannot be used
+    BankFolders folders_;
     RunCounts counts_;
     bool damaged_ = false;
     bool failed_ = false;  // something the summary does not count went wrong
+    std::uint64_t banks_begun_ = 0;
+
+    InOrder order_;
+    ConsoleCapture said_;  // the main thread's console text, while there are workers
+    std::vector<WorkerBank> worker_banks_;
+    std::unique_ptr<WorkerPool> pool_;  // none: the main thread writes
+    std::unique_ptr<StatusLine> status_;  // none: not on a terminal, or not wanted
 };
+
+void Run::show(const ConsoleCapture& said) {
+    if (said.out.empty() && said.err.empty()) return;
+    if (status_) status_->clear();
+    print_captured(said);
+}
+
+void Run::step(std::function<void()> emit) {
+    if (!capturing()) return emit();
+    ConsoleCapture said = std::move(said_);
+    said_ = {};
+    auto shown = [this, said = std::move(said), emit = std::move(emit)] {
+        show(said);
+        emit();
+        if (status_) status_->draw();
+    };
+    if (pool_) {
+        order_.ready(std::move(shown));
+        return flush(false);
+    }
+    capture_console(nullptr);  // a step prints what it says itself
+    shown();
+    capture_console(&said_);
+}
+
+void Run::flush(bool all) {
+    if (!pool_) return;
+    capture_console(nullptr);
+    order_.emit(all);
+    capture_console(&said_);
+}
+
+void Run::stop_workers() {
+    if (!capturing()) return;
+    flush(true);
+    pool_.reset();
+    capture_console(nullptr);
+    show(said_);
+    said_ = {};
+    if (status_) status_->clear();
+    for (WorkerBank& b : worker_banks_) {
+        if (b.handle) FMOD_Sound_Release(b.handle);
+        b = {};
+    }
+}
+
+FMOD_SOUND* Run::worker_bank(int worker, const BankWork& work) {
+    WorkerBank& mine = worker_banks_[static_cast<std::size_t>(worker)];
+    if (mine.serial != work.serial || !mine.handle) {
+        if (mine.handle) FMOD_Sound_Release(mine.handle);
+        mine = {};
+        FMOD_SOUND* handle = nullptr;
+        check_result(soundlib_bank_duplicate(work.bank, &handle));
+        mine = {work.serial, handle};
+    }
+    return mine.handle;
+}
 
 // A sound that could not be dealt with at all (the library refused a query,
 // memory ran out): reported, counted, and listed as not written.
@@ -137,6 +302,7 @@ std::string failure_text(const LibraryFailure& failure) {
 }
 
 void Run::finish(double seconds) {
+    stop_workers();
     if (options_.json) json_.finish();
     if (counts_.banks > 0) {
         for (const std::string& value : sounds_.unused()) {
@@ -155,99 +321,205 @@ void Run::finish(double seconds) {
     std::fprintf(stderr, "%s\n", summary_line(counts_, seconds, options_.list).c_str());
 }
 
+void Run::settle(const BankJob& job, BankPlace& place) {
+    place.settled = true;
+    place.shown = output_;
+    if (options_.list) {
+        if (!job.levels.empty()) place.shown += folders_.listed(job.levels);
+        return;
+    }
+    place.usable = open_root();
+    if (job.levels.empty()) {
+        place.folder = &root_;
+        return;
+    }
+    if (!place.usable) {
+        place.shown += folders_.listed(job.levels);
+        return;
+    }
+    std::string below;
+    std::string error;
+    place.usable = folders_.open(root_, job.levels, place.own, below, error);
+    place.shown += below;
+    if (!place.usable) report(place.shown, error + "; nothing of " + job.path + " is written");
+}
+
 void Run::bank(const BankJob& job) {
-    const FMOD_MODE mode = FMOD_CREATESTREAM | (options_.scan ? SOUNDLIB_SCAN : 0u);
+    // What a walk found is read as it was found: not through a link put in
+    // its place since, and only when it is still the same file.
+    const FMOD_MODE mode = FMOD_CREATESTREAM | (options_.scan ? SOUNDLIB_SCAN : 0u) |
+                           (job.named ? 0u : SOUNDLIB_NOFOLLOW);
     const std::vector<std::string> keys = bank_keys(job.path, options_.keys);
     KeyExinfo key_info(keys);
     FMOD_SOUND* bank = nullptr;
     const FMOD_RESULT opened = FMOD_System_CreateSound(system_, job.path.c_str(), mode, key_info.get(), &bank);
     if (opened != FMOD_OK) {
-        // A file met in a folder that holds no bank is no one's concern.
-        if (!job.named && opened == FMOD_ERR_FORMAT) {
-            ++counts_.passed_over;
+        // A file met in a folder that holds no bank is no one's concern,
+        // unless its name says it is one (an encrypted bank, say).
+        if (!job.named && opened == FMOD_ERR_FORMAT && !named_like_a_bank(job.path)) {
+            step([this] {
+                ++counts_.passed_over;
+                if (status_) status_->file_done();
+            });
             return;
         }
         unreadable(job.path, open_failure(system_, opened, job.path) + encryption_advice(system_, true, job.path));
+        if (status_) step([this] { status_->file_done(); });
+        return;
+    }
+    auto work = std::make_shared<BankWork>();
+    work->serial = ++banks_begun_;
+    work->bank = bank;
+    work->path = job.path;
+    work->file = opened_file(bank);
+    if (!job.named && job.seen.known && !same_file(work->file, job.seen)) {
+        unreadable(job.path, "it is no longer the file found when its folder was walked; not read");
+        if (status_) step([this] { status_->file_done(); });
         return;
     }
     int count = 0;
     if (FMOD_Sound_GetNumSubSounds(bank, &count) != FMOD_OK) count = 0;
-    damaged_ = report_bank_notes(bank) || damaged_;
-    ++counts_.banks;
-
+    const bool damaged = report_bank_notes(bank);
     const BankFacts facts{job.path, soundlib_bank_encrypted(bank) != 0, ""};
-    if (options_.json) json_.begin_bank(facts);
-    if (options_.list && !options_.json) text_.begin_bank(facts, count);
+    step([this, facts, count, damaged] {
+        damaged_ = damaged || damaged_;
+        ++counts_.banks;
+        if (status_) status_->begin_bank(facts.path, static_cast<std::uint64_t>(count));
+        if (options_.json) json_.begin_bank(facts);
+        if (options_.list && !options_.json) text_.begin_bank(facts, count);
+    });
     try {
-        sounds(bank, count, job);
+        sounds(work, count, job);
     } catch (const std::bad_alloc&) {
-        report(job.path, "not enough memory to go on; the bank's other sounds were not written");
-        failed_ = true;
+        const std::string path = job.path;
+        step([this, path] {
+            report(path, "not enough memory to go on; the bank's other sounds were not written");
+            failed_ = true;
+        });
     }
-    if (options_.json) json_.end_bank();
-    FMOD_Sound_Release(bank);
+    step([this] {
+        if (options_.json) json_.end_bank();
+        if (status_) status_->file_done();
+    });
 }
 
-void Run::sounds(FMOD_SOUND* bank, int count, const BankJob& job) {
-    const std::string destination = output_ + job.folder;
-    const platform::FileId bank_file = platform::file_id(job.path);
+void Run::sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob& job) {
     UsedNames used_names;
-    bool destination_prepared = false;
-    bool destination_usable = true;
-    // Opened once, when the first sound is written: every file of the bank
-    // is made in the folder as it was found then.
-    platform::OutputFolder folder;
+    // Every name is given here, in order, before any file is written: the
+    // same names whatever the number of workers. A volume that ignores case
+    // (asked once, of the output folder) takes Boom and boom as one name.
+    used_names.fold_case = !options_.list && count > 0 && open_root() && root_.folds_case();
+    BankPlace& place = work->place;
     for (int index = 0; index < count; ++index) {
         try {
             FMOD_SOUND* subsound = nullptr;
-            check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
+            check_result(FMOD_Sound_GetSubSound(work->bank, index, &subsound));
             char name[256];
             check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
-            if (!sounds_.picks(index, name)) {
-                // Named all the same, so that a sound's file is called the same
-                // whichever sounds are picked.
-                subsound_file_name(subsound, index, used_names, style_);
-                continue;
-            }
+            const bool picked = sounds_.picks(index, name);
+            // Named all the same, so that a sound's file is called the same
+            // whichever sounds are picked.
+            const std::string file_name = subsound_file_name(subsound, index, used_names, style_);
+            if (!picked) continue;
             SoundFacts sound;
             if (options_.list || options_.json) sound = describe(subsound, index, options_.scan);
+            if (!place.settled) settle(job, place);
             if (options_.list) {
-                sound.output = destination + subsound_file_name(subsound, index, used_names, style_);
+                sound.output = place.shown + file_name;
                 sound.format = format_name(subsound_format(subsound, style_, nullptr));
-                ++counts_.listed;
-            } else {
-                if (!destination_prepared) {
-                    destination_usable = prepare_destination(destination, "") && open_destination(folder, destination);
-                    destination_prepared = true;
-                }
-                Extracted extracted;
-                extract_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable,
-                                 style_, &extracted);
-                sound.output = extracted.path;
-                sound.format = format_name(extracted.format);
-                sound.status = status_text(extracted.written);
-                sound.loops = sound.loops && extracted.loop_fits;
-                switch (extracted.written) {
-                    case Written::whole: ++counts_.written; break;
-                    case Written::in_part: ++counts_.written; ++counts_.in_part; break;
-                    case Written::not_at_all: ++counts_.not_written; break;
-                }
-                counts_.bytes += extracted.bytes;
+                step([this, sound] {
+                    ++counts_.listed;
+                    if (options_.json) {
+                        json_.sound(sound);
+                    } else {
+                        text_.sound(sound);
+                    }
+                });
+                continue;
             }
-            if (options_.json) {
-                json_.sound(sound);
-            } else if (options_.list) {
-                text_.sound(sound);
-            }
+            write(work, subsound, index, std::move(sound), file_name);
         } catch (const LibraryFailure& failure) {
-            sound_failed(job.path, index, failure_text(failure));
+            const std::string path = job.path;
+            const std::string why = failure_text(failure);
+            step([this, path, index, why] { sound_failed(path, index, why); });
         } catch (const std::bad_alloc&) {
             // Without room for the names given so far, no later sound can be
             // named safely: the bank ends here.
-            counts_.not_written += static_cast<std::uint64_t>(count - index);
+            const auto lost = static_cast<std::uint64_t>(count - index);
+            step([this, lost] { counts_.not_written += lost; });
             throw;
         }
     }
+}
+
+// One sound written: at once on this thread, or handed to a worker, its
+// outcome taken in order.
+void Run::write(const std::shared_ptr<BankWork>& work, FMOD_SOUND* subsound, int index, SoundFacts facts,
+                const std::string& file_name) {
+    if (!pool_) {
+        SoundOutcome outcome;
+        ExtractStyle style = style_;
+        style.file_name = &file_name;
+        UsedNames unused;
+        const BankPlace& place = work->place;
+        extract_subsound(subsound, index, place.shown, *place.folder, unused, work->file, place.usable, style,
+                         &outcome.extracted);
+        outcome.facts = std::move(facts);
+        return step([this, outcome = std::move(outcome)] { record(outcome); });
+    }
+    const std::uint64_t ticket = order_.pending();
+    pool_->submit([this, work, index, facts = std::move(facts), file_name, ticket](int worker) {
+        ConsoleCapture said;
+        capture_console(&said);
+        SoundOutcome outcome = write_on_worker(worker, *work, index, facts, file_name);
+        capture_console(nullptr);
+        order_.finish(ticket, [this, said = std::move(said), outcome = std::move(outcome)] {
+            show(said);
+            record(outcome);
+            if (status_) status_->draw();
+        });
+    });
+    flush(false);
+}
+
+SoundOutcome Run::write_on_worker(int worker, const BankWork& work, int index, SoundFacts facts,
+                                  const std::string& file_name) {
+    SoundOutcome outcome;
+    outcome.bank_path = work.path;
+    outcome.facts = std::move(facts);
+    try {
+        FMOD_SOUND* subsound = nullptr;
+        check_result(FMOD_Sound_GetSubSound(worker_bank(worker, work), index, &subsound));
+        ExtractStyle style = style_;
+        style.file_name = &file_name;
+        UsedNames unused;
+        extract_subsound(subsound, index, work.place.shown, *work.place.folder, unused, work.file, work.place.usable,
+                         style, &outcome.extracted);
+    } catch (const LibraryFailure& failure) {
+        outcome.failure = failure_text(failure);
+    } catch (const std::bad_alloc&) {
+        outcome.failure = "not enough memory";
+    }
+    if (!outcome.failure.empty()) outcome.facts.index = index;
+    return outcome;
+}
+
+void Run::record(const SoundOutcome& outcome) {
+    if (!outcome.failure.empty()) return sound_failed(outcome.bank_path, outcome.facts.index, outcome.failure);
+    SoundFacts sound = outcome.facts;
+    const Extracted& extracted = outcome.extracted;
+    sound.output = extracted.path;
+    sound.format = format_name(extracted.format);
+    sound.status = status_text(extracted.written);
+    sound.loops = sound.loops && extracted.loop_fits;
+    switch (extracted.written) {
+        case Written::whole: ++counts_.written; break;
+        case Written::in_part: ++counts_.written; ++counts_.in_part; break;
+        case Written::not_at_all: ++counts_.not_written; break;
+    }
+    counts_.bytes += extracted.bytes;
+    if (status_ && extracted.written != Written::not_at_all) status_->sound_done(extracted.bytes);
+    if (options_.json) json_.sound(sound);
 }
 
 }  // namespace
@@ -259,7 +531,7 @@ int run_options_form(int argc, char** argv) {
         case ParseOutcome::help: std::fputs(HELP_TEXT, stdout); return 0;
         case ParseOutcome::version: std::fputs(version_text().c_str(), stdout); return 0;
         case ParseOutcome::usage_error:
-            std::fprintf(stderr, "bankrip: %s; try 'bankrip --help'\n", error.c_str());
+            std::fprintf(stderr, "bankrip: %s; try 'bankrip --help'\n", printable_name(error).c_str());
             return 2;
         case ParseOutcome::run: break;
     }
@@ -276,6 +548,7 @@ int run_options_form(int argc, char** argv) {
     try {
         std::vector<OperandProblem> problems;
         const std::vector<BankJob> jobs = bank_jobs(options.operands, problems);
+        run.expect_banks(jobs.size());
         for (const auto& p : problems) run.problem(p);
         for (const auto& job : jobs) run.bank(job);
     } catch (const std::bad_alloc&) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"  // FileId
+
 namespace platform {
 
 enum class EntryKind { regular_file, folder, other, missing };
@@ -14,10 +16,12 @@ EntryKind entry_kind(const std::string& path);
 struct FolderEntry {
     std::string name;
     EntryKind kind;  // a symbolic link is `other`: never followed
+    FileId id;       // of a regular file, as the walk found it
 };
 
 // The entries of a folder, without "." and "..", sorted by name. False,
-// with the reason, when it cannot be read.
+// with the reason, when it cannot be read, or when what an entry is cannot
+// be told (a folder that can be listed but not entered).
 bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error);
 
 // On Windows, where the console leaves wildcards to the program, the paths

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/key_set.h"
@@ -50,12 +51,19 @@ struct FileId {
 };
 FileId file_id(const std::string& path);
 
+// The most files that may be being written at once (one per worker).
+constexpr int kMostFilesAtOnce = 256;
+
 // From now on, an interrupted run (Ctrl-C, a termination request, a hang-up)
 // or one whose standard output was closed removes the file being written
 // (see OutputFile), says so on standard error, and ends with status 128 +
 // the signal number (13 for the closed output). A write beyond the file
 // size limit fails as on a full disk instead of ending the run.
 void remove_unfinished_file_on_interrupt();
+
+// A status line is (or is no longer) drawn on standard error: an interrupt
+// then starts its message on a line of its own.
+void note_status_line(bool shown);
 
 // Ends the run as a closed standard output does (for systems that report it
 // as a failed write rather than a signal).
@@ -75,18 +83,43 @@ public:
     // An empty path is the current folder. False, with the reason in
     // `error`, when it cannot be opened as a folder.
     bool open(const std::string& path, std::string& error);
+    // What became of opening a folder inside another.
+    enum class Child { opened, link, not_a_folder, failed };
+    // Opens the folder `name` inside the open `parent`, making it when it is
+    // not there: found from the parent as it was opened, whatever its path
+    // leads to now, and never through a symbolic link (a reparse point on
+    // Windows). Anything but `opened` leaves the reason in `error`.
+    Child open_child(const OutputFolder& parent, const std::string& name, std::string& error);
     bool is_open() const { return handle_ != kClosed; }
+    // The identity of the open folder.
+    FileId id() const { return id_; }
     // True when `name` in the folder is a file this run wrote, whatever
     // name it was written under: the volume folds the two names together.
     bool holds_written(const std::string& name) const;
+    // Whether the volume takes names that differ only in the case of ASCII
+    // letters as one (tried once, with a temporary file).
+    bool folds_case();
 
 private:
     friend class OutputFile;
     static constexpr std::intptr_t kClosed = -1;
+    void remember_written(std::uint64_t file) {
+        std::lock_guard<std::mutex> held(written_lock_);
+        written_.insert(file);
+    }
+    bool knows_written(std::uint64_t file) const {
+        std::lock_guard<std::mutex> held(written_lock_);
+        return written_.contains(file);
+    }
+    // Takes an opened folder's handle, with its identity.
+    void adopt(std::intptr_t handle, std::uint64_t device, std::uint64_t file);
     std::intptr_t handle_ = kClosed;
     std::string prefix_;  // where names are appended, where the system needs a path
     std::uint64_t device_ = 0;
+    FileId id_;
+    mutable std::mutex written_lock_;  // workers write into one folder at once
     KeySet written_;
+    int folds_case_ = -1;  // not tried yet
 };
 
 // A file written from its start, under a temporary name in the folder, and
@@ -113,12 +146,20 @@ public:
     bool commit();
     // Removes the unfinished file.
     void discard();
+    // Whether `folder`'s volume folds ASCII case: a temporary file made and
+    // looked for under its name in capitals, then removed.
+    bool probe_case_folding(OutputFolder& folder);
     bool is_open() const { return handle_ != kClosed; }
     const std::string& error() const { return error_; }
 
 private:
+    // Where the interrupt handler learns of the file (POSIX).
+    int claim_slot();
+    void release_slot();
+
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;
+    int slot_ = -1;
     OutputFolder* folder_ = nullptr;
     std::string name_;
     std::string temporary_;

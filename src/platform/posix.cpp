@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,14 +22,25 @@ std::string system_error() { return std::strerror(errno); }
 
 int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
 
-// The file being written, for the signal handler: plain memory that a
-// handler may read. Set with the handled signals blocked, before the file
-// exists, and cleared with them blocked once it is renamed or removed, so
-// that at every moment the handler knows every temporary file there is.
-int unfinished_folder = -1;
-char unfinished_name[64];
-char unfinished_shown[4096];
-volatile std::sig_atomic_t unfinished_known = 0;
+// The files being written, for the signal handler: plain memory and
+// lock-free atomics, which a handler may read. A slot is claimed and its
+// names set, with the handled signals blocked in that thread, before the file
+// exists; it is cleared, the same way, once the file is renamed or removed.
+// So at every moment the handler knows every temporary file there is, on
+// every thread.
+constexpr int kSlots = kMostFilesAtOnce;
+enum SlotState : int { kFree, kClaimed, kCreating, kKnown };
+struct Unfinished {
+    std::atomic<int> state{kFree};
+    int folder = -1;
+    char name[64];
+    char shown[4096];
+};
+Unfinished unfinished[kSlots];
+// Set by the handler: no temporary file is made after it.
+std::atomic<bool> ending{false};
+// A status line stands on standard error's last line.
+std::atomic<bool> status_line_shown{false};
 
 // Signals that end the run with status 128 + the signal, as they always have.
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
@@ -82,9 +95,9 @@ class SignalsHeld {
 public:
     SignalsHeld() {
         static const sigset_t held = held_signals();
-        sigprocmask(SIG_BLOCK, &held, &previous_);
+        pthread_sigmask(SIG_BLOCK, &held, &previous_);
     }
-    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
     SignalsHeld(const SignalsHeld&) = delete;
     SignalsHeld& operator=(const SignalsHeld&) = delete;
 
@@ -105,21 +118,46 @@ void say(const char* text) {
     (void)!::write(2, text, n);
 }
 
-// Removes the temporary file, if there is one, and names what it was for.
+void pause_a_moment() {
+    const timespec moment{0, 1000000};
+    nanosleep(&moment, nullptr);
+}
+
+// Removes every temporary file there is and names what each was for. A
+// file another thread is making right now is waited for (briefly), then
+// removed too; none is made after this starts.
 void remove_unfinished() {
-    if (!unfinished_known) return;
-    unlinkat(unfinished_folder, unfinished_name, 0);
-    unfinished_known = 0;
-    if (unfinished_shown[0] != '\0') {
-        say("; the unfinished ");
-        say(unfinished_shown);
-        say(" was removed");
-    } else {
-        say("; the unfinished file was removed");
+    ending.store(true);
+    for (int round = 0; round < 1000; ++round) {
+        bool creating = false;
+        for (const auto& u : unfinished) creating = creating || u.state.load() == kCreating;
+        if (!creating) break;
+        pause_a_moment();
     }
+    int removed = 0;
+    for (auto& u : unfinished) {
+        if (u.state.load() != kKnown) continue;
+        unlinkat(u.folder, u.name, 0);
+        say(removed == 0 ? "; the unfinished " : ", ");
+        say(u.shown[0] != '\0' ? u.shown : "file");
+        ++removed;
+    }
+    if (removed == 1) say(" was removed");
+    if (removed > 1) say(" were removed");
+}
+
+// One handler at a time ends the run; a signal on another thread meanwhile
+// waits for it.
+void enter_handler() {
+    static std::atomic<bool> entered{false};
+    if (entered.exchange(true)) {
+        for (;;) pause();
+    }
+    if (status_line_shown.load()) say("\n");
 }
 
 extern "C" [[noreturn]] void on_interrupt(int signal_number) {
+    enter_handler();
     if (signal_number == SIGPIPE) {
         say("bankrip: standard output was closed");
     } else {
@@ -155,6 +193,7 @@ void say_signal(int signal_number) {
 }
 
 extern "C" void on_deadly_signal(int signal_number) {
+    enter_handler();
     say("bankrip: ");
     say(signal_number == SIGABRT || signal_number == SIGSEGV || signal_number == SIGBUS ||
                 signal_number == SIGFPE || signal_number == SIGILL
@@ -168,7 +207,7 @@ extern "C" void on_deadly_signal(int signal_number) {
     sigset_t only;
     sigemptyset(&only);
     sigaddset(&only, signal_number);
-    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     raise(signal_number);
     _exit(128 + signal_number);
 }
@@ -340,6 +379,8 @@ void remove_unfinished_file_on_interrupt() {
 
 void end_run_for_closed_output() { on_interrupt(SIGPIPE); }
 
+void note_status_line(bool shown) { status_line_shown.store(shown); }
+
 OutputFolder::~OutputFolder() {
     if (is_open()) ::close(fd_of(handle_));
 }
@@ -352,17 +393,51 @@ bool OutputFolder::open(const std::string& path, std::string& error) {
         if (fd >= 0) ::close(fd);
         return false;
     }
-    if (is_open()) ::close(fd_of(handle_));
-    handle_ = fd;
-    device_ = static_cast<std::uint64_t>(st.st_dev);
+    adopt(fd, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
     return true;
+}
+
+void OutputFolder::adopt(std::intptr_t handle, std::uint64_t device, std::uint64_t file) {
+    if (is_open()) ::close(fd_of(handle_));
+    handle_ = handle;
+    device_ = device;
+    id_ = {true, device, file};
+}
+
+OutputFolder::Child OutputFolder::open_child(const OutputFolder& parent, const std::string& name,
+                                             std::string& error) {
+    const int at = fd_of(parent.handle_);
+    if (!parent.is_open()) {
+        error = "the folder it is in is not open";
+        return Child::failed;
+    }
+    if (mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        error = system_error();
+        return Child::failed;
+    }
+    const int fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0) {
+        adopt(fd, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
+        return Child::opened;
+    }
+    error = system_error();
+    if (fd >= 0) ::close(fd);
+    if (fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Child::failed;
+    if (S_ISLNK(st.st_mode)) {
+        error = "a symbolic link is in the way; not followed";
+        return Child::link;
+    }
+    if (S_ISDIR(st.st_mode)) return Child::failed;
+    error = "something that is not a folder is in the way";
+    return Child::not_a_folder;
 }
 
 bool OutputFolder::holds_written(const std::string& name) const {
     struct stat st {};
     return is_open() && fstatat(fd_of(handle_), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
            S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_dev) == device_ &&
-           written_.contains(static_cast<std::uint64_t>(st.st_ino));
+           knows_written(static_cast<std::uint64_t>(st.st_ino));
 }
 
 OutputFile::~OutputFile() { discard(); }
@@ -376,18 +451,34 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
     }
     bool there = false;
     if (!replaceable(fd_of(folder.handle_), name, keep, there, error_)) return false;
+    // Names are given before files are written: one the volume takes as a
+    // file this run wrote under another name is never written over.
+    if (there && folder.holds_written(name)) {
+        error_ = "the volume takes this name as that of a file this run wrote already; not overwritten";
+        return false;
+    }
+    slot_ = claim_slot();
+    if (slot_ < 0) {
+        error_ = "cannot create the file: " + std::to_string(kSlots) + " files are being written already";
+        return false;
+    }
+    Unfinished& u = unfinished[slot_];
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string temporary = temporary_name(attempt);
         // The handler learns the name before the file exists, and no signal
-        // comes between the two.
+        // comes to this thread between the two.
         SignalsHeld held;
-        unfinished_folder = fd_of(folder.handle_);
-        copy_text(unfinished_name, sizeof unfinished_name, temporary);
-        copy_text(unfinished_shown, sizeof unfinished_shown, shown);
-        const int fd = openat(unfinished_folder, unfinished_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              0666);
+        u.folder = fd_of(folder.handle_);
+        copy_text(u.name, sizeof u.name, temporary);
+        copy_text(u.shown, sizeof u.shown, shown);
+        u.state.store(kCreating);
+        // The run is ending on another thread: it makes no file now.
+        if (ending.load()) {
+            for (;;) pause();
+        }
+        const int fd = openat(u.folder, u.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        u.state.store(fd >= 0 ? kKnown : kClaimed);
         if (fd >= 0) {
-            unfinished_known = 1;
             handle_ = fd;
             folder_ = &folder;
             name_ = name;
@@ -398,7 +489,21 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
         if (errno != EEXIST) break;
     }
     error_ = "cannot create the file: " + system_error();
+    release_slot();
     return false;
+}
+
+int OutputFile::claim_slot() {
+    for (int i = 0; i < kSlots; ++i) {
+        int free_state = kFree;
+        if (unfinished[i].state.compare_exchange_strong(free_state, kClaimed)) return i;
+    }
+    return -1;
+}
+
+void OutputFile::release_slot() {
+    if (slot_ >= 0) unfinished[slot_].state.store(kFree);
+    slot_ = -1;
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
@@ -450,9 +555,9 @@ bool OutputFile::commit() {
             renamed = renameat(folder, temporary_.c_str(), folder, name_.c_str());
         }
         if (renamed == 0) {
-            unfinished_known = 0;
+            release_slot();
             temporary_.clear();
-            folder_->written_.insert(static_cast<std::uint64_t>(st.st_ino));
+            folder_->remember_written(static_cast<std::uint64_t>(st.st_ino));
             return true;
         }
         error_ = errno == EEXIST ? "another file took the name while it was written; not overwritten"
@@ -467,11 +572,31 @@ void OutputFile::discard() {
         ::close(fd_of(handle_));
         handle_ = kClosed;
     }
-    if (temporary_.empty()) return;
+    if (temporary_.empty()) return release_slot();
     SignalsHeld held;
     unlinkat(fd_of(folder_->handle_), temporary_.c_str(), 0);
-    unfinished_known = 0;
+    release_slot();
     temporary_.clear();
+}
+
+bool OutputFolder::folds_case() {
+    if (folds_case_ < 0) {
+        OutputFile probe;
+        folds_case_ = probe.probe_case_folding(*this) ? 1 : 0;
+    }
+    return folds_case_ == 1;
+}
+
+bool OutputFile::probe_case_folding(OutputFolder& folder) {
+    if (!create(folder, ".bankrip-case-probe", "", FileId{})) return false;
+    std::string upper = temporary_;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    struct stat made {}, found {};
+    const bool folds = fstat(fd_of(handle_), &made) == 0 &&
+                       fstatat(fd_of(folder.handle_), upper.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       made.st_dev == found.st_dev && made.st_ino == found.st_ino;
+    discard();
+    return folds;
 }
 
 }  // namespace platform

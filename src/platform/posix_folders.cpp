@@ -33,16 +33,34 @@ bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries, s
         return false;
     }
     const int fd = dirfd(dir);
-    while (const dirent* e = readdir(dir)) {
+    int failure = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* e = readdir(dir);
+        if (!e) {
+            failure = errno;
+            break;
+        }
         const std::string name = e->d_name;
         if (name == "." || name == "..") continue;
         struct stat st {};
-        // The entry itself: a symbolic link is not followed.
-        const EntryKind kind = fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? kind_of(st.st_mode)
-                                                                                   : EntryKind::missing;
-        entries.push_back({name, kind});
+        // The entry itself: a symbolic link is not followed. One that went
+        // away since it was listed is no loss; one that cannot be looked at
+        // (a folder without the right to enter it) is.
+        if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;
+            failure = errno;
+            break;
+        }
+        const FileId id{true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        entries.push_back({name, kind_of(st.st_mode), id});
     }
     closedir(dir);
+    if (failure != 0) {
+        error = std::strerror(failure);
+        entries.clear();
+        return false;
+    }
     std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     return true;
 }

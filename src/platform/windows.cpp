@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -29,13 +30,18 @@ std::string text_of(DWORD code) {
     return system_error();
 }
 
-// The file being written, for the console control handler, which runs on a
-// thread of its own: set under the lock before the file exists, cleared
-// under it once the file is renamed or removed.
+// The files being written, one slot each, for the console control handler,
+// which runs on a thread of its own: set under the lock before the file
+// exists, cleared under it once the file is renamed or removed.
 SRWLOCK unfinished_lock = SRWLOCK_INIT;
-HANDLE unfinished_handle = INVALID_HANDLE_VALUE;
-std::string unfinished_temporary;
-std::string unfinished_shown;
+struct Unfinished {
+    bool claimed = false;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string temporary;
+    std::string shown;
+};
+Unfinished unfinished[kMostFilesAtOnce];
+volatile bool status_line_shown = false;
 
 class Locked {
 public:
@@ -47,12 +53,16 @@ public:
 
 [[noreturn]] void end_run(const std::string& why, UINT status) {
     AcquireSRWLockExclusive(&unfinished_lock);  // held until the process ends
-    std::string text = "bankrip: " + why;
-    if (!unfinished_temporary.empty()) {
-        if (unfinished_handle != INVALID_HANDLE_VALUE) CloseHandle(unfinished_handle);
-        DeleteFileA(unfinished_temporary.c_str());
-        text += "; the unfinished " + unfinished_shown + " was removed";
+    std::string text = std::string(status_line_shown ? "\n" : "") + "bankrip: " + why;
+    int removed = 0;
+    for (Unfinished& u : unfinished) {
+        if (u.temporary.empty()) continue;
+        if (u.handle != INVALID_HANDLE_VALUE) CloseHandle(u.handle);
+        DeleteFileA(u.temporary.c_str());
+        text += (removed++ == 0 ? "; the unfinished " : ", ") + u.shown;
     }
+    if (removed == 1) text += " was removed";
+    if (removed > 1) text += " were removed";
     text += "; the files already written are kept\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -250,6 +260,8 @@ FileId file_id(const std::string& path) {
 
 void remove_unfinished_file_on_interrupt() { SetConsoleCtrlHandler(on_interrupt, TRUE); }
 
+void note_status_line(bool shown) { status_line_shown = shown; }
+
 void end_run_for_closed_output() { end_run("standard output was closed", 128 + 13); }
 
 OutputFolder::~OutputFolder() {
@@ -269,13 +281,62 @@ bool OutputFolder::open(const std::string& path, std::string& error) {
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
         return false;
     }
-    if (is_open()) CloseHandle(handle_of(handle_));
-    handle_ = reinterpret_cast<std::intptr_t>(h);
-    device_ = info.dwVolumeSerialNumber;
+    adopt(reinterpret_cast<std::intptr_t>(h), info.dwVolumeSerialNumber, index_of(info));
     prefix_ = final_path(h);
     if (prefix_.empty()) prefix_ = full_path(folder);
     if (!prefix_.empty() && prefix_.back() != '\\') prefix_ += '\\';
     return true;
+}
+
+void OutputFolder::adopt(std::intptr_t handle, std::uint64_t device, std::uint64_t file) {
+    if (is_open()) CloseHandle(handle_of(handle_));
+    handle_ = handle;
+    device_ = device;
+    id_ = {true, device, file};
+}
+
+OutputFolder::Child OutputFolder::open_child(const OutputFolder& parent, const std::string& name,
+                                             std::string& error) {
+    if (!parent.is_open()) {
+        error = "the folder it is in is not open";
+        return Child::failed;
+    }
+    // The parent is held without sharing deletion, so its path leads to it;
+    // the child itself is opened as what it is, a link not followed.
+    const std::string path = parent.prefix_ + name;
+    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        error = system_error();
+        return Child::failed;
+    }
+    HANDLE h = CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) {
+        error = system_error();
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return Child::failed;
+    }
+    Child kind = Child::opened;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        error = "a symbolic link is in the way; not followed";
+        kind = Child::link;
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(h) != FILE_TYPE_DISK) {
+        error = "something that is not a folder is in the way";
+        kind = Child::not_a_folder;
+    }
+    const std::string made = final_path(h);
+    if (kind == Child::opened && !made.empty() && !same_text_ignoring_case(made, path)) {
+        error = "the folder is not where it was made; not followed";
+        kind = Child::failed;
+    }
+    if (kind != Child::opened) {
+        CloseHandle(h);
+        return kind;
+    }
+    adopt(reinterpret_cast<std::intptr_t>(h), info.dwVolumeSerialNumber, index_of(info));
+    prefix_ = made.empty() ? path : made;
+    prefix_ += '\\';
+    return Child::opened;
 }
 
 bool OutputFolder::holds_written(const std::string& name) const {
@@ -285,7 +346,7 @@ bool OutputFolder::holds_written(const std::string& name) const {
     if (h == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
     const bool ours = GetFileInformationByHandle(h, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                      info.dwVolumeSerialNumber == device_ && written_.contains(index_of(info));
+                      info.dwVolumeSerialNumber == device_ && knows_written(index_of(info));
     CloseHandle(h);
     return ours;
 }
@@ -301,6 +362,17 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
     }
     bool there = false;
     if (!replaceable(folder.prefix_ + name, keep, there, error_)) return false;
+    // Names are given before files are written: one the volume takes as a
+    // file this run wrote under another name is never written over.
+    if (there && folder.holds_written(name)) {
+        error_ = "the volume takes this name as that of a file this run wrote already; not overwritten";
+        return false;
+    }
+    slot_ = claim_slot();
+    if (slot_ < 0) {
+        error_ = "cannot create the file: " + std::to_string(kMostFilesAtOnce) + " files are being written already";
+        return false;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string temporary = folder.prefix_ + temporary_name(attempt);
         HANDLE h = INVALID_HANDLE_VALUE;
@@ -310,9 +382,9 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
             h = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h != INVALID_HANDLE_VALUE) {
-                unfinished_handle = h;
-                unfinished_temporary = temporary;
-                unfinished_shown = shown;
+                unfinished[slot_].handle = h;
+                unfinished[slot_].temporary = temporary;
+                unfinished[slot_].shown = shown;
             }
         }
         if (h == INVALID_HANDLE_VALUE) {
@@ -335,7 +407,27 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
         return true;
     }
     error_ = "cannot create the file: " + system_error();
+    Locked locked;
+    release_slot();
     return false;
+}
+
+int OutputFile::claim_slot() {
+    Locked locked;
+    for (int i = 0; i < kMostFilesAtOnce; ++i) {
+        if (!unfinished[i].claimed) {
+            unfinished[i].claimed = true;
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Under the lock.
+void OutputFile::release_slot() {
+    if (slot_ < 0) return;
+    unfinished[slot_] = Unfinished{};
+    slot_ = -1;
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
@@ -374,7 +466,7 @@ bool OutputFile::commit() {
     {
         Locked locked;
         closed = CloseHandle(handle_of(handle_));
-        unfinished_handle = INVALID_HANDLE_VALUE;  // the name stays, for the handler to remove
+        unfinished[slot_].handle = INVALID_HANDLE_VALUE;  // the name stays, for the handler to remove
     }
     handle_ = kClosed;
     const std::string path = folder_->prefix_ + name_;
@@ -385,9 +477,9 @@ bool OutputFile::commit() {
         Locked locked;
         // Where nothing was, nothing that came since is replaced unseen.
         if (MoveFileExA(temporary_.c_str(), path.c_str(), there ? MOVEFILE_REPLACE_EXISTING : 0)) {
-            unfinished_temporary.clear();
+            release_slot();
             temporary_.clear();
-            folder_->written_.insert(index_of(info));
+            folder_->remember_written(index_of(info));
             return true;
         }
         error_ = GetLastError() == ERROR_ALREADY_EXISTS
@@ -404,11 +496,32 @@ void OutputFile::discard() {
         CloseHandle(handle_of(handle_));
         handle_ = kClosed;
     }
-    if (temporary_.empty()) return;
+    if (temporary_.empty()) return release_slot();
     DeleteFileA(temporary_.c_str());
-    unfinished_handle = INVALID_HANDLE_VALUE;
-    unfinished_temporary.clear();
+    release_slot();
     temporary_.clear();
+}
+
+bool OutputFolder::folds_case() {
+    if (folds_case_ < 0) {
+        OutputFile probe;
+        folds_case_ = probe.probe_case_folding(*this) ? 1 : 0;
+    }
+    return folds_case_ == 1;
+}
+
+bool OutputFile::probe_case_folding(OutputFolder& folder) {
+    if (!create(folder, ".bankrip-case-probe", "", FileId{})) return false;
+    std::string upper = temporary_;
+    const std::size_t name_at = folder.prefix_.size();
+    for (std::size_t i = name_at; i < upper.size(); ++i) {
+        upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(upper[i])));
+    }
+    // The file is open without sharing: asked for its attributes only. Its
+    // name is new, so one in capitals is found only where the names meet.
+    const bool folds = GetFileAttributesA(upper.c_str()) != INVALID_FILE_ATTRIBUTES;
+    discard();
+    return folds;
 }
 
 }  // namespace platform

@@ -29,6 +29,19 @@ bool find_all(const std::string& pattern, Each each) {
     return true;
 }
 
+// A file's identity as it is now, the file itself if it is a link.
+FileId identity_of(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    if (!ok) return {};
+    return {true, info.dwVolumeSerialNumber,
+            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
 }  // namespace
 
 EntryKind entry_kind(const std::string& path) {
@@ -42,9 +55,11 @@ EntryKind entry_kind(const std::string& path) {
 bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error) {
     std::string pattern = folder;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    const std::string prefix = pattern;
     pattern += '*';
     const bool found = find_all(pattern, [&](const std::string& name, const WIN32_FIND_DATAA& data) {
-        entries.push_back({name, kind_of(data)});
+        const EntryKind kind = kind_of(data);
+        entries.push_back({name, kind, kind == EntryKind::regular_file ? identity_of(prefix + name) : FileId{}});
     });
     if (!found && GetLastError() != ERROR_FILE_NOT_FOUND) {
         error = system_error();

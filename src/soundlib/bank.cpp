@@ -13,7 +13,7 @@ constexpr std::size_t kMaxActive = 2;
 BankReadError Bank::open(const std::string& path, const OpenOptions& options) {
     name_ = path;
     std::string why;
-    switch (file_.open(path, &why)) {
+    switch (file_.open(path, &why, options.follow_links)) {
         case BankFile::OpenError::none:
             return read_banks(options);
         case BankFile::OpenError::not_found:
@@ -29,6 +29,18 @@ BankReadError Bank::open_memory(const void* data, std::uint64_t size, const std:
     name_ = name;
     file_.open_memory(data, size);
     return read_banks(options);
+}
+
+bool Bank::open_same(const Bank& other) {
+    if (!file_.open_same(other.file_)) return false;
+    name_ = other.name_;
+    parts_ = other.parts_;
+    records_ = other.records_;
+    notes_ = other.notes_;
+    notes_text_ = other.notes_text_;
+    cache_ = other.cache_ == &other.own_cache_ ? &own_cache_ : other.cache_;
+    handles_.assign(records_.size(), FMOD_SOUND{FMOD_SOUND::kSubsoundMagic, 0, this});
+    return true;
 }
 
 BankReadError Bank::read_banks(const OpenOptions& options) {
@@ -141,7 +153,7 @@ PcmStream* Bank::stream(int index, FMOD_RESULT& code) {
     Active& a = activate(index);
     a.stored_last = false;
     if (a.stream) return a.stream.get();
-    DecoderChoice choice = make_decoder(a.info, file_, cache_);
+    DecoderChoice choice = make_decoder(a.info, file_, *cache_);
     if (!choice.source) {
         code = choice.code;
         set_detail(index, choice.detail);
@@ -156,7 +168,7 @@ StoredUnits* Bank::stored(int index, FMOD_RESULT& code, const ByteVector** ident
     code = FMOD_OK;
     Active& a = activate(index);
     if (!a.stored) {
-        StoredChoice choice = make_stored_units(a.info, file_, cache_);
+        StoredChoice choice = make_stored_units(a.info, file_, *cache_);
         if (!choice.units) {
             code = choice.code;
             set_detail(index, choice.detail);

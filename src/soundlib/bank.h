@@ -42,15 +42,25 @@ public:
     Bank(const Bank&) = delete;
     Bank& operator=(const Bank&) = delete;
 
+    // The codec state to share with other banks (the system's); until this
+    // is called, the bank keeps its own. Must outlive the bank.
+    void share_codecs(CodecCache& shared) { cache_ = &shared; }
+
     // `name` is how the file is called in notes and errors.
     BankReadError open(const std::string& path, const OpenOptions& options = {});
     BankReadError open_memory(const void* data, std::uint64_t size, const std::string& name,
                               const OpenOptions& options = {});
+    // The bank `other` has open, read by this one through a file handle and
+    // decoders of its own (for another thread), with the same subsounds,
+    // notes and shared codec state. False when no second handle was given.
+    bool open_same(const Bank& other);
 
     // After a failed open: whether the file may be an encrypted bank.
     const OpenReport& open_report() const { return report_; }
     // Whether the bank was read with a key.
     bool encrypted() const { return file_.encrypted(); }
+    // Which file it was read from (not known for memory).
+    BankFile::Identity file_identity() const { return file_.identity(); }
     // Where in the file the bank holding subsound `index` starts.
     std::uint64_t part_offset(int index) const { return part_of(index).start; }
 
@@ -111,7 +121,9 @@ private:
     std::vector<BankNote> notes_;
     std::string notes_text_;
     OpenReport report_;
-    CodecCache cache_;  // before the streams: their decoders may use it until they go
+    // Before the streams: their decoders may use it until they go.
+    CodecCache own_cache_;
+    CodecCache* cache_ = &own_cache_;
     std::deque<Active> active_;
     // Stored walks closed early, by subsound: the units they had given.
     // Only subsounds a caller left half read are here.

@@ -15,13 +15,21 @@ struct FMOD_SYSTEM {
     static constexpr std::uint32_t kMagic = 0x53595354;
     std::uint32_t magic = kMagic;
     bool initialised = false;
-    std::string detail;
-    soundlib::OpenReport report;  // of the last failed open
+    soundlib::CodecCache codecs;  // shared by every bank it opens
 };
 
 namespace {
 
 using soundlib::Bank;
+
+// What the last failed open of this thread said: opens of one system may run
+// on several threads at once, and each asks about its own.
+struct LastOpen {
+    const FMOD_SYSTEM* system = nullptr;
+    std::string detail;
+    soundlib::OpenReport report;
+};
+thread_local LastOpen last_open;
 
 bool valid(const FMOD_SYSTEM* s) { return s && s->magic == FMOD_SYSTEM::kMagic; }
 bool valid(const FMOD_SOUND* s) {
@@ -105,22 +113,37 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_
     }
     if (!system->initialised) return FMOD_ERR_UNINITIALIZED;
     return guarded([&]() -> FMOD_RESULT {
-        system->detail.clear();
-        system->report = {};
+        last_open = {system, {}, {}};
         soundlib::OpenOptions options;
         options.keys = keys_of(exinfo);
         options.scan = (mode & SOUNDLIB_SCAN) != 0;
+        options.follow_links = (mode & SOUNDLIB_NOFOLLOW) == 0;
         auto bank = std::make_unique<Bank>();
+        bank->share_codecs(system->codecs);
         const soundlib::BankReadError error =
             memory ? bank->open_memory(name, exinfo->length, "the bank in memory", options) : bank->open(name, options);
         if (error.code != FMOD_OK) {
-            system->detail = error.detail;
-            system->report = bank->open_report();
+            last_open.detail = error.detail;
+            last_open.report = bank->open_report();
             return error.code;
         }
         auto handle = std::make_unique<FMOD_SOUND>();
         handle->bank = bank.release();
         *sound = handle.release();
+        return FMOD_OK;
+    });
+}
+
+FMOD_RESULT soundlib_bank_duplicate(FMOD_SOUND* bank, FMOD_SOUND** duplicate) {
+    if (!duplicate) return FMOD_ERR_INVALID_PARAM;
+    *duplicate = nullptr;
+    if (!valid(bank) || is_subsound(bank)) return FMOD_ERR_INVALID_HANDLE;
+    return guarded([&]() -> FMOD_RESULT {
+        auto copy = std::make_unique<Bank>();
+        if (!copy->open_same(*bank->bank)) return FMOD_ERR_FILE_BAD;
+        auto handle = std::make_unique<FMOD_SOUND>();
+        handle->bank = copy.release();
+        *duplicate = handle.release();
         return FMOD_OK;
     });
 }
@@ -348,8 +371,9 @@ int soundlib_bank_encrypted(FMOD_SOUND* bank) {
 int soundlib_system_open_encrypted(FMOD_SYSTEM* system, int* keys_tried) {
     if (keys_tried) *keys_tried = 0;
     if (!valid(system)) return 0;
-    if (keys_tried) *keys_tried = static_cast<int>(system->report.keys_tried);
-    return system->report.maybe_encrypted ? 1 : 0;
+    const bool mine = last_open.system == system;
+    if (keys_tried) *keys_tried = mine ? static_cast<int>(last_open.report.keys_tried) : 0;
+    return mine && last_open.report.maybe_encrypted ? 1 : 0;
 }
 
 FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND* subsound, unsigned long long* offset) {
@@ -460,8 +484,20 @@ FMOD_RESULT soundlib_stored_frames(FMOD_SOUND* subsound, unsigned long long* fra
     });
 }
 
+FMOD_RESULT soundlib_bank_file_identity(FMOD_SOUND* bank, unsigned long long* device, unsigned long long* file) {
+    if (!valid(bank)) return FMOD_ERR_INVALID_HANDLE;
+    if (!device || !file) return FMOD_ERR_INVALID_PARAM;
+    *device = 0;
+    *file = 0;
+    const soundlib::BankFile::Identity id = is_subsound(bank) ? soundlib::BankFile::Identity{} : bank->bank->file_identity();
+    if (!id.known) return FMOD_ERR_INVALID_PARAM;
+    *device = id.device;
+    *file = id.file;
+    return FMOD_OK;
+}
+
 const char* soundlib_system_error_detail(FMOD_SYSTEM* system) {
-    return valid(system) ? system->detail.c_str() : "";
+    return valid(system) && last_open.system == system ? last_open.detail.c_str() : "";
 }
 
 }  // extern "C"

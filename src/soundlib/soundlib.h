@@ -8,7 +8,18 @@
  *
  * Ownership: the caller owns the system and the bank from their creation to
  * their release. Subsound handles belong to their bank and die with it.
+ * Every bank is released before its system.
  * Nothing here throws; no exception crosses this interface.
+ *
+ * Threads: FMOD_System_CreateSound, soundlib_bank_duplicate and the
+ * system's error queries may run on several threads at once on one system
+ * (each thread is told about its own last failed open). A bank handle and
+ * its subsounds are used by one thread at a time; to read one bank on
+ * several threads, each thread takes its own handle with
+ * soundlib_bank_duplicate. What the banks of one system share (rebuilt
+ * Vorbis setup headers, libvorbis's decoder set-ups, the search budget) is
+ * made once, under a lock, and only read after. Create, initialise, close
+ * and release the system on one thread, with no other call running.
  */
 #ifndef BANKRIP_SOUNDLIB_H
 #define BANKRIP_SOUNDLIB_H
@@ -69,6 +80,9 @@ enum {
  * as one part of the sound (subsounds numbered across them), not only at its
  * start or in a .bank file's chunks. */
 #define SOUNDLIB_SCAN 0x40000000u
+/* Our addition, a mode bit: a path whose last part is a symbolic link (a
+ * reparse point on Windows) fails to open instead of being followed. */
+#define SOUNDLIB_NOFOLLOW 0x20000000u
 
 typedef enum {
     FMOD_SOUND_TYPE_UNKNOWN = 0,
@@ -171,6 +185,12 @@ int soundlib_bank_encrypted(FMOD_SOUND *bank);
  * tried. */
 int soundlib_system_open_encrypted(FMOD_SYSTEM *system, int *keys_tried);
 
+/* Our own addition: a second handle on an open bank, for another thread:
+ * the same subsounds, notes and names, read through a file handle, a buffer
+ * and decoders of its own (the bank's bytes are not copied). Released with
+ * FMOD_Sound_Release, before the system; independent of the first handle. */
+FMOD_RESULT soundlib_bank_duplicate(FMOD_SOUND *bank, FMOD_SOUND **duplicate);
+
 /* Our own addition: the offset in the file of the bank (part) that holds
  * this subsound. */
 FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND *subsound, unsigned long long *offset);
@@ -236,6 +256,12 @@ FMOD_RESULT soundlib_restart_stored(FMOD_SOUND *subsound);
  * when its data is cut short or ends early). Walks the units' framing once,
  * apart from soundlib_read_stored's place. */
 FMOD_RESULT soundlib_stored_frames(FMOD_SOUND *subsound, unsigned long long *frames);
+
+/* Our own addition: the identity of the file a bank was opened from, as the
+ * system tells files apart (device and inode; on Windows volume serial
+ * number and file index), so a caller can tell it is the file it expected.
+ * FMOD_ERR_INVALID_PARAM for a bank in memory or a subsound. */
+FMOD_RESULT soundlib_bank_file_identity(FMOD_SOUND *bank, unsigned long long *device, unsigned long long *file);
 
 #ifdef __cplusplus
 }

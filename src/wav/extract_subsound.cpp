@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "result/result.h"
+#include "wav/console.h"
 #include "wav/flac_writer.h"
 #include "wav/smpl_chunk.h"
 #include "wav/sound_writer.h"
@@ -16,9 +17,10 @@
 
 namespace {
 
-// The one buffer every chunk passes through, page-aligned: the kernel copies
-// written data out of an aligned buffer markedly faster. Sized for 16-bit
-// stereo; grows once for wider frames.
+// The one buffer every chunk passes through (one per thread: the options
+// form's workers each have theirs), page-aligned: the kernel copies written
+// data out of an aligned buffer markedly faster. Sized for 16-bit stereo;
+// grows once for wider frames.
 constexpr std::size_t kPageBytes = 4096;
 
 struct AlignedFree {
@@ -39,20 +41,17 @@ private:
     std::size_t size_ = 0;
 };
 
-TransferBuffer transfer_buffer;
+thread_local TransferBuffer transfer_buffer;
 
 // Progress goes where the style says, at once; nowhere when quiet.
-std::FILE* progress_stream = stdout;
+thread_local std::FILE* progress_stream = stdout;
 
 void print_now(const char* text) {
-    if (!progress_stream) return;
-    std::fputs(text, progress_stream);
-    // Where a closed output is a failed write rather than a signal.
-    if (std::fflush(progress_stream) != 0 && errno == EPIPE) platform::end_run_for_closed_output();
+    if (progress_stream) console_write(progress_stream, text);
 }
 
 void report(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "bankrip: %s: %s\n", path.c_str(), reason.c_str());
+    console_write(stderr, "bankrip: " + printable_name(path) + ": " + printable_name(reason) + "\n");
 }
 
 // The library's text for a code, without its trailing space, with the
@@ -224,14 +223,18 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
                          platform::OutputFolder& folder, UsedNames& used_names, const platform::FileId& bank_file,
                          bool destination_usable, const ExtractStyle& style, Extracted* extracted) {
     progress_stream = style.progress;
-    // Names the volume folds onto a file of this run are numbered too.
-    used_names.reaches_written = [&folder](const std::string& n) { return folder.holds_written(n); };
     std::string format_note;
     const OutputFormat output_format = subsound_format(subsound, style, &format_note);
     char name[256];
     check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
-    const std::string file_name =
-        output_name(name, index, used_names, style.always_wav, format_extension(output_format));
+    std::string file_name;
+    if (style.file_name) {
+        file_name = *style.file_name;
+    } else {
+        // Names the volume folds onto a file of this run are numbered too.
+        used_names.reaches_written = [&folder](const std::string& n) { return folder.holds_written(n); };
+        file_name = output_name(name, index, used_names, style.always_wav, format_extension(output_format));
+    }
     if (extracted) extracted->format = output_format;
 
     SoundShape shape;
@@ -251,7 +254,9 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
 
     const std::string path = destination + file_name;
     if (extracted) extracted->path = path;
-    print_now(path.c_str());
+    // The name is clean already; the destination given may not be.
+    const std::string shown = printable_name(path);
+    print_now(shown.c_str());
     const std::string line_end = format_note.empty() ? "\n" : " (" + format_note + ")\n";
 
     const bool stored = keeps_stored_units(output_format);
@@ -286,7 +291,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
                                                    2 * std::size_t{SOUNDLIB_MAX_STORED_UNIT}}));
 
     platform::OutputFile file;
-    if (!file.create(folder, file_name, path, bank_file)) {
+    if (!file.create(folder, file_name, shown, bank_file)) {
         print_now(line_end.c_str());
         if (destination_usable) report(path, file.error());
         return finish(extracted, Written::not_at_all);

@@ -26,6 +26,9 @@ struct ExtractStyle {
     OutputFormat format = OutputFormat::wav;  // for decoded samples; FLAC falls back to WAV where it must
     bool keep_original = false;  // Vorbis as .ogg, MPEG as .mp3, as stored; the rest in `format`
     std::FILE* progress = stdout;  // null: no progress line
+    // The name already given to the sound's file (the options form names
+    // every sound of a bank before any is written); null: named here.
+    const std::string* file_name = nullptr;
 };
 
 // What became of one subsound's file.

@@ -11,11 +11,50 @@ namespace {
 constexpr std::size_t kMaxNameBytes = 255;
 constexpr std::size_t kLongestNumber = sizeof " (2147483647)" - 1;
 
-// A byte that may not stand in a file name as it is: a separator, or a
-// control byte that would reach the terminal when the path is printed.
-bool replaced(unsigned char c) { return c == '/' || c == '\\' || c < 0x20 || c == 0x7F; }
-
 bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The length of the valid UTF-8 sequence of two or more bytes at `at`
+// (overlong forms and surrogates excluded), 0 when none starts there.
+std::size_t utf8_sequence(const std::string& s, std::size_t at) {
+    const auto c = static_cast<unsigned char>(s[at]);
+    std::size_t more = 0;
+    std::uint32_t cp = 0, min = 0;
+    if ((c & 0xE0) == 0xC0) { more = 1; cp = c & 0x1Fu; min = 0x80; }
+    else if ((c & 0xF0) == 0xE0) { more = 2; cp = c & 0x0Fu; min = 0x800; }
+    else if ((c & 0xF8) == 0xF0) { more = 3; cp = c & 0x07u; min = 0x10000; }
+    else return 0;
+    if (s.size() - at <= more) return 0;
+    for (std::size_t k = 1; k <= more; ++k) {
+        if (!continuation(s[at + k])) return 0;
+        cp = (cp << 6) | (static_cast<unsigned char>(s[at + k]) & 0x3Fu);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return more + 1;
+}
+
+// Every character that would act on a terminal becomes one '_': C0 controls
+// and DEL, C1 controls written as UTF-8 (U+0080 to U+009F), and, where names
+// are not in a Windows code page (in which 0x80 to 0x9F are letters and
+// signs), a byte 0x80 to 0x9F outside a UTF-8 character, which terminals
+// that are not in UTF-8 take as a C1 control. With `separators`, '/' and
+// '\\' too.
+std::string cleaned(const std::string& text, bool windows_rules, bool separators) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (const std::size_t n = utf8_sequence(text, i); n > 0) {
+            const bool c1 = c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+            out.append(c1 ? std::string(1, '_') : text.substr(i, n));
+            i += n;
+            continue;
+        }
+        const bool control = c < 0x20 || c == 0x7F || (!windows_rules && c >= 0x80 && c < 0xA0);
+        out += control || (separators && (c == '/' || c == '\\')) ? '_' : static_cast<char>(c);
+        ++i;
+    }
+    return out;
+}
 
 // The longest start of `stem` of at most `room` bytes that does not end in
 // the middle of a UTF-8 sequence. A sequence starts at most 3 bytes back;
@@ -59,9 +98,16 @@ void keep_the_end(std::string& name) {
 
 // A name free to give: new to the run, and not a file the run wrote under
 // another name the volume takes as the same.
+std::string ascii_lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 bool take(UsedNames& used, std::string& candidate) {
     if (used.windows_rules) keep_the_end(candidate);
-    if (!used.names.insert(name_hash(candidate))) return false;
+    if (!used.names.insert(name_hash(used.fold_case ? ascii_lower(candidate) : candidate))) return false;
     return !used.reaches_written || !used.reaches_written(candidate);
 }
 
@@ -69,10 +115,7 @@ bool take(UsedNames& used, std::string& candidate) {
 
 std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav,
                         const char* extension) {
-    std::string name(subsound_name);
-    for (char& c : name) {
-        if (replaced(static_cast<unsigned char>(c))) c = '_';
-    }
+    std::string name = cleaned(subsound_name, used.windows_rules, true);
     if (used.windows_rules && device_name(name)) name.insert(0, 1, '_');
     // The name without its ".wav" (or with none), so numbers go before it.
     std::string stem;
@@ -103,4 +146,22 @@ std::string output_name(const char* subsound_name, int index, UsedNames& used, b
             return candidate;
         }
     }
+}
+
+std::string printable_name(const std::string& text, bool windows_rules) { return cleaned(text, windows_rules, false); }
+
+std::string bank_folder_name(const std::string& level, bool windows_rules) {
+    std::string name = cleaned(level, windows_rules, true);
+    // "" and "." become "_", ".." becomes "__".
+    if (name.empty() || name == "." || name == "..") name = std::string(std::max<std::size_t>(name.size(), 1), '_');
+    if (windows_rules && device_name(name)) name = "_" + name;
+    name = cut(name, kMaxNameBytes);
+    if (windows_rules) keep_the_end(name);
+    return name;
+}
+
+std::string numbered_folder_name(const std::string& folder_name, unsigned number) {
+    if (number < 2) return folder_name;
+    const std::string suffix = " (" + std::to_string(number) + ")";
+    return cut(folder_name, kMaxNameBytes - suffix.size()) + suffix;
 }

@@ -22,6 +22,10 @@ struct UsedNames {
     bool windows_rules = WINDOWS_RULES;
     // When set, asked of each name before it is given.
     ReachesWrittenFile reaches_written;
+    // The volume takes names that differ only in the case of ASCII letters
+    // as one: such names are repeats (for names given before any file is
+    // written, where reaches_written cannot tell).
+    bool fold_case = false;
 
 #if defined(_WIN32)
     static constexpr bool WINDOWS_RULES = true;
@@ -31,7 +35,8 @@ struct UsedNames {
 };
 
 // The subsound's name with its extension (from the last '.') replaced by
-// ".wav"; '/', '\' and control bytes made '_' first, so a name never leaves
+// ".wav"; '/', '\' and control characters (see printable_name) made '_'
+// first, so a name never leaves
 // the destination nor reaches the terminal as a command; "subsound_NNNN.wav"
 // for a name that is then empty, "." or ".."; a name longer than 255 bytes
 // shortened before its ".wav" (at a UTF-8 character boundary); and a name
@@ -43,3 +48,21 @@ struct UsedNames {
 // stands for ".wav" in all of this.
 std::string output_name(const char* subsound_name, int index, UsedNames& used, bool always_wav = false,
                         const char* extension = ".wav");
+
+// A text made fit for a terminal: each control character becomes '_' (C0
+// and DEL, C1 as UTF-8, and outside Windows' rules a byte 0x80 to 0x9F that
+// is not part of a UTF-8 character). What the tool prints of a path or a
+// name passes through here; clean text comes out as it went in.
+std::string printable_name(const std::string& text, bool windows_rules = UsedNames::WINDOWS_RULES);
+
+// One level of a bank's folder below the destination (a folder of the
+// bank's path, or the bank's name without its extension), made a name as a
+// sound's is: separators and control characters become '_', "." and ".."
+// become "_" and "__", an empty name "_"; under Windows' rules a device name
+// gets a '_' before it and trailing dots and spaces become '_'; shortened
+// to 255 bytes at a UTF-8 character boundary.
+std::string bank_folder_name(const std::string& level, bool windows_rules = UsedNames::WINDOWS_RULES);
+
+// The folder name with " (number)" after it, shortened first so that the
+// whole still fits in 255 bytes; the name itself for a number below 2.
+std::string numbered_folder_name(const std::string& folder_name, unsigned number);

@@ -93,17 +93,22 @@ inline bool read_subsounds(FMOD_SOUND* bank, const ReadLimits& limits) {
 }
 
 // Opens `name_or_data` with `mode` and reads it.
+// With `shared`, through that system (which then keeps what it made, such
+// as Vorbis set-ups, for the next); otherwise through one of its own.
 inline bool open_and_read(const char* name_or_data, FMOD_MODE mode, FMOD_CREATESOUNDEXINFO* exinfo,
-                          const ReadLimits& limits) {
-    FMOD_SYSTEM* system = nullptr;
-    if (FMOD_System_Create(&system) != FMOD_OK || FMOD_System_Init(system, 32, 0, nullptr) != FMOD_OK) return false;
+                          const ReadLimits& limits, FMOD_SYSTEM* shared = nullptr) {
+    FMOD_SYSTEM* system = shared;
+    if (!system &&
+        (FMOD_System_Create(&system) != FMOD_OK || FMOD_System_Init(system, 32, 0, nullptr) != FMOD_OK)) {
+        return false;
+    }
     bool kept_promises = true;
     FMOD_SOUND* bank = nullptr;
     if (FMOD_System_CreateSound(system, name_or_data, mode, exinfo, &bank) == FMOD_OK) {
         kept_promises = read_subsounds(bank, limits);
         FMOD_Sound_Release(bank);
     }
-    FMOD_System_Release(system);
+    if (!shared) FMOD_System_Release(system);
     return kept_promises;
 }
 
@@ -121,7 +126,8 @@ inline bool read_everything(const std::string& path, int max_subsounds, int read
 }
 
 // The bank in `size` bytes at `data`.
-inline bool read_everything(const void* data, std::size_t size, const ReadLimits& limits) {
+inline bool read_everything(const void* data, std::size_t size, const ReadLimits& limits,
+                            FMOD_SYSTEM* shared = nullptr) {
     if (size > 0xFFFFFFFFu) return true;  // more than the interface can be given: nothing to check
     FMOD_CREATESOUNDEXINFO exinfo{};
     exinfo.cbsize = static_cast<int>(sizeof(FMOD_CREATESOUNDEXINFO));
@@ -129,5 +135,5 @@ inline bool read_everything(const void* data, std::size_t size, const ReadLimits
     // A null pointer is no bank, even an empty one: point an empty one anywhere.
     static const char nothing = 0;
     const char* bytes = size ? static_cast<const char*>(data) : &nothing;
-    return read_everything_detail::open_and_read(bytes, FMOD_CREATESTREAM | FMOD_OPENMEMORY, &exinfo, limits);
+    return read_everything_detail::open_and_read(bytes, FMOD_CREATESTREAM | FMOD_OPENMEMORY, &exinfo, limits, shared);
 }

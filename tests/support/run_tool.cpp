@@ -1,5 +1,7 @@
 #include "support/run_tool.h"
 
+#include <cstdlib>
+
 #if defined(_WIN32)
 
 #include <windows.h>
@@ -204,14 +206,14 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
 ToolRun run_bankrip_with_memory_limit(const std::vector<std::string>& args, unsigned long bytes) {
     Hooks hooks;
     hooks.memory_limit = bytes;
-    return run(BANKRIP_PATH, args, "", hooks);
+    return run(BANKRIP_PATH, with_test_jobs(args), "", hooks);
 }
 
 ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number) {
     Hooks hooks;
     hooks.marker = marker;
     hooks.at_marker = [signal_number](int pid) { kill(pid, signal_number); };
-    return run(BANKRIP_PATH, args, "", hooks);
+    return run(BANKRIP_PATH, with_test_jobs(args), "", hooks);
 }
 
 ToolRun run_bankrip_signalled_after(const std::vector<std::string>& args, std::chrono::microseconds delay,
@@ -219,7 +221,7 @@ ToolRun run_bankrip_signalled_after(const std::vector<std::string>& args, std::c
     Hooks hooks;
     hooks.signal_after = delay;
     hooks.signal_number = signal_number;
-    return run(BANKRIP_PATH, args, "", hooks);
+    return run(BANKRIP_PATH, with_test_jobs(args), "", hooks);
 }
 
 ToolRun run_bankrip_until(const std::vector<std::string>& args, const std::string& marker,
@@ -227,18 +229,26 @@ ToolRun run_bankrip_until(const std::vector<std::string>& args, const std::strin
     Hooks hooks;
     hooks.marker = marker;
     hooks.at_marker = [at_marker](int) { at_marker(); };
-    return run(BANKRIP_PATH, args, "", hooks);
+    return run(BANKRIP_PATH, with_test_jobs(args), "", hooks);
 }
 
 ToolRun run_bankrip_closing_output(const std::vector<std::string>& args, const std::string& marker) {
     Hooks hooks;
     hooks.marker = marker;
     hooks.close_output_at_marker = true;
-    return run(BANKRIP_PATH, args, "", hooks);
+    return run(BANKRIP_PATH, with_test_jobs(args), "", hooks);
 }
 
 #endif
 
+std::vector<std::string> with_test_jobs(const std::vector<std::string>& args) {
+    const char* jobs = std::getenv("BANKRIP_TEST_JOBS");
+    if (!jobs || !*jobs || args.empty() || args[0].empty() || args[0][0] != '-') return args;
+    std::vector<std::string> given{"-j", jobs};
+    given.insert(given.end(), args.begin(), args.end());
+    return given;
+}
+
 ToolRun run_bankrip(const std::vector<std::string>& args, const std::string& cwd) {
-    return run_tool(BANKRIP_PATH, args, cwd);
+    return run_tool(BANKRIP_PATH, with_test_jobs(args), cwd);
 }

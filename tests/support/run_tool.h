@@ -44,5 +44,11 @@ ToolRun run_bankrip_until(const std::vector<std::string>& args, const std::strin
 ToolRun run_bankrip_closing_output(const std::vector<std::string>& args, const std::string& marker);
 #endif
 
+// The options form's arguments as the test run wants them: with the
+// environment variable BANKRIP_TEST_JOBS set, "-j" and its value come first
+// (a test's own -j, later, still wins), so that a build can run every test
+// with several workers.
+std::vector<std::string> with_test_jobs(const std::vector<std::string>& args);
+
 // The built bankrip with the given arguments.
 ToolRun run_bankrip(const std::vector<std::string>& args, const std::string& cwd = "");

@@ -17,6 +17,7 @@ namespace soundlib {
 struct OpenOptions {
     std::vector<std::string> keys;  // tried in turn on a bank that does not read as it is
     bool scan = false;              // look for banks at every offset
+    bool follow_links = true;       // false: a path ending in a symbolic link does not open
 };
 
 // What an open that failed can say about encryption.

@@ -29,6 +29,7 @@ void BankFile::close() {
     handle_ = kClosed;
     memory_ = nullptr;
     size_ = 0;
+    identity_ = {};
     window_bytes_ = 0;
     ciphers_.clear();
 }
@@ -39,7 +40,29 @@ void BankFile::open_memory(const void* data, std::uint64_t size) {
     size_ = data ? size : 0;
 }
 
+bool BankFile::open_same(const BankFile& other) {
+    close();
+    if (other.handle_ != kClosed) {
+        handle_ = duplicate_handle(other.handle_);
+        if (handle_ == kClosed) return false;
+    }
+    memory_ = other.memory_;
+    size_ = other.size_;
+    identity_ = other.identity_;
+    ciphers_ = other.ciphers_;
+    return true;
+}
+
 #if defined(_WIN32)
+
+std::intptr_t BankFile::duplicate_handle(std::intptr_t handle) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(handle), GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return kClosed;
+    }
+    return reinterpret_cast<std::intptr_t>(copy);
+}
 
 namespace {
 
@@ -56,10 +79,10 @@ std::string windows_error_text(DWORD code) {
 
 void BankFile::close_handle() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
 
-BankFile::OpenError BankFile::open(const std::string& path, std::string* error_text) {
+BankFile::OpenError BankFile::open(const std::string& path, std::string* error_text, bool follow_links) {
     close();
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+                           follow_links ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
         if (error_text) *error_text = windows_error_text(err);
@@ -67,6 +90,13 @@ BankFile::OpenError BankFile::open(const std::string& path, std::string* error_t
                                                                              : OpenError::other;
     }
     LARGE_INTEGER size{};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(h, &info);
+    if (known && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !follow_links) {
+        if (error_text) *error_text = "a symbolic link; not followed";
+        CloseHandle(h);
+        return OpenError::other;
+    }
     if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size) || size.QuadPart < 0) {
         if (error_text) *error_text = "not a regular file";
         CloseHandle(h);
@@ -74,6 +104,10 @@ BankFile::OpenError BankFile::open(const std::string& path, std::string* error_t
     }
     handle_ = reinterpret_cast<std::intptr_t>(h);
     size_ = static_cast<std::uint64_t>(size.QuadPart);
+    if (known) {
+        identity_ = {true, info.dwVolumeSerialNumber,
+                     (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    }
     return OpenError::none;
 }
 
@@ -96,12 +130,17 @@ std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t l
 
 void BankFile::close_handle() { ::close(static_cast<int>(handle_)); }
 
-BankFile::OpenError BankFile::open(const std::string& path, std::string* error_text) {
+std::intptr_t BankFile::duplicate_handle(std::intptr_t handle) {
+    const int fd = fcntl(static_cast<int>(handle), F_DUPFD_CLOEXEC, 0);
+    return fd < 0 ? kClosed : fd;
+}
+
+BankFile::OpenError BankFile::open(const std::string& path, std::string* error_text, bool follow_links) {
     close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow_links ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         const int err = errno;
-        if (error_text) *error_text = std::strerror(err);
+        if (error_text) *error_text = err == ELOOP && !follow_links ? "a symbolic link; not followed" : std::strerror(err);
         return (err == ENOENT || err == ENOTDIR) ? OpenError::not_found : OpenError::other;
     }
     // A directory, FIFO, socket or character device opens too, but has no
@@ -122,6 +161,7 @@ BankFile::OpenError BankFile::open(const std::string& path, std::string* error_t
     (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     handle_ = fd;
     size_ = static_cast<std::uint64_t>(end);
+    identity_ = {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return OpenError::none;
 }
 

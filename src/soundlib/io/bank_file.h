@@ -26,12 +26,28 @@ public:
     BankFile& operator=(const BankFile&) = delete;
 
     // Opens without blocking (a FIFO never hangs the open); only a regular
-    // file or a block device is accepted. On failure, *error_text holds the
-    // reason.
-    OpenError open(const std::string& path, std::string* error_text);
+    // file or a block device is accepted, and without `follow_links` not a
+    // symbolic link (a reparse point on Windows) either. On failure,
+    // *error_text holds the reason.
+    OpenError open(const std::string& path, std::string* error_text, bool follow_links = true);
+
+    // The system's identity of the open file: device and inode, or volume
+    // serial number and file index.
+    struct Identity {
+        bool known = false;
+        std::uint64_t device = 0;
+        std::uint64_t file = 0;
+    };
+    const Identity& identity() const { return identity_; }
 
     // Reads from `size` bytes at `data`, which must outlive this object.
     void open_memory(const void* data, std::uint64_t size);
+
+    // The same open file (or memory) as `other`, with its keys, through a
+    // handle and a window of its own, for another thread: reads name their
+    // offsets, so the two never disturb each other. False when the system
+    // gives no second handle.
+    bool open_same(const BankFile& other);
 
     std::uint64_t size() const { return size_; }
 
@@ -62,11 +78,13 @@ private:
     void decrypt(std::uint64_t offset, std::uint8_t* bytes, std::size_t len) const;
     void close();
     void close_handle();  // the system's part of close()
+    static std::intptr_t duplicate_handle(std::intptr_t handle);  // kClosed on failure
 
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;  // a file descriptor, or a HANDLE on Windows
     const std::uint8_t* memory_ = nullptr;
     std::uint64_t size_ = 0;
+    Identity identity_;
 
     std::vector<std::uint8_t> window_;  // the bytes at window_start_, for small reads
     std::uint64_t window_start_ = 0;

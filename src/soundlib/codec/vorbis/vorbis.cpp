@@ -225,6 +225,7 @@ VorbisSetupFound find_vorbis_setup(const SubsoundInfo& info, BankFile& file, Cod
         return found;
     }
     const std::uint32_t crc = le32(crc_bytes);
+    std::unique_lock<std::mutex> held(cache.lock);
     const VorbisSetup* setup = cache.vorbis.find(info.channels, info.frequency, crc);
     if (!setup) {
         const std::string what = "CRC " + hex32(crc) + " for " + std::to_string(info.channels) + " channels at " +
@@ -241,6 +242,7 @@ VorbisSetupFound find_vorbis_setup(const SubsoundInfo& info, BankFile& file, Cod
     // picks others at low rates and the lowest qualities, and the packets
     // follow the encoder.
     found.decoder = cache.vorbis_decoders.get(info.channels, info.frequency, *setup, detail);
+    held.unlock();  // what was made is only read from here on
     if (!found.decoder) return found;
     found.setup = setup;
     code = FMOD_OK;

@@ -67,17 +67,7 @@ std::shared_ptr<const VorbisDecoderSetup> VorbisDecoderSetup::make(std::uint32_t
 
 std::shared_ptr<const VorbisDecoderSetup> VorbisDecoderSetups::get(std::uint32_t channels, std::uint32_t rate,
                                                                    const VorbisSetup& setup, std::string& detail) {
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    // Fuzzing: the same few set-ups come back input after input, each input
-    // a bank of its own, so the process keeps them (and a bounded number).
-    static std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, std::shared_ptr<const VorbisDecoderSetup>>
-        process_wide;
-    auto& made = process_wide;
-    if (made.size() >= 64) made.clear();  // the decoders still using one keep it alive
-    (void)made_;
-#else
     auto& made = made_;
-#endif
     const auto key = std::tuple(channels, rate, setup.crc);
     if (const auto it = made.find(key); it != made.end()) return it->second;
     auto decoder_setup = VorbisDecoderSetup::make(channels, rate, setup, detail);

@@ -37,7 +37,7 @@ private:
     vorbis_comment comment_;
 };
 
-// The decoder set-ups a bank has made, by channels, rate and setup CRC.
+// The decoder set-ups made so far, by channels, rate and setup CRC.
 class VorbisDecoderSetups {
 public:
     std::shared_ptr<const VorbisDecoderSetup> get(std::uint32_t channels, std::uint32_t rate,

@@ -151,6 +151,7 @@ StoredChoice make_vorbis_packets(const SubsoundInfo& info, BankFile& file, Codec
     VorbisSetupFound found = find_vorbis_setup(info, file, cache, choice.code, choice.detail);
     if (!found.setup) return choice;
     const auto key = std::tuple(info.channels, info.frequency, found.setup->crc);
+    const std::lock_guard<std::mutex> held(cache.lock);  // the cache is shared; what it holds stays put
     auto& identification = cache.vorbis_identifications[key];
     if (identification.empty()) {
         identification = vorbis_identification_header(info.channels, info.frequency, found.setup->block_short,

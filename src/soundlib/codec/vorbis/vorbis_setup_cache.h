@@ -1,8 +1,9 @@
-// The setup headers a bank's Vorbis subsounds need, found by CRC and kept
-// for the life of the bank. At the tabulated rates the table says which
-// step to generate; at others a search generates steps until the CRC turns
-// up, within a budget for the whole bank, so that no bank can make us
-// generate set-ups for minutes.
+// The setup headers Vorbis subsounds need, found by CRC and kept for the
+// life of the cache (the system's: the whole run). At the tabulated rates
+// the table says which step to generate; at others a search generates steps
+// until the CRC turns up, within a budget for the whole cache, so that no
+// bank, nor a folder of them, can make us generate set-ups for minutes; a
+// rate searched through is not searched again.
 #pragma once
 
 #include <cstdint>
