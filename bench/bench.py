@@ -4,7 +4,9 @@
 Run through bench/run.sh, which builds what this needs. Makes its banks
 with make_bench_banks, then for each bank, in alternating order within each
 round: bankrip against its reference (cp of the bank for PCM16, bankrip on
-PCM16 for the ADPCM codecs, the codec library alone for MPEG and Vorbis).
+PCM16 for the ADPCM codecs, the codec library alone for MPEG and Vorbis,
+cp of the bank for --keep-original on the MPEG and Vorbis banks, whose
+files' size is also given against the bank's audio data).
 Each run writes to a fresh folder; times are whole-process wall and CPU
 time, peak memory the kernel's maxrss. Prints one table of medians.
 
@@ -22,10 +24,13 @@ import tempfile
 
 PCM_FRAMES = 256 * 1024 * 1024 // 4  # 256 MiB of 16-bit stereo
 MPEG_FRAMES = 80_000_000
-KINDS = ["pcm16", "ima", "gcadpcm", "vag", "fadpcm", "mpeg", "vorbis", "flac"]
+KINDS = ["pcm16", "ima", "gcadpcm", "vag", "fadpcm", "mpeg", "vorbis", "flac", "mp3", "ogg"]
+# --keep-original: the MPEG and Vorbis banks written as stored, against cp.
+ORIGINAL = {"mp3": "mpeg", "ogg": "vorbis"}
 ADPCM = {"ima": "IMA ADPCM", "gcadpcm": "GC DSP ADPCM", "vag": "PS ADPCM", "fadpcm": "FADPCM"}
 MEMORY_LIMIT_KIB = 8 * 1024
-RATIO_LIMITS = {"pcm16": 1.25, "adpcm": 2.0, "lossy": 1.05, "flac": 1.1}
+RATIO_LIMITS = {"pcm16": 1.25, "adpcm": 2.0, "lossy": 1.05, "flac": 1.1, "original": 1.5}
+SIZE_LIMIT = 1.05  # a kept original against the bank's audio data
 MEASURE = "measure"
 
 
@@ -57,9 +62,9 @@ def main():
     global MEASURE
     MEASURE = os.path.join(build, "bench", "measure")
     kinds = [k for k in args.kinds.split(",") if k]
-    if "mpeg" in kinds and not shutil.which("lame"):
+    if any(k in kinds for k in ("mpeg", "mp3")) and not shutil.which("lame"):
         print("bench: lame is not installed (scripts/setup-deps installs it): no MPEG bank")
-        kinds.remove("mpeg")
+        kinds = [k for k in kinds if k not in ("mpeg", "mp3")]
     if any(k in ADPCM or k == "flac" for k in kinds) and "pcm16" not in kinds:
         kinds.insert(0, "pcm16")  # the ADPCM codecs are measured against it; FLAC writes its samples
     runs = 1 if args.smoke else max(args.runs, 1)
@@ -79,15 +84,26 @@ def main():
         def frames_of(kind):
             return lossy_frames if kind in ("mpeg", "vorbis") else pcm_frames
 
+        def data_bytes(bank):
+            # The FSB5 header's size of the audio data.
+            with open(bank, "rb") as f:
+                return int.from_bytes(f.read(24)[20:24], "little")
+
         def make(kind, scale, folder):
             os.makedirs(folder, exist_ok=True)
             subprocess.run([maker, folder, str(frames_of(kind) * scale), kind], check=True)
             return os.path.join(folder, kind + ".fsb")
 
-        # FLAC output is measured on the PCM16 bank.
-        banks = {k: make(k, 1, os.path.join(work, "banks")) for k in kinds if k != "flac"}
-        if "flac" in kinds:
-            banks["flac"] = banks["pcm16"]
+        # FLAC output is measured on the PCM16 bank, the kept originals on
+        # the MPEG and Vorbis banks.
+        def source_kind(kind):
+            return "pcm16" if kind == "flac" else ORIGINAL.get(kind, kind)
+
+        banks = {}
+        for k in kinds:
+            if source_kind(k) not in banks:
+                banks[source_kind(k)] = make(source_kind(k), 1, os.path.join(work, "banks"))
+            banks[k] = banks[source_kind(k)]
         out = os.path.join(work, "out")
 
         def commands(kind):
@@ -100,10 +116,13 @@ def main():
             if kind == "flac":
                 return ([tool, "-q", "--format", "flac", "-o", out, bank],
                         [floor, "flac", bank, os.path.join(out, "floor.flac")])
+            if kind in ORIGINAL:
+                return [tool, "-q", "--keep-original", "-o", out, bank], ["cp", bank, out]
             return mine, [floor, kind, bank, os.path.join(out, "floor.raw")]
 
         # Warm-up: fills the page cache and checks the lossy outputs.
         failures = []
+        sizes = {}
         for kind in kinds:
             mine, reference = commands(kind)
             run(mine, out)
@@ -115,6 +134,12 @@ def main():
                 with open(os.path.join(out, "floor.raw"), "rb") as f:
                     if f.read() != ours:
                         failures.append(f"{kind}: bankrip's samples differ from the floor's")
+            elif kind in ORIGINAL:
+                kept = os.path.join(out, ORIGINAL[kind] + "." + kind)
+                if not os.path.exists(kept):
+                    failures.append(f"{kind}: --keep-original wrote no {kept}")
+                sizes[kind] = os.path.getsize(kept) / data_bytes(banks[kind]) if os.path.exists(kept) else 0.0
+                run(reference, out)
             else:
                 run(reference, out)
 
@@ -132,7 +157,7 @@ def main():
         double_rss = {}
         for kind in kinds:
             folder = os.path.join(work, "double")
-            bank = make("pcm16" if kind == "flac" else kind, 2, folder)
+            bank = make(source_kind(kind), 2, folder)
             mine = commands(kind)[0]
             double_rss[kind] = run([bank if part == banks[kind] else part for part in mine], out)[2]
             shutil.rmtree(folder)
@@ -158,6 +183,10 @@ def main():
             elif kind == "flac":
                 label, against, limit = "PCM16 to FLAC", "libFLAC", RATIO_LIMITS["flac"]
                 ref_wall, ref_cpu = median(reference, 0), median(reference, 1)
+            elif kind in ORIGINAL:
+                label = "MPEG as .mp3" if kind == "mp3" else "Vorbis as .ogg"
+                against, limit = "cp", RATIO_LIMITS["original"]
+                ref_wall, ref_cpu = median(reference, 0), median(reference, 1)
             else:
                 label = "MPEG III" if kind == "mpeg" else "Vorbis"
                 against, limit = "floor", RATIO_LIMITS["lossy"]
@@ -165,15 +194,18 @@ def main():
             ratio = wall / ref_wall if ref_wall else 0.0
             cpu_ratio = cpu / ref_cpu if ref_cpu else 0.0
             met = ratio <= limit and rss <= MEMORY_LIMIT_KIB and double_rss[kind] <= MEMORY_LIMIT_KIB
+            size = f"{sizes[kind]:.3f}" if kind in sizes else ""
+            if kind in sizes and sizes[kind] > SIZE_LIMIT:
+                met = False
             if not met and not args.smoke:
                 failures.append(f"{label}: target missed")
             rows.append((label, f"{os.path.getsize(banks[kind]) / 2**20:.1f}", f"{wall:.3f}", f"{cpu:.3f}",
                          against, f"{ref_wall:.3f}", f"{ref_cpu:.3f}", f"{ratio:.2f}", f"{cpu_ratio:.2f}",
-                         f"<= {limit:.2f}", f"{rss / 1024:.1f}", f"{double_rss[kind] / 1024:.1f}",
+                         f"<= {limit:.2f}", f"{rss / 1024:.1f}", f"{double_rss[kind] / 1024:.1f}", size,
                          "yes" if met else "no"))
 
         head = ("bank", "MiB", "wall s", "cpu s", "against", "its wall", "its cpu", "wall x", "cpu x",
-                "target", "peak MiB", "2x bank", "met")
+                "target", "peak MiB", "2x bank", "size x", "met")
         widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
         print(f"bankrip bench: median of {runs} runs after a warm-up; {platform.machine()}, "
               f"{os.cpu_count()} cores, load average {os.getloadavg()[0]:.2f} at the end"

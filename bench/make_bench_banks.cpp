@@ -18,8 +18,8 @@
 
 #include "bank_writer.h"
 #include "vorbis_encoder.h"
-#include "soundlib/codec/mpeg_frame_header.h"
-#include "soundlib/codec/vorbis_setup.h"
+#include "soundlib/codec/mpeg/mpeg_frame_header.h"
+#include "soundlib/codec/vorbis/vorbis_setup.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "soundlib/codec/mpeg.h"
+#include "soundlib/codec/mpeg/mpeg.h"
 #include "soundlib/codec/pcm_stream.h"
 
 namespace {

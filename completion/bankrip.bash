@@ -8,7 +8,7 @@ _bankrip() {
     # The options of bankrip --help (tests/support/completion_check.py
     # keeps the two in step): those that take a value, and the others.
     local with_value='-o --output -s --sound -k --key --format -j --jobs'
-    local plain='-l --list --json --no-loops --scan -q --quiet -v --verbose -h --help -V --version'
+    local plain='-l --list --json --no-loops --keep-original --scan -q --quiet -v --verbose -h --help -V --version'
 
     # The first form, a bank first: then the destination folder.
     if ((COMP_CWORD >= 2)) && [[ ${COMP_WORDS[1]} != -* ]]; then

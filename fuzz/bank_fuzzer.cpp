@@ -18,6 +18,7 @@ ReadLimits fuzz_limits() {
     limits.reads_each = 1;
     limits.read_bytes = 2048;
     limits.max_seek_frame = 1500;
+    limits.stored_units = 32;
     return limits;
 }
 

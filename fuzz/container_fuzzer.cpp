@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "soundlib/bank/bank_locator.h"
-#include "soundlib/codec/mpeg_frames.h"
+#include "soundlib/codec/mpeg/mpeg_frames.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "bank_writer.h"
 #include "vorbis_encoder.h"
-#include "soundlib/codec/vorbis_setup.h"
+#include "soundlib/codec/vorbis/vorbis_setup.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Frame lengths worked out by hand from the header layout: layer III MPEG-1
 // and layer II take 144 * bitrate / rate bytes, layer III MPEG-2 and 2.5
 // take 72 * bitrate / rate, plus one when the padding bit is set.
-#include "soundlib/codec/mpeg_frame_header.h"
+#include "soundlib/codec/mpeg/mpeg_frame_header.h"
 
 #include <gtest/gtest.h>
 

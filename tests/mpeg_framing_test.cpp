@@ -13,8 +13,8 @@
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
-#include "soundlib/codec/mpeg.h"
-#include "soundlib/codec/mpeg_frames.h"
+#include "soundlib/codec/mpeg/mpeg.h"
+#include "soundlib/codec/mpeg/mpeg_frames.h"
 #include "support/bank_audio.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"

@@ -5,7 +5,7 @@
 // frames made here (a header, then zeros: no reservoir, no scale, no
 // spectrum, so every sample decodes to 0) and, at run time only, real frames
 // out of the corpus's banks; those tests skip when the corpus is absent.
-#include "soundlib/codec/mpeg.h"
+#include "soundlib/codec/mpeg/mpeg.h"
 
 #include <gtest/gtest.h>
 

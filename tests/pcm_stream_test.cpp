@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "soundlib/codec/float_to_s16.h"
-#include "soundlib/codec/pcm_source.h"
+#include "soundlib/codec/pcm/pcm_source.h"
 #include "soundlib/codec/pcm_stream.h"
 
 namespace soundlib {

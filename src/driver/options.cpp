@@ -18,15 +18,17 @@ const char* const HELP_TEXT =
     "       bankrip <fsb_name> [dest_dir]\n"
     "\n"
     "Unpacks game sound banks (FSB3, FSB4, FSB5; .bank files; banks inside\n"
-    "other files with --scan) into one WAV file per sound.\n"
+    "other files with --scan) into one file per sound: WAV, or with the\n"
+    "options below FLAC, Ogg Vorbis or MP3.\n"
     "\n"
     "The first form, with options first: relative paths are taken from the\n"
     "current directory. Operands are bank files and folders, any number;\n"
     "folders are walked recursively (symbolic links are not followed) and every\n"
     "file in them that holds a bank is unpacked; the others are passed over.\n"
-    "Every file name ends in its format's extension (.wav, or .flac with\n"
-    "--format flac), and a looping sound's file carries its loop (a \"smpl\"\n"
-    "chunk in WAV, LOOPSTART and LOOPLENGTH tags in FLAC).\n"
+    "Every file name ends in its format's extension (.wav, .flac with --format\n"
+    "flac, .ogg or .mp3 with --keep-original), and a looping sound's file\n"
+    "carries its loop (a \"smpl\" chunk in WAV, LOOPSTART and LOOPLENGTH tags\n"
+    "in FLAC and Ogg; MP3 carries none).\n"
     "\n"
     "  -o, --output DIR   write into DIR (created with its parents; default: the\n"
     "                     current directory). With several banks or a folder,\n"
@@ -40,6 +42,10 @@ const char* const HELP_TEXT =
     "                     (3, 0-9, 3,7,12-15) or a sound's exact name; repeatable\n"
     "      --format wav|flac  write decoded sounds as WAV (the default) or FLAC;\n"
     "                     float samples, and sounds FLAC cannot hold, stay WAV\n"
+    "      --keep-original  write Vorbis sounds as .ogg and MPEG sounds as .mp3\n"
+    "                     with their audio as the bank stores it, nothing\n"
+    "                     decoded or encoded; the other sounds (and MPEG of\n"
+    "                     more than two channels) in the --format\n"
     "      --no-loops     write no loop (\"smpl\" chunk, or loop tags)\n"
     "  -k, --key KEY      the key of encrypted banks; repeatable, each is tried\n"
     "                     (else the environment variable BANKRIP_KEY, else a file\n"
@@ -75,7 +81,7 @@ std::string version_text() {
 
 namespace {
 
-enum LongOnly { kJson = 256, kNoLoops, kScan, kFormat };
+enum LongOnly { kJson = 256, kNoLoops, kScan, kFormat, kKeepOriginal };
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},     {"version", no_argument, nullptr, 'V'},
@@ -83,6 +89,8 @@ const option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},   {"sound", required_argument, nullptr, 's'},
     {"no-loops", no_argument, nullptr, kNoLoops}, {"key", required_argument, nullptr, 'k'},
     {"scan", no_argument, nullptr, kScan},   {"quiet", no_argument, nullptr, 'q'},
+    {"format", required_argument, nullptr, kFormat},
+    {"keep-original", no_argument, nullptr, kKeepOriginal},
     {"format", required_argument, nullptr, kFormat}, {"jobs", required_argument, nullptr, 'j'},
     {"verbose", no_argument, nullptr, 'v'},
     {nullptr, 0, nullptr, 0}};
@@ -139,6 +147,7 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
                     return ParseOutcome::usage_error;
                 }
                 break;
+            case kKeepOriginal: options.keep_original = true; break;
             case 'q': options.quiet = true; break;
             case 'v': options.verbose = true; break;
             case 'j':

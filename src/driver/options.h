@@ -19,6 +19,7 @@ struct Options {
     bool loops = true;                  // --no-loops clears it
     bool scan = false;                  // --scan: banks at any offset
     OutputFormat format = OutputFormat::wav;  // --format: decoded samples as WAV or FLAC
+    bool keep_original = false;         // --keep-original: Vorbis and MPEG as stored
     int jobs = 1;                       // -j: sounds written at once (default: the processors usable)
     bool verbose = false;               // -v: every sound's line, also under the status line
 };

@@ -128,6 +128,7 @@ public:
         style_.always_wav = true;
         style_.loop_chunk = options.loops;
         style_.format = options.format;
+        style_.keep_original = options.keep_original;
         style_.progress = options.quiet ? nullptr : options.json ? stderr : stdout;
         // On a terminal, one status line instead of a line per sound.
         if (!options.quiet && !options.json && !options.list && stderr_is_terminal()) {

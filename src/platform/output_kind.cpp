@@ -20,6 +20,11 @@ const char* output_kind(const std::string& name) {
     return "WAV";
 }
 
+std::string output_kind_with_article(const std::string& name) {
+    const std::string kind = output_kind(name);
+    return (kind == "Ogg" || kind == "MP3" ? "an " : "a ") + kind;
+}
+
 bool starts_like_output(const std::string& name, const unsigned char* head, std::size_t n) {
     const std::string kind = output_kind(name);
     if (kind == "FLAC") return n >= 4 && std::memcmp(head, "fLaC", 4) == 0;

@@ -14,6 +14,10 @@ constexpr std::size_t kKindHeadBytes = 12;
 // extension (names without one are the first form's WAV files).
 const char* output_kind(const std::string& name);
 
+// The same with its article, for messages: "a WAV", "a FLAC", "an Ogg",
+// "an MP3".
+std::string output_kind_with_article(const std::string& name);
+
 // True when the first `n` bytes of a file start a file of that kind.
 bool starts_like_output(const std::string& name, const unsigned char* head, std::size_t n);
 

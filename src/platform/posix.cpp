@@ -273,7 +273,7 @@ bool replaceable(int folder, const std::string& name, const FileId& keep, bool& 
     } else if (same_file(st, keep)) {
         error = "it is the bank being read; not overwritten";
     } else if (!empty_or_output(folder, name.c_str(), st)) {
-        error = std::string("a file that is not a ") + output_kind(name) + " file is in the way; not overwritten";
+        error = "a file that is not " + output_kind_with_article(name) + " file is in the way; not overwritten";
     } else {
         return true;  // a hard link to it elsewhere stays as it is: the name is replaced, not the file
     }

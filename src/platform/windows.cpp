@@ -131,7 +131,7 @@ bool replaceable(const std::string& path, const FileId& keep, bool& there, std::
     } else if (same_file(info, keep)) {
         refusal = "it is the bank being read; not overwritten";
     } else if (!empty_or_output(h, path)) {
-        refusal = std::string("a file that is not a ") + output_kind(path) + " file is in the way; not overwritten";
+        refusal = "a file that is not " + output_kind_with_article(path) + " file is in the way; not overwritten";
     }
     CloseHandle(h);
     if (refusal.empty()) return true;  // a hard link to it elsewhere stays as it is: the name is replaced

@@ -121,7 +121,13 @@ Bank::Active& Bank::activate(int index) {
     for (Active& a : active_) {
         if (a.index == index) return a;
     }
-    if (active_.size() >= kMaxActive) active_.pop_front();
+    if (active_.size() >= kMaxActive) {
+        const Active& closing = active_.front();
+        if (closing.stored && closing.stored->units_given() > 0) {
+            stored_resume_[closing.index] = closing.stored->units_given();
+        }
+        active_.pop_front();
+    }
     Active a;
     a.index = index;
     const BankPart& part = part_of(index);
@@ -145,6 +151,7 @@ std::string Bank::name(int index) {
 PcmStream* Bank::stream(int index, FMOD_RESULT& code) {
     code = FMOD_OK;
     Active& a = activate(index);
+    a.stored_last = false;
     if (a.stream) return a.stream.get();
     DecoderChoice choice = make_decoder(a.info, file_, *cache_);
     if (!choice.source) {
@@ -156,9 +163,44 @@ PcmStream* Bank::stream(int index, FMOD_RESULT& code) {
     return a.stream.get();
 }
 
+StoredUnits* Bank::stored(int index, FMOD_RESULT& code, const ByteVector** identification,
+                          const ByteVector** setup) {
+    code = FMOD_OK;
+    Active& a = activate(index);
+    if (!a.stored) {
+        StoredChoice choice = make_stored_units(a.info, file_, *cache_);
+        if (!choice.units) {
+            code = choice.code;
+            set_detail(index, choice.detail);
+            return nullptr;
+        }
+        a.stored = std::move(choice.units);
+        a.identification = choice.identification;
+        a.setup = choice.setup;
+        if (const auto it = stored_resume_.find(index); it != stored_resume_.end()) {
+            // Walked again up to where it stood; the damage is counted afresh.
+            const std::uint64_t units = it->second;
+            stored_resume_.erase(it);
+            std::vector<std::uint8_t> scratch(kMaxStoredUnitBytes);
+            std::string ignored;
+            while (a.stored->units_given() < units) {
+                std::size_t bytes = 0;
+                std::uint32_t frames = 0;
+                if (a.stored->next(scratch.data(), scratch.size(), bytes, frames, ignored) != FMOD_OK) break;
+            }
+        }
+    }
+    a.stored_last = true;
+    if (identification) *identification = a.identification;
+    if (setup) *setup = a.setup;
+    return a.stored.get();
+}
+
 const DamageReport* Bank::damage(int index) const {
     for (const Active& a : active_) {
-        if (a.index == index && a.stream) return &a.stream->damage();
+        if (a.index != index) continue;
+        if (a.stored && (a.stored_last || !a.stream)) return &a.stored->damage();
+        if (a.stream) return &a.stream->damage();
     }
     return nullptr;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "soundlib/bank/bank_locator.h"
 #include "soundlib/codec/codec_cache.h"
 #include "soundlib/codec/pcm_stream.h"
+#include "soundlib/codec/stored_units.h"
 #include "soundlib/io/bank_file.h"
 #include "soundlib/soundlib.h"
 
@@ -80,7 +82,15 @@ public:
     // closed early is reopened when it is used again.
     PcmStream* stream(int index, FMOD_RESULT& code);
 
-    // Damage met so far in a subsound's data (nothing when it is not open).
+    // The stored units of a subsound, opened on first use; one closed early
+    // (more subsounds were worked on meanwhile) is walked again up to where
+    // it stood. For Vorbis, *identification and *setup (may be null) are
+    // the headers a stream of its packets needs, valid while the bank lives.
+    StoredUnits* stored(int index, FMOD_RESULT& code, const ByteVector** identification = nullptr,
+                        const ByteVector** setup = nullptr);
+
+    // Damage met so far in a subsound's data by its last kind of read,
+    // decoded or stored (nothing when it is not open).
     const DamageReport* damage(int index) const;
 
     // The reason behind a subsound's last failure.
@@ -96,6 +106,10 @@ private:
         int index = -1;
         SubsoundInfo info;
         std::unique_ptr<PcmStream> stream;
+        std::unique_ptr<StoredUnits> stored;
+        const ByteVector* identification = nullptr;
+        const ByteVector* setup = nullptr;
+        bool stored_last = false;  // the last read was of the stored units
     };
     Active& activate(int index);
 
@@ -111,6 +125,9 @@ private:
     CodecCache own_cache_;
     CodecCache* cache_ = &own_cache_;
     std::deque<Active> active_;
+    // Stored walks closed early, by subsound: the units they had given.
+    // Only subsounds a caller left half read are here.
+    std::map<int, std::uint64_t> stored_resume_;
     int detail_index_ = -1;
     std::string detail_;
 };

@@ -11,6 +11,7 @@
 
 #include "soundlib/bank.h"
 #include "soundlib/codec/decoder_factory.h"
+#include "soundlib/codec/stored_units.h"
 #include "soundlib/version.h"
 
 // What the last failed open of a thread said: opens of one system may run
@@ -395,6 +396,105 @@ FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND* subsound, unsigned long lo
     if (!is_subsound(subsound)) return FMOD_ERR_INVALID_PARAM;
     *offset = subsound->bank->part_offset(index_of(subsound));
     return FMOD_OK;
+}
+
+SOUNDLIB_STORED_KIND soundlib_stored_kind(FMOD_SOUND* subsound, const char** why_not) {
+    if (why_not) *why_not = "";
+    if (!is_subsound(subsound)) return SOUNDLIB_STORED_NONE;
+    SOUNDLIB_STORED_KIND kind = SOUNDLIB_STORED_NONE;
+    guarded([&]() -> FMOD_RESULT {
+        switch (soundlib::stored_kind(subsound->bank->info(index_of(subsound)), why_not)) {
+            case soundlib::StoredKind::vorbis: kind = SOUNDLIB_STORED_VORBIS; break;
+            case soundlib::StoredKind::mpeg: kind = SOUNDLIB_STORED_MPEG; break;
+            case soundlib::StoredKind::none: break;
+        }
+        return FMOD_OK;
+    });
+    return kind;
+}
+
+FMOD_RESULT soundlib_vorbis_headers(FMOD_SOUND* subsound, const unsigned char** identification,
+                                    unsigned int* identification_bytes, const unsigned char** setup,
+                                    unsigned int* setup_bytes) {
+    for (const unsigned char** p : {identification, setup}) {
+        if (p) *p = nullptr;
+    }
+    for (unsigned int* n : {identification_bytes, setup_bytes}) {
+        if (n) *n = 0;
+    }
+    if (!is_subsound(subsound)) return valid(subsound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
+    return guarded([&]() -> FMOD_RESULT {
+        Bank& bank = *subsound->bank;
+        const int index = index_of(subsound);
+        if (soundlib::stored_kind(bank.info(index), nullptr) != soundlib::StoredKind::vorbis) {
+            return FMOD_ERR_INVALID_PARAM;
+        }
+        FMOD_RESULT code = FMOD_OK;
+        const soundlib::ByteVector* id = nullptr;
+        const soundlib::ByteVector* set_up = nullptr;
+        if (!bank.stored(index, code, &id, &set_up)) return code;
+        if (!id || !set_up) return FMOD_ERR_INTERNAL;
+        if (identification) *identification = id->data();
+        if (identification_bytes) *identification_bytes = static_cast<unsigned int>(id->size());
+        if (setup) *setup = set_up->data();
+        if (setup_bytes) *setup_bytes = static_cast<unsigned int>(set_up->size());
+        return FMOD_OK;
+    });
+}
+
+FMOD_RESULT soundlib_read_stored(FMOD_SOUND* subsound, void* buffer, unsigned int length, unsigned int* read,
+                                 unsigned int* frames) {
+    if (read) *read = 0;
+    if (frames) *frames = 0;
+    if (!is_subsound(subsound)) return valid(subsound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
+    if (!buffer && length) return FMOD_ERR_INVALID_PARAM;
+    return guarded([&]() -> FMOD_RESULT {
+        Bank& bank = *subsound->bank;
+        const int index = index_of(subsound);
+        FMOD_RESULT code = FMOD_OK;
+        soundlib::StoredUnits* units = bank.stored(index, code);
+        if (!units) return code;
+        std::size_t bytes = 0;
+        std::uint32_t unit_frames = 0;
+        std::string why;
+        code = units->next(static_cast<std::uint8_t*>(buffer), length, bytes, unit_frames, why);
+        if (read && (code == FMOD_OK || code == FMOD_ERR_INVALID_PARAM)) *read = static_cast<unsigned int>(bytes);
+        if (frames && code == FMOD_OK) *frames = unit_frames;
+        if (code != FMOD_OK && code != FMOD_ERR_FILE_EOF && code != FMOD_ERR_INVALID_PARAM) {
+            const soundlib::SubsoundInfo info = bank.info(index);
+            if (info.cut_short) {
+                why = (info.data.size == 0 ? "the file ends before this sound's data (it is truncated); "
+                                           : "the file ends inside this sound's data (it is truncated); ") +
+                      why;
+            }
+            bank.set_detail(index, why);
+        }
+        return code;
+    });
+}
+
+FMOD_RESULT soundlib_restart_stored(FMOD_SOUND* subsound) {
+    if (!is_subsound(subsound)) return valid(subsound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
+    return guarded([&]() -> FMOD_RESULT {
+        FMOD_RESULT code = FMOD_OK;
+        soundlib::StoredUnits* units = subsound->bank->stored(index_of(subsound), code);
+        if (!units) return code;
+        units->restart();
+        return FMOD_OK;
+    });
+}
+
+FMOD_RESULT soundlib_stored_frames(FMOD_SOUND* subsound, unsigned long long* frames) {
+    if (!frames) return FMOD_ERR_INVALID_PARAM;
+    *frames = 0;
+    if (!is_subsound(subsound)) return valid(subsound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
+    return guarded([&]() -> FMOD_RESULT {
+        FMOD_RESULT code = FMOD_OK;
+        soundlib::StoredUnits* units = subsound->bank->stored(index_of(subsound), code);
+        if (!units) return code;
+        *frames = units->frames_held();
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT soundlib_bank_file_identity(FMOD_SOUND* bank, unsigned long long* device, unsigned long long* file) {

@@ -195,6 +195,68 @@ FMOD_RESULT soundlib_bank_duplicate(FMOD_SOUND *bank, FMOD_SOUND **duplicate);
  * this subsound. */
 FMOD_RESULT soundlib_subsound_bank_offset(FMOD_SOUND *subsound, unsigned long long *offset);
 
+/*
+ * Our own additions: a subsound's audio as the bank stores it, one unit at a
+ * time, for writing it out without decoding it (Vorbis packets into an Ogg
+ * stream, MPEG frames into an .mp3 file). Nothing is decoded: damage inside
+ * a unit whose framing reads right goes unseen.
+ */
+typedef enum {
+    SOUNDLIB_STORED_NONE = 0,   /* not handed out as stored: read it decoded */
+    SOUNDLIB_STORED_VORBIS = 1, /* Vorbis audio packets */
+    SOUNDLIB_STORED_MPEG = 2    /* MPEG layer II or III frames of one stream (one or two channels) */
+} SOUNDLIB_STORED_KIND;
+
+/* What the subsound's stored units are. NONE for every codec but Vorbis and
+ * MPEG, and for MPEG stored as several interleaved streams (more than two
+ * channels); for such a sound *why_not (may be null) is set to why, in words
+ * that follow "written decoded: ", else to "". The text is static. */
+SOUNDLIB_STORED_KIND soundlib_stored_kind(FMOD_SOUND *subsound, const char **why_not);
+
+/* A Vorbis subsound's headers for a stream of its packets: the
+ * identification header (channels, rate, the block sizes of the set-up) and
+ * the set-up packet rebuilt for it (the comment header is the caller's).
+ * Both stay valid while the bank lives. Fails as a read of the decoded sound
+ * does when no set-up is rebuilt (FMOD_ERR_FORMAT, with the reason in
+ * soundlib_error_detail). */
+FMOD_RESULT soundlib_vorbis_headers(FMOD_SOUND *subsound, const unsigned char **identification,
+                                    unsigned int *identification_bytes, const unsigned char **setup,
+                                    unsigned int *setup_bytes);
+
+/* The largest stored unit: a buffer of this many bytes always holds one. */
+#define SOUNDLIB_MAX_STORED_UNIT 65535u
+
+/*
+ * The subsound's next stored unit into buffer: a Vorbis packet exactly as
+ * stored, or an MPEG frame without the padding after it (a first Xing/Info
+ * frame is left out). *frames is the number of PCM frames decoding the unit
+ * adds: for Vorbis a quarter of its block size and of the one before (0 for
+ * the first packet), for MPEG the samples of a frame. The units stop after
+ * the one that reaches the sound's length (FMOD_Sound_GetLength), so their
+ * frames add up to at least that, or to less when the data ends first or
+ * units were left out (where the sound ends is counted as in its decoded
+ * form, which gives silence for what they stood for).
+ * *read and *frames (either may be null) are 0 when no unit is given.
+ * FMOD_ERR_FILE_EOF after the last unit. FMOD_ERR_INVALID_PARAM when the unit
+ * is longer than `length` (*read is then set to its size, and it stays next).
+ * Where the data is cut short or ends before the sound's length: a result as
+ * FMOD_Sound_ReadData gives it, with the reason in soundlib_error_detail.
+ * Units that cannot be walked (damaged MPEG framing, a Vorbis packet that is
+ * no audio packet of the set-up) are left out and counted by
+ * soundlib_damaged_units. Each subsound keeps its own place.
+ */
+FMOD_RESULT soundlib_read_stored(FMOD_SOUND *subsound, void *buffer, unsigned int length, unsigned int *read,
+                                 unsigned int *frames);
+
+/* Makes the next soundlib_read_stored give the first unit again. */
+FMOD_RESULT soundlib_restart_stored(FMOD_SOUND *subsound);
+
+/* The frames all the stored units give, up to the sound's length: what a
+ * file of them holds, known before writing it (fewer than the sound's length
+ * when its data is cut short or ends early). Walks the units' framing once,
+ * apart from soundlib_read_stored's place. */
+FMOD_RESULT soundlib_stored_frames(FMOD_SOUND *subsound, unsigned long long *frames);
+
 /* Our own addition: the identity of the file a bank was opened from, as the
  * system tells files apart (device and inode; on Windows volume serial
  * number and file index), so a caller can tell it is the file it expected.

@@ -66,7 +66,98 @@ void TransferBuffer::AlignedFree::operator()(unsigned char* p) const {
     ::operator delete(p, std::align_val_t{kPageBytes});
 }
 
-OutputFormat subsound_format(FMOD_SOUND* subsound, const ExtractStyle& style, std::string* why) {
+namespace {
+
+// What moving a sound's audio to its writer came to.
+struct Transfer {
+    std::uint64_t frames = 0;  // the frames the file holds
+    std::uint64_t units = 0;   // reads or units that gave something
+    FMOD_RESULT read_result = FMOD_OK;
+    bool write_ok = false;
+};
+
+// Decoded samples: whole chunks, each positioned before it is read, then
+// the tail.
+Transfer transfer_decoded(FMOD_SOUND* subsound, TransferBuffer& transfer_buffer, SoundWriter& writer, bool write_ok,
+                          unsigned int frames, int block_align) {
+    Transfer t;
+    const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
+    const unsigned int chunk_count = frames >> 18;
+    const unsigned int tail_frames = frames & (CHUNK_FRAMES - 1);
+    std::uint64_t written = 0;
+    auto transfer = [&](unsigned int first_frame, std::size_t bytes) {
+        FMOD_Sound_SeekData(subsound, first_frame);
+        unsigned int delivered = 0;
+        t.read_result = FMOD_Sound_ReadData(subsound, transfer_buffer.data(), static_cast<unsigned int>(bytes),
+                                            &delivered);
+        if (delivered > bytes) delivered = static_cast<unsigned int>(bytes);
+        write_ok = write_ok && writer.write(transfer_buffer.data(), delivered);
+        written += delivered;
+        if (delivered > 0) ++t.units;
+        print_now(".");
+    };
+    for (unsigned int j = 0; j < chunk_count && write_ok; ++j) {
+        transfer(j * CHUNK_FRAMES, chunk_bytes);
+        if (t.read_result != FMOD_OK) break;
+    }
+    // After an early end there is nothing left to read.
+    if (t.read_result == FMOD_OK && write_ok && tail_frames != 0) {
+        transfer(chunk_count * CHUNK_FRAMES, static_cast<std::size_t>(tail_frames) * block_align);
+    }
+    t.frames = block_align > 0 ? written / static_cast<std::uint64_t>(block_align) : 0;
+    t.write_ok = write_ok;
+    return t;
+}
+
+// Stored units, one at a time, as the library gives them, into the two
+// halves of the buffer in turn (a writer may hold the last one back); a
+// progress dot for every chunk's worth of frames, as for decoded samples.
+Transfer transfer_stored(FMOD_SOUND* subsound, TransferBuffer& transfer_buffer, SoundWriter& writer, bool write_ok,
+                         unsigned int frames) {
+    Transfer t;
+    std::uint64_t given = 0;
+    std::uint64_t dots = 0;
+    while (write_ok) {
+        unsigned char* unit = transfer_buffer.data() + (t.units % 2) * SOUNDLIB_MAX_STORED_UNIT;
+        unsigned int bytes = 0, unit_frames = 0;
+        t.read_result = soundlib_read_stored(subsound, unit, SOUNDLIB_MAX_STORED_UNIT, &bytes, &unit_frames);
+        if (t.read_result != FMOD_OK) break;
+        ++t.units;
+        write_ok = writer.write_unit(unit, bytes, unit_frames);
+        given += unit_frames;
+        for (; dots < std::min<std::uint64_t>(given, frames) / CHUNK_FRAMES; ++dots) print_now(".");
+    }
+    t.frames = std::min<std::uint64_t>(given, frames);
+    if (t.frames > dots * CHUNK_FRAMES) print_now(".");
+    t.write_ok = write_ok;
+    return t;
+}
+
+// What a writer of stored units needs before the first byte: the Vorbis
+// headers, and whether the loop lies in the frames the file will hold (its
+// tags come first).
+FMOD_RESULT stored_preamble(FMOD_SOUND* subsound, OutputFormat format, SoundShape& shape) {
+    if (format != OutputFormat::ogg) return FMOD_OK;
+    const unsigned char* identification = nullptr;
+    const unsigned char* setup = nullptr;
+    unsigned int identification_bytes = 0, setup_bytes = 0;
+    const FMOD_RESULT r =
+        soundlib_vorbis_headers(subsound, &identification, &identification_bytes, &setup, &setup_bytes);
+    if (r != FMOD_OK) return r;
+    shape.vorbis_identification = identification;
+    shape.vorbis_identification_bytes = identification_bytes;
+    shape.vorbis_setup = setup;
+    shape.vorbis_setup_bytes = setup_bytes;
+    if (shape.loops) {
+        unsigned long long held = 0;
+        if (soundlib_stored_frames(subsound, &held) != FMOD_OK) held = 0;
+        shape.loops = shape.loop_end < held;
+    }
+    return FMOD_OK;
+}
+
+// The format of the decoded samples: the style's, unless it cannot hold them.
+OutputFormat decoded_format(FMOD_SOUND* subsound, const ExtractStyle& style, std::string* why) {
     if (style.format == OutputFormat::wav) return OutputFormat::wav;
     SoundShape shape;
     FMOD_SOUND_FORMAT format;
@@ -79,6 +170,27 @@ OutputFormat subsound_format(FMOD_SOUND* subsound, const ExtractStyle& style, st
     if (flac_can_hold(shape, reason)) return OutputFormat::flac;
     if (why) *why = "as WAV: " + reason;
     return OutputFormat::wav;
+}
+
+}  // namespace
+
+OutputFormat subsound_format(FMOD_SOUND* subsound, const ExtractStyle& style, std::string* why) {
+    if (style.keep_original) {
+        const char* why_not = "";
+        switch (soundlib_stored_kind(subsound, &why_not)) {
+            case SOUNDLIB_STORED_VORBIS: return OutputFormat::ogg;
+            case SOUNDLIB_STORED_MPEG: return OutputFormat::mp3;
+            case SOUNDLIB_STORED_NONE: break;
+        }
+        if (why_not && *why_not) {
+            std::string reason;
+            const OutputFormat format = decoded_format(subsound, style, &reason);
+            if (why) *why = reason.empty() ? std::string(format == OutputFormat::flac ? "as FLAC: " : "as WAV: ") + why_not
+                                           : reason;
+            return format;
+        }
+    }
+    return decoded_format(subsound, style, why);
 }
 
 std::string subsound_file_name(FMOD_SOUND* subsound, int index, UsedNames& used_names, const ExtractStyle& style) {
@@ -135,8 +247,9 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     print_now(shown.c_str());
     const std::string line_end = format_note.empty() ? "\n" : " (" + format_note + ")\n";
 
+    const bool stored = keeps_stored_units(output_format);
     const int block_align = wav_block_align(shape.channels, shape.bits);
-    if (block_align > MAX_BLOCK_ALIGN || block_align < 0) {
+    if (!stored && (block_align > MAX_BLOCK_ALIGN || block_align < 0)) {
         print_now(line_end.c_str());
         report(path, "sample frames of " + std::to_string(block_align) + " bytes are wider than the " +
                          std::to_string(MAX_BLOCK_ALIGN) + " supported; not written");
@@ -156,9 +269,15 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
                          std::to_string(block_align) + " bytes does not fit a WAV header; not written");
         return finish(extracted, Written::not_at_all);
     }
+    if (const FMOD_RESULT r = stored ? stored_preamble(subsound, output_format, shape) : FMOD_OK; r != FMOD_OK) {
+        print_now(line_end.c_str());
+        report(path, library_reason(subsound, r) + "; no file written");
+        return finish(extracted, Written::not_at_all);
+    }
     const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
     TransferBuffer& transfer_buffer = style.buffer ? *style.buffer : process_buffer;
-    transfer_buffer.reserve(std::max<std::size_t>(chunk_bytes, std::size_t{CHUNK_FRAMES} * 4));
+    transfer_buffer.reserve(std::max<std::size_t>({chunk_bytes, std::size_t{CHUNK_FRAMES} * 4,
+                                                   2 * std::size_t{SOUNDLIB_MAX_STORED_UNIT}}));
 
     platform::OutputFile file;
     if (!file.create(folder, file_name, shown, bank_file)) {
@@ -166,41 +285,20 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         if (destination_usable) report(path, file.error());
         return finish(extracted, Written::not_at_all);
     }
-    const std::unique_ptr<SoundWriter> writer = make_pcm_writer(output_format, style.loop_chunk);
-    bool write_ok = writer->begin(file, shape);
-
-    // Whole chunks, each positioned before it is read, then the tail.
-    const unsigned int chunk_count = shape.frames >> 18;
-    const unsigned int tail_frames = shape.frames & (CHUNK_FRAMES - 1);
-    std::uint64_t written = 0;
-    FMOD_RESULT read_result = FMOD_OK;
-    auto transfer = [&](unsigned int first_frame, std::size_t bytes) {
-        FMOD_Sound_SeekData(subsound, first_frame);
-        unsigned int delivered = 0;
-        read_result = FMOD_Sound_ReadData(subsound, transfer_buffer.data(), static_cast<unsigned int>(bytes),
-                                          &delivered);
-        if (delivered > bytes) delivered = static_cast<unsigned int>(bytes);
-        write_ok = write_ok && writer->write(transfer_buffer.data(), delivered);
-        written += delivered;
-        print_now(".");
-    };
-    for (unsigned int j = 0; j < chunk_count && write_ok; ++j) {
-        transfer(j * CHUNK_FRAMES, chunk_bytes);
-        if (read_result != FMOD_OK) break;
-    }
-    // After an early end there is nothing left to read.
-    if (read_result == FMOD_OK && write_ok && tail_frames != 0) {
-        transfer(chunk_count * CHUNK_FRAMES, static_cast<std::size_t>(tail_frames) * block_align);
-    }
+    const std::unique_ptr<SoundWriter> writer = make_writer(output_format, style.loop_chunk);
+    const bool write_began = writer->begin(file, shape);
+    const Transfer t = stored ? transfer_stored(subsound, transfer_buffer, *writer, write_began, shape.frames)
+                              : transfer_decoded(subsound, transfer_buffer, *writer, write_began, shape.frames, block_align);
+    const std::uint64_t frames_written = t.frames;
+    const FMOD_RESULT read_result = t.read_result;
     const bool read_failed = read_result != FMOD_OK && read_result != FMOD_ERR_FILE_EOF;
-    const std::uint64_t frames_written = block_align > 0 ? written / static_cast<std::uint64_t>(block_align) : 0;
-    write_ok = write_ok && writer->end(frames_written);
+    bool write_ok = t.write_ok && writer->end(frames_written);
     // A sound cut short keeps its loop only when the loop lies in what it holds.
     if (extracted) extracted->loop_fits = stored_loop && std::uint64_t{shape.loop_end} < frames_written;
 
     // The file takes its name only when complete, and only with something
     // in it worth keeping.
-    const bool nothing_decoded = read_failed && written == 0 && shape.frames != 0;
+    const bool nothing_decoded = read_failed && t.units == 0 && shape.frames != 0;
     if (!write_ok || nothing_decoded) {
         file.discard();
     } else {
@@ -222,14 +320,16 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     if (damaged == 1 && !units.empty()) units.pop_back();  // "1 damaged frame"
     const std::string damage = damaged == 0 ? std::string()
                                             : std::to_string(damaged) + " damaged " + units +
-                                                  " replaced by silence (the first: " + first + ")";
+                                                  (stored ? " left out" : " replaced by silence") +
+                                                  " (the first: " + first + ")";
     if (read_failed) {
         const std::string also = damage.empty() ? "" : "; " + damage;
         if (nothing_decoded) {
             report(path, library_reason(subsound, read_result) + also + "; no file written");
         } else {
             report(path, library_reason(subsound, read_result) + also + "; the file holds the " +
-                             std::to_string(frames_written) + " frames decoded before it");
+                             std::to_string(frames_written) + (stored ? " frames stored" : " frames decoded") +
+                             " before it");
             return finish(extracted, Written::in_part, file_bytes);
         }
         return finish(extracted, Written::not_at_all, file_bytes);

@@ -43,6 +43,7 @@ struct ExtractStyle {
     bool always_wav = false;  // every name ends in its format's extension
     bool loop_chunk = false;  // a looping sound's file carries its loop ("smpl" chunk, tags)
     OutputFormat format = OutputFormat::wav;  // for decoded samples; FLAC falls back to WAV where it must
+    bool keep_original = false;  // Vorbis as .ogg, MPEG as .mp3, as stored; the rest in `format`
     std::FILE* progress = stdout;  // null: no progress line
     // The name already given to the sound's file (the options form names
     // every sound of a bank before any is written); null: named here.
@@ -59,9 +60,11 @@ struct Extracted {
     bool loop_fits = false;   // it loops, and the loop lies in the frames written (else no "smpl" chunk)
 };
 
-// The format the subsound is written in: the style's, unless that cannot
-// hold the sound (FLAC and float samples, say; `why`, may be null, then
-// says so).
+// The format the subsound is written in: Ogg or MP3 when the style keeps
+// the original and the library hands out the sound's stored units, else
+// the style's, unless that cannot hold the sound (FLAC and float samples,
+// say; `why`, may be null, then says so, as it does for an MPEG sound whose
+// original cannot be kept).
 OutputFormat subsound_format(FMOD_SOUND* subsound, const ExtractStyle& style, std::string* why);
 
 // The name the subsound's file gets (see output_name), with its format's

@@ -27,6 +27,11 @@ struct SoundShape {
     std::uint32_t loop_start = 0;
     std::uint32_t loop_end = 0;
     std::string title;          // the sound's name, for formats that carry one
+    // Vorbis kept as stored: the headers its packets need.
+    const std::uint8_t* vorbis_identification = nullptr;
+    std::size_t vorbis_identification_bytes = 0;
+    const std::uint8_t* vorbis_setup = nullptr;
+    std::size_t vorbis_setup_bytes = 0;
 };
 
 class SoundWriter {
@@ -36,13 +41,23 @@ public:
     // Writes what comes before the audio into `file`, which stays open and
     // the writer's to write until end().
     virtual bool begin(platform::OutputFile& file, const SoundShape& shape) = 0;
-    // Audio as the library delivers it: interleaved decoded samples for WAV
-    // and FLAC; one stored unit (a Vorbis packet, an MPEG frame) for the
-    // writers that keep the original stream.
+    // Decoded audio as the library delivers it: interleaved samples, for
+    // WAV and FLAC.
     virtual bool write(const std::uint8_t* data, std::size_t bytes) = 0;
+    // Stored audio, for the writers that keep the original stream: one unit
+    // as the library gives it (a Vorbis packet, an MPEG frame) and the
+    // frames decoding it adds. Its bytes must stay where they are until the
+    // next write_unit() or end() returns: a writer may hold one unit back.
+    virtual bool write_unit(const std::uint8_t* data, std::size_t bytes, std::uint32_t frames) {
+        (void)data, (void)bytes, (void)frames;
+        error_ = "this format takes decoded samples, not stored units";
+        return false;
+    }
     // After the last audio: `frames` reached the file (fewer than the
     // sound's length when it was cut short). Finishes the file; the loop is
-    // kept only when it lies in those frames.
+    // kept only when it lies in those frames (the writers of stored units,
+    // whose tags come first, are told up front: `loops` is then only set
+    // when it does).
     virtual bool end(std::uint64_t frames) = 0;
     // The file's size once ended.
     virtual std::uint64_t bytes() const = 0;
@@ -58,3 +73,9 @@ protected:
 // A writer for decoded samples: WAV (`loop_chunk`: a looping sound gets a
 // "smpl" chunk; the first form writes none) or FLAC.
 std::unique_ptr<SoundWriter> make_pcm_writer(OutputFormat format, bool loop_chunk);
+
+// True for the formats that take stored units: Ogg and MP3.
+bool keeps_stored_units(OutputFormat format);
+
+// The writer of any format.
+std::unique_ptr<SoundWriter> make_writer(OutputFormat format, bool loop_chunk);

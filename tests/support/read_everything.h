@@ -18,9 +18,44 @@ struct ReadLimits {
     int reads_each = 16;                // reads from the start, each of read_bytes
     unsigned int read_bytes = 1 << 16;
     unsigned int max_seek_frame = ~0u;  // the seek to the middle goes no further
+    int stored_units = 256;             // units as stored read from the start
 };
 
 namespace read_everything_detail {
+
+// The units as stored, where a sound has them: each fits where it went, adds
+// no more frames than a unit can, and all of them no more than the sound.
+inline bool read_stored(FMOD_SOUND* sub, unsigned int frames, const ReadLimits& limits) {
+    const SOUNDLIB_STORED_KIND kind = soundlib_stored_kind(sub, nullptr);
+    if (kind == SOUNDLIB_STORED_NONE) return true;
+    if (kind == SOUNDLIB_STORED_VORBIS) {
+        const unsigned char* id = nullptr;
+        const unsigned char* setup = nullptr;
+        unsigned int id_bytes = 0, setup_bytes = 0;
+        if (soundlib_vorbis_headers(sub, &id, &id_bytes, &setup, &setup_bytes) == FMOD_OK &&
+            (!id || !setup || id_bytes == 0 || setup_bytes == 0)) {
+            return false;
+        }
+    }
+    unsigned long long held = 0;
+    if (soundlib_stored_frames(sub, &held) == FMOD_OK && held > frames) return false;
+    const unsigned int most = kind == SOUNDLIB_STORED_VORBIS ? 4096 : 1152;  // half the longest block; a frame
+    std::vector<unsigned char> unit(SOUNDLIB_MAX_STORED_UNIT);
+    for (int u = 0; u < limits.stored_units; ++u) {
+        unsigned int read = 0, unit_frames = 0;
+        // Now and then a buffer too small, which must leave the unit next.
+        const unsigned int room = u % 7 == 3 ? 8 : SOUNDLIB_MAX_STORED_UNIT;
+        const FMOD_RESULT r = soundlib_read_stored(sub, unit.data(), room, &read, &unit_frames);
+        if (r == FMOD_ERR_INVALID_PARAM) {
+            if (read <= room) return false;
+            continue;
+        }
+        if (r != FMOD_OK) break;
+        if (read > room || unit_frames > most) return false;
+    }
+    soundlib_restart_stored(sub);
+    return true;
+}
 
 inline bool read_subsounds(FMOD_SOUND* bank, const ReadLimits& limits) {
     int count = 0;
@@ -52,6 +87,7 @@ inline bool read_subsounds(FMOD_SOUND* bank, const ReadLimits& limits) {
         if (got > tail_bytes) return false;
         soundlib_error_detail(sub);
         soundlib_damaged_units(sub, nullptr, nullptr);
+        if (!read_stored(sub, frames, limits)) return false;
     }
     return true;
 }

@@ -8,17 +8,23 @@
 // set-up) is shared read-only by decoders on any thread.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <mutex>
+#include <tuple>
 
-#include "soundlib/codec/vorbis_decoder_setup.h"
-#include "soundlib/codec/vorbis_setup_cache.h"
+#include "soundlib/codec/vorbis/vorbis_decoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_setup_cache.h"
 
 namespace soundlib {
 
 struct CodecCache {
-    std::mutex lock;  // over both below
+    std::mutex lock;  // over everything below
     VorbisSetupCache vorbis;  // generated Vorbis setup headers, per (channels, rate)
     VorbisDecoderSetups vorbis_decoders;  // libvorbis set up with them
+    // Identification headers handed out with the packets as stored, by
+    // channels, rate and setup CRC; they stay where they are as long as the cache.
+    std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, ByteVector> vorbis_identifications;
 };
 
 }  // namespace soundlib

@@ -1,12 +1,12 @@
 #include "soundlib/codec/decoder_factory.h"
 
-#include "soundlib/codec/fadpcm.h"
-#include "soundlib/codec/gc_adpcm.h"
-#include "soundlib/codec/ima_adpcm.h"
-#include "soundlib/codec/mpeg.h"
-#include "soundlib/codec/pcm_source.h"
-#include "soundlib/codec/vag.h"
-#include "soundlib/codec/vorbis.h"
+#include "soundlib/codec/adpcm/fadpcm.h"
+#include "soundlib/codec/adpcm/gc_adpcm.h"
+#include "soundlib/codec/adpcm/ima_adpcm.h"
+#include "soundlib/codec/mpeg/mpeg.h"
+#include "soundlib/codec/pcm/pcm_source.h"
+#include "soundlib/codec/adpcm/vag.h"
+#include "soundlib/codec/vorbis/vorbis.h"
 
 namespace soundlib {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "soundlib/bank/subsound_info.h"
-#include "soundlib/codec/mpeg_frame_header.h"
+#include "soundlib/codec/mpeg/mpeg_frame_header.h"
 #include "soundlib/io/bank_file.h"
 #include "soundlib/soundlib.h"
 
@@ -84,6 +84,10 @@ public:
     // of silence more, without damage, as the bank's length counts the tag.
     FMOD_RESULT step(std::uint64_t& pos, Unit* unit);
 
+    // The lengths of the frames of the unit the last step() found, by
+    // stream (when it was not silent).
+    const std::vector<std::uint32_t>& unit_lengths() const { return unit_lengths_; }
+
     // True when nothing but zero bytes is left from pos to the end.
     bool only_zeros_from(std::uint64_t pos);
 
@@ -115,6 +119,7 @@ private:
     bool zeros_known_ = false;
     std::uint64_t zeros_start_ = 0;  // the zero bytes at the end of the data start here
     std::vector<std::uint8_t> frame_;  // a frame looked into
+    std::vector<std::uint32_t> unit_lengths_;
 };
 
 // One frame as stored: where it starts in the subsound's data, its length
@@ -137,6 +142,9 @@ public:
 
     const std::string& problem() const { return problem_; }
     const MpegLayout& layout() const { return frames_.layout(); }
+    // Units stepped over so far, the one of the last frame given included:
+    // those lost to damage count, as the decoder gives silence for them.
+    std::uint64_t units_passed() const { return units_; }
     std::uint64_t damaged_units() const { return damaged_; }
     const std::string& first_damage() const { return first_damage_; }
 
@@ -148,6 +156,7 @@ private:
     std::uint64_t pos_ = 0;
     std::vector<MpegFrameSpan> unit_;
     std::size_t taken_ = 0;
+    std::uint64_t units_ = 0;
     std::uint64_t damaged_ = 0;
     std::string first_damage_;
 };

@@ -1,4 +1,4 @@
-#include "soundlib/codec/pcm_source.h"
+#include "soundlib/codec/pcm/pcm_source.h"
 
 #include <algorithm>
 #include <utility>

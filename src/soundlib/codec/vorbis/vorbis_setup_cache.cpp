@@ -1,11 +1,11 @@
-#include "soundlib/codec/vorbis_setup_cache.h"
+#include "soundlib/codec/vorbis/vorbis_setup_cache.h"
 
 #include <vorbis/codec.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "soundlib/codec/vorbis_setup_table.h"
+#include "soundlib/codec/vorbis/vorbis_setup_table.h"
 
 namespace soundlib {
 

@@ -3,9 +3,21 @@
 // audio decoded by libvorbis into interleaved 16-bit PCM.
 #pragma once
 
+#include <memory>
+
 #include "soundlib/codec/decoder_factory.h"
+#include "soundlib/codec/vorbis/vorbis_decoder_setup.h"
 
 namespace soundlib {
+
+// The subsound's rebuilt setup header, found by its CRC, and libvorbis set
+// up with it; both null, with the code and the reason, when there is none.
+struct VorbisSetupFound {
+    const VorbisSetup* setup = nullptr;  // lives as long as the cache
+    std::shared_ptr<const VorbisDecoderSetup> decoder;
+};
+VorbisSetupFound find_vorbis_setup(const SubsoundInfo& info, BankFile& file, CodecCache& cache, FMOD_RESULT& code,
+                                   std::string& detail);
 
 // Fails with FMOD_ERR_FORMAT when no generated setup header matches the
 // subsound's setup CRC.

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "soundlib/codec/adpcm_blocks.h"
+#include "soundlib/codec/adpcm/adpcm_blocks.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>

@@ -1,11 +1,11 @@
-#include "soundlib/codec/vorbis_setup.h"
+#include "soundlib/codec/vorbis/vorbis_setup.h"
 
 #include <vorbis/vorbisenc.h>
 
 #include <algorithm>
 #include <array>
 
-#include "soundlib/codec/vorbis_setup_packet.h"
+#include "soundlib/codec/vorbis/vorbis_setup_packet.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define SOUNDLIB_LEAK_CHECKED 1

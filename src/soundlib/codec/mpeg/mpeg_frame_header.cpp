@@ -1,4 +1,4 @@
-#include "soundlib/codec/mpeg_frame_header.h"
+#include "soundlib/codec/mpeg/mpeg_frame_header.h"
 
 #include <algorithm>
 #include <cstring>

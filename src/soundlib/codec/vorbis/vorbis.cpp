@@ -1,4 +1,4 @@
-#include "soundlib/codec/vorbis.h"
+#include "soundlib/codec/vorbis/vorbis.h"
 
 #include <vorbis/codec.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "soundlib/codec/float_to_s16.h"
-#include "soundlib/codec/vorbis_decoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_decoder_setup.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -215,40 +215,46 @@ private:
 
 std::int16_t vorbis_float_to_s16(float x) { return float_to_s16(x); }
 
-DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, CodecCache& cache) {
-    DecoderChoice choice;
+VorbisSetupFound find_vorbis_setup(const SubsoundInfo& info, BankFile& file, CodecCache& cache, FMOD_RESULT& code,
+                                   std::string& detail) {
+    VorbisSetupFound found;
+    code = FMOD_ERR_FORMAT;
     std::uint8_t crc_bytes[4];
     if (info.setup.size < 4 || !file.read_exact(info.setup.offset, crc_bytes, 4)) {
-        choice.code = FMOD_ERR_FORMAT;
-        choice.detail = "the Vorbis subsound has no setup CRC (chunk 11), so its setup header cannot be rebuilt";
-        return choice;
+        detail = "the Vorbis subsound has no setup CRC (chunk 11), so its setup header cannot be rebuilt";
+        return found;
     }
     const std::uint32_t crc = le32(crc_bytes);
     std::unique_lock<std::mutex> held(cache.lock);
     const VorbisSetup* setup = cache.vorbis.find(info.channels, info.frequency, crc);
     if (!setup) {
-        choice.code = FMOD_ERR_FORMAT;
         const std::string what = "CRC " + hex32(crc) + " for " + std::to_string(info.channels) + " channels at " +
                                  std::to_string(info.frequency) + " Hz";
-        choice.detail = cache.vorbis.search_cut_short()
-                            ? "the search for the Vorbis setup header with " + what +
-                                  " stopped: the bank's other sample rates used up the time it may take"
-                            : "no Vorbis setup header matches " + what +
-                                  ": the bank was made by an encoder we cannot reproduce";
-        return choice;
+        detail = cache.vorbis.search_cut_short()
+                     ? "the search for the Vorbis setup header with " + what +
+                           " stopped: the bank's other sample rates used up the time it may take"
+                     : "no Vorbis setup header matches " + what +
+                           ": the bank was made by an encoder we cannot reproduce";
+        return found;
     }
     // The block sizes are the ones of the encoder set-up that made this
     // setup header: 256 and 2048 for most banks, but stock libvorbisenc
     // picks others at low rates and the lowest qualities, and the packets
     // follow the encoder.
-    auto decoder_setup = cache.vorbis_decoders.get(info.channels, info.frequency, *setup, choice.detail);
+    found.decoder = cache.vorbis_decoders.get(info.channels, info.frequency, *setup, detail);
     held.unlock();  // what was made is only read from here on
-    if (!decoder_setup) {
-        choice.code = FMOD_ERR_FORMAT;
-        return choice;
-    }
+    if (!found.decoder) return found;
+    found.setup = setup;
+    code = FMOD_OK;
+    return found;
+}
+
+DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, CodecCache& cache) {
+    DecoderChoice choice;
+    VorbisSetupFound found = find_vorbis_setup(info, file, cache, choice.code, choice.detail);
+    if (!found.setup) return choice;
     auto source = std::make_unique<VorbisSource>(DataRange{&file, info.data.offset, info.data.size},
-                                                 info.channels, setup->block_long, std::move(decoder_setup));
+                                                 info.channels, found.setup->block_long, std::move(found.decoder));
     if (!source->open(choice.detail)) {
         choice.code = FMOD_ERR_FORMAT;
         return choice;

@@ -1,4 +1,4 @@
-#include "soundlib/codec/vorbis_decoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_decoder_setup.h"
 
 namespace soundlib {
 

@@ -1,4 +1,4 @@
-#include "soundlib/codec/mpeg_frames.h"
+#include "soundlib/codec/mpeg/mpeg_frames.h"
 
 #include <algorithm>
 
@@ -44,7 +44,8 @@ MpegFrames::MpegFrames(DataRange data, std::uint32_t channels, std::uint32_t rat
       stream_channels_(mpeg_stream_channels(channels)),
       rate_(rate),
       padding_hint_(padding_hint ? padding_hint : 1),
-      frame_(kMpegMaxFrameBytes) {}
+      frame_(kMpegMaxFrameBytes),
+      unit_lengths_(stream_channels_.size()) {}
 
 std::string MpegFrames::where(std::uint64_t pos) const {
     return "byte " + std::to_string(pos) + " of the subsound's data (file offset " +
@@ -274,6 +275,7 @@ bool MpegFrames::unit_headers(std::uint64_t& pos, std::uint32_t* main, std::stri
         MpegFrameHeader h;
         if (read_frame(at, s, h, nullptr, detail) != FMOD_OK) return false;
         main_bytes = std::min(main_bytes, main_data_bytes(h));
+        if (main) unit_lengths_[s] = h.length;
         at = after(at, h.length);
     }
     pos = at;
@@ -369,6 +371,7 @@ bool MpegFrameWalk::next(MpegFrameSpan& frame) {
         if (frames_.only_zeros_from(pos_)) return false;  // padding up to the end
         MpegFrames::Unit u;
         if (frames_.step(pos_, &u) != FMOD_OK) return false;
+        ++units_;
         if (!u.damage.empty()) {
             if (damaged_ == 0) first_damage_ = u.damage;
             ++damaged_;
@@ -377,14 +380,11 @@ bool MpegFrameWalk::next(MpegFrameSpan& frame) {
         unit_.clear();
         taken_ = 0;
         std::uint64_t at = u.frames_at;
-        std::string ignored;
         for (std::size_t s = 0; s < frames_.streams(); ++s) {
-            MpegFrameHeader h;
-            if (frames_.read_frame(at, s, h, nullptr, ignored) != FMOD_OK) break;
-            unit_.push_back({at, h.length, static_cast<std::uint32_t>(s)});
-            at = frames_.after(at, h.length);
+            const std::uint32_t length = frames_.unit_lengths()[s];
+            unit_.push_back({at, length, static_cast<std::uint32_t>(s)});
+            at = frames_.after(at, length);
         }
-        if (unit_.empty()) continue;
         frame = unit_[taken_++];
         return true;
     }

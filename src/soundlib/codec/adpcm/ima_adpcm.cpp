@@ -1,9 +1,9 @@
-#include "soundlib/codec/ima_adpcm.h"
+#include "soundlib/codec/adpcm/ima_adpcm.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "soundlib/codec/adpcm_blocks.h"
+#include "soundlib/codec/adpcm/adpcm_blocks.h"
 #include "soundlib/io/bytes.h"
 
 #if defined(__SSE2__) || defined(_M_X64)

@@ -13,7 +13,7 @@
 #include <string>
 #include <tuple>
 
-#include "soundlib/codec/vorbis_setup.h"
+#include "soundlib/codec/vorbis/vorbis_setup.h"
 
 namespace soundlib {
 

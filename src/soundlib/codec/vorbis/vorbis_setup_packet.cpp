@@ -1,4 +1,4 @@
-#include "soundlib/codec/vorbis_setup_packet.h"
+#include "soundlib/codec/vorbis/vorbis_setup_packet.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "soundlib/codec/mpeg.h"
+#include "soundlib/codec/mpeg/mpeg.h"
 
 #include <mpg123.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "soundlib/codec/float_to_s16.h"
-#include "soundlib/codec/mpeg_frames.h"
+#include "soundlib/codec/mpeg/mpeg_frames.h"
 
 namespace soundlib {
 

@@ -1,4 +1,4 @@
-#include "soundlib/codec/adpcm_blocks.h"
+#include "soundlib/codec/adpcm/adpcm_blocks.h"
 
 #include <algorithm>
 #include <cstring>

@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "soundlib/codec/vorbis_setup.h"
+#include "soundlib/codec/vorbis/vorbis_setup.h"
 
 namespace soundlib {
 

@@ -1,8 +1,8 @@
-#include "soundlib/codec/fadpcm.h"
+#include "soundlib/codec/adpcm/fadpcm.h"
 
 #include <algorithm>
 
-#include "soundlib/codec/adpcm_blocks.h"
+#include "soundlib/codec/adpcm/adpcm_blocks.h"
 #include "soundlib/io/bytes.h"
 
 #if defined(__SSE2__) || defined(_M_X64)

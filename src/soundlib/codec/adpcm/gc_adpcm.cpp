@@ -1,4 +1,4 @@
-#include "soundlib/codec/gc_adpcm.h"
+#include "soundlib/codec/adpcm/gc_adpcm.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "soundlib/codec/adpcm_blocks.h"
-#include "soundlib/codec/stereo_predictor.h"
+#include "soundlib/codec/adpcm/adpcm_blocks.h"
+#include "soundlib/codec/adpcm/stereo_predictor.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {

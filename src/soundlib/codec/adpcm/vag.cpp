@@ -1,10 +1,10 @@
-#include "soundlib/codec/vag.h"
+#include "soundlib/codec/adpcm/vag.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "soundlib/codec/adpcm_blocks.h"
-#include "soundlib/codec/stereo_predictor.h"
+#include "soundlib/codec/adpcm/adpcm_blocks.h"
+#include "soundlib/codec/adpcm/stereo_predictor.h"
 
 namespace soundlib {
 

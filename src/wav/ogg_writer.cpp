@@ -1,0 +1,169 @@
+// Ogg Vorbis through libogg: the bank's packets exactly as stored, between
+// the headers a decoder needs and on pages whose granule positions give the
+// sound's frames.
+#include <ogg/ogg.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wav/buffered_file.h"
+#include "wav/stored_writers.h"
+#include "wav/utf8.h"
+
+#ifndef BANKRIP_VERSION
+#define BANKRIP_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr char kVendor[] = "bankrip " BANKRIP_VERSION ", Vorbis packets as the bank stores them";
+
+void put_le32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void put_string(std::vector<std::uint8_t>& out, const std::string& text) {
+    put_le32(out, static_cast<std::uint32_t>(text.size()));
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+// The comment header: our vendor string, the name, the loop when kept.
+std::vector<std::uint8_t> comment_header(const SoundShape& shape) {
+    std::vector<std::string> comments{"TITLE=" + utf8_or_replacement(shape.title)};
+    if (shape.loops) {
+        comments.push_back("LOOPSTART=" + std::to_string(shape.loop_start));
+        comments.push_back("LOOPLENGTH=" + std::to_string(std::uint64_t{shape.loop_end} - shape.loop_start + 1));
+    }
+    std::vector<std::uint8_t> packet{3, 'v', 'o', 'r', 'b', 'i', 's'};
+    put_string(packet, kVendor);
+    put_le32(packet, static_cast<std::uint32_t>(comments.size()));
+    for (const std::string& c : comments) put_string(packet, c);
+    packet.push_back(1);  // the framing bit
+    return packet;
+}
+
+// The stream's serial number: any will do for a file of one stream; one
+// that follows from the sound keeps the file the same from run to run and
+// tells apart the streams of files put end to end.
+int serial_of(const SoundShape& shape) {
+    std::uint32_t h = 2166136261u;  // FNV-1a
+    for (const char c : shape.title + '\n' + std::to_string(shape.frames)) {
+        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    return static_cast<int>(h & 0x7FFFFFFF);
+}
+
+class OggWriter final : public SoundWriter {
+public:
+    ~OggWriter() override {
+        if (stream_ready_) ogg_stream_clear(&stream_);
+    }
+
+    bool begin(platform::OutputFile& file, const SoundShape& shape) override {
+        out_.emplace(file);
+        shape_ = shape;
+        if (!shape.vorbis_identification || !shape.vorbis_setup) {
+            error_ = "the Vorbis headers are missing";
+            return false;
+        }
+        if (ogg_stream_init(&stream_, serial_of(shape)) != 0) {
+            error_ = "not enough memory for the Ogg stream";
+            return false;
+        }
+        stream_ready_ = true;
+        // The identification header alone on the first page, the other two
+        // on pages of their own: the audio starts on a fresh page.
+        if (!packet_in(shape.vorbis_identification, shape.vorbis_identification_bytes, 0, false) ||
+            !pages(true)) {
+            return false;
+        }
+        const std::vector<std::uint8_t> comments = comment_header(shape);
+        return packet_in(comments.data(), comments.size(), 0, false);
+    }
+
+    bool write(const std::uint8_t*, std::size_t) override {
+        error_ = "an Ogg Vorbis file takes Vorbis packets, not decoded samples";
+        return false;
+    }
+
+    // Each packet is held (where the caller put it, which stays until the
+    // next call) until the next one comes, so that the last one can carry
+    // the end of the stream.
+    bool write_unit(const std::uint8_t* data, std::size_t bytes, std::uint32_t frames) override {
+        if (!setup_in_ && !put_setup(false)) return false;
+        if (holding_ && !release_held(false)) return false;
+        held_ = data;
+        held_bytes_ = bytes;
+        held_frames_ = frames;
+        holding_ = true;
+        return true;
+    }
+
+    bool end(std::uint64_t) override {
+        // No audio packet: the set-up ends the stream.
+        if (!setup_in_ && !put_setup(true)) return false;
+        if (holding_ && !release_held(true)) return false;
+        return pages(true) && out_->flush();
+    }
+
+    std::uint64_t bytes() const override { return out_ ? out_->bytes() : 0; }
+    bool loop_written() const override { return shape_.loops; }
+
+private:
+    bool put_setup(bool last) {
+        setup_in_ = true;
+        return packet_in(shape_.vorbis_setup, shape_.vorbis_setup_bytes, 0, last) && pages(true);
+    }
+
+    bool release_held(bool last) {
+        granule_ += held_frames_;
+        // The last packet's position is the sound's length: a decoder
+        // trims what its block gives past it.
+        const std::uint64_t position = last ? std::min<std::uint64_t>(granule_, shape_.frames) : granule_;
+        holding_ = false;
+        return packet_in(held_, held_bytes_, position, last) && pages(last);
+    }
+
+    bool packet_in(const std::uint8_t* data, std::size_t bytes, std::uint64_t granule, bool last) {
+        ogg_packet op{};
+        op.packet = const_cast<unsigned char*>(data);
+        op.bytes = static_cast<long>(bytes);
+        op.b_o_s = packet_number_ == 0;
+        op.e_o_s = last;
+        op.granulepos = static_cast<ogg_int64_t>(granule);
+        op.packetno = packet_number_++;
+        if (ogg_stream_packetin(&stream_, &op) == 0) return true;
+        error_ = "not enough memory for the Ogg stream";
+        return false;
+    }
+
+    // The pages that are full, or with `all` every page the stream holds.
+    bool pages(bool all) {
+        ogg_page page;
+        while (all ? ogg_stream_flush(&stream_, &page) : ogg_stream_pageout(&stream_, &page)) {
+            if (!out_->put(page.header, static_cast<std::size_t>(page.header_len)) ||
+                !out_->put(page.body, static_cast<std::size_t>(page.body_len))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    std::optional<BufferedFile> out_;
+    SoundShape shape_;
+    ogg_stream_state stream_{};
+    bool stream_ready_ = false;
+    bool setup_in_ = false;
+    std::int64_t packet_number_ = 0;
+    const std::uint8_t* held_ = nullptr;
+    std::size_t held_bytes_ = 0;
+    std::uint32_t held_frames_ = 0;
+    bool holding_ = false;
+    std::uint64_t granule_ = 0;  // frames of the packets released so far
+};
+
+}  // namespace
+
+std::unique_ptr<SoundWriter> make_ogg_writer() { return std::make_unique<OggWriter>(); }
