@@ -42,13 +42,19 @@ windows_build() {
   # The build may already run programs under wine: the wine prefix it uses.
   export WINEPREFIX=$build/windows/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
   trap 'wineserver -k 2>/dev/null || true' EXIT  # leave no wine process behind
-  [ -f "$WINEPREFIX/system.reg" ] || echo "setting up the wine prefix $WINEPREFIX"
   # One wine server for the whole run (otherwise every program started under
   # wine starts one, which costs seconds), and wine's own background services
   # started here: started by a test, they would keep its output pipe open.
-  mkdir -p "$WINEPREFIX"
-  wineserver -p
-  wineboot </dev/null >/dev/null 2>&1
+  # Started once: `./dev.sh test` comes here twice (the tests, then the
+  # release), and a second `wineserver -p` fails (status 2) while the first
+  # still runs.
+  if [ -z "${wine_started:-}" ]; then
+    [ -f "$WINEPREFIX/system.reg" ] || echo "setting up the wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    wineboot </dev/null >/dev/null 2>&1
+    wine_started=1
+  fi
   cmake --build "$build/windows" -j2 ${1:+--target "$1"}
 }
 
