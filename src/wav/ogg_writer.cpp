@@ -1,14 +1,14 @@
-// Ogg Vorbis through libogg: the bank's packets exactly as stored, between
-// the headers a decoder needs and on pages whose granule positions give the
-// sound's frames.
-#include <ogg/ogg.h>
-
+// Ogg Vorbis: the bank's packets exactly as stored, between the headers a
+// decoder needs and on pages whose granule positions give the sound's
+// frames (paged as libogg pages them).
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "wav/buffered_file.h"
+#include "wav/ogg_pager.h"
 #include "wav/stored_writers.h"
 #include "wav/utf8.h"
 
@@ -47,20 +47,16 @@ std::vector<std::uint8_t> comment_header(const SoundShape& shape) {
 // The stream's serial number: any will do for a file of one stream; one
 // that follows from the sound keeps the file the same from run to run and
 // tells apart the streams of files put end to end.
-int serial_of(const SoundShape& shape) {
+std::uint32_t serial_of(const SoundShape& shape) {
     std::uint32_t h = 2166136261u;  // FNV-1a
     for (const char c : shape.title + '\n' + std::to_string(shape.frames)) {
         h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
     }
-    return static_cast<int>(h & 0x7FFFFFFF);
+    return h & 0x7FFFFFFF;
 }
 
 class OggWriter final : public SoundWriter {
 public:
-    ~OggWriter() override {
-        if (stream_ready_) ogg_stream_clear(&stream_);
-    }
-
     bool begin(platform::OutputFile& file, const SoundShape& shape) override {
         out_.emplace(file);
         shape_ = shape;
@@ -68,11 +64,7 @@ public:
             error_ = "the Vorbis headers are missing";
             return false;
         }
-        if (ogg_stream_init(&stream_, serial_of(shape)) != 0) {
-            error_ = "not enough memory for the Ogg stream";
-            return false;
-        }
-        stream_ready_ = true;
+        stream_.emplace(serial_of(shape));
         // The identification header alone on the first page, the other two
         // on pages of their own: the audio starts on a fresh page.
         if (!packet_in(shape.vorbis_identification, shape.vorbis_identification_bytes, 0, false) ||
@@ -127,24 +119,20 @@ private:
     }
 
     bool packet_in(const std::uint8_t* data, std::size_t bytes, std::uint64_t granule, bool last) {
-        ogg_packet op{};
-        op.packet = const_cast<unsigned char*>(data);
-        op.bytes = static_cast<long>(bytes);
-        op.b_o_s = packet_number_ == 0;
-        op.e_o_s = last;
-        op.granulepos = static_cast<ogg_int64_t>(granule);
-        op.packetno = packet_number_++;
-        if (ogg_stream_packetin(&stream_, &op) == 0) return true;
-        error_ = "not enough memory for the Ogg stream";
-        return false;
+        try {
+            stream_->packet_in(data, bytes, static_cast<std::int64_t>(granule), last);
+            return true;
+        } catch (const std::bad_alloc&) {
+            error_ = "not enough memory for the Ogg stream";
+            return false;
+        }
     }
 
     // The pages that are full, or with `all` every page the stream holds.
     bool pages(bool all) {
-        ogg_page page;
-        while (all ? ogg_stream_flush(&stream_, &page) : ogg_stream_pageout(&stream_, &page)) {
-            if (!out_->put(page.header, static_cast<std::size_t>(page.header_len)) ||
-                !out_->put(page.body, static_cast<std::size_t>(page.body_len))) {
+        OggPage page;
+        while (stream_->page_out(all, page)) {
+            if (!out_->put(page.header, page.header_bytes) || !out_->put(page.body, page.body_bytes)) {
                 return false;
             }
         }
@@ -153,10 +141,8 @@ private:
 
     std::optional<BufferedFile> out_;
     SoundShape shape_;
-    ogg_stream_state stream_{};
-    bool stream_ready_ = false;
+    std::optional<OggPager> stream_;
     bool setup_in_ = false;
-    std::int64_t packet_number_ = 0;
     const std::uint8_t* held_ = nullptr;
     std::size_t held_bytes_ = 0;
     std::uint32_t held_frames_ = 0;

@@ -6,12 +6,13 @@
 
 #include "wav/sound_writer.h"
 
-// NAME.ogg: one Ogg Vorbis stream through libogg. The identification and
-// set-up headers are the shape's; the comment header is ours (a vendor
-// string, TITLE, and LOOPSTART / LOOPLENGTH for a looping sound); then the
-// packets as given, on pages whose granule positions add up the frames each
-// packet adds, the last one being the sound's length (or the frames given,
-// when fewer), so that a decoder gives exactly the sound's frames.
+// NAME.ogg: one Ogg Vorbis stream, paged as libogg pages. The
+// identification and set-up headers are the shape's; the comment header is
+// ours (a vendor string, TITLE, and LOOPSTART / LOOPLENGTH for a looping
+// sound); then the packets as given, on pages whose granule positions add
+// up the frames each packet adds, the last one being the sound's length (or
+// the frames given, when fewer), so that a decoder gives exactly the
+// sound's frames.
 std::unique_ptr<SoundWriter> make_ogg_writer();
 
 // NAME.mp3: the frames as given, back to back.

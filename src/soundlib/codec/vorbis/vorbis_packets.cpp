@@ -14,6 +14,15 @@ public:
     VorbisPackets(DataRange data, std::uint64_t length, std::shared_ptr<const VorbisDecoderSetup> setup)
         : data_(data), length_(length), setup_(std::move(setup)) {
         damage_.unit_name = "packets";
+        // A packet's type bit and mode number lie in its first byte, so its
+        // block size is one of 256 answers: asked of libvorbis once each.
+        for (int b = 0; b < 256; ++b) {
+            std::uint8_t first = static_cast<std::uint8_t>(b);
+            ogg_packet op{};
+            op.packet = &first;
+            op.bytes = 1;
+            block_of_first_byte_[b] = vorbis_packet_blocksize(setup_->info(), &op);
+        }
     }
 
     FMOD_RESULT next(std::uint8_t* out, std::size_t room, std::size_t& bytes, std::uint32_t& frames,
@@ -88,10 +97,7 @@ private:
             } else if (data_.read_at(w.position + 2, &first, 1) != 1) {
                 return read_failure(w.position + 2, detail);
             }
-            ogg_packet op{};
-            op.packet = &first;
-            op.bytes = 1;  // the type bit and the mode number lie in the first byte
-            const long block = vorbis_packet_blocksize(setup_->info(), &op);
+            const long block = block_of_first_byte_[first];
             const std::uint64_t at = w.position;
             w.position += 2 + length;
             const std::uint64_t number = w.packet++;
@@ -140,6 +146,7 @@ private:
     DataRange data_;
     std::uint64_t length_;
     std::shared_ptr<const VorbisDecoderSetup> setup_;  // read only: its modes and block sizes
+    long block_of_first_byte_[256];  // vorbis_packet_blocksize of a packet opening with it
     Walk walk_;
     std::uint64_t damage_counted_ = 0;  // packets looked at for damage, from the first
 };
