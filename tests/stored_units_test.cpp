@@ -6,6 +6,7 @@
 #include <vorbis/codec.h>
 
 #include <cmath>
+#include <utility>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -44,6 +45,54 @@ std::vector<Unit> read_units(FMOD_SOUND* s, FMOD_RESULT& end) {
             return units;
         }
         units.push_back({Bytes(buffer.begin(), buffer.begin() + read), frames});
+    }
+}
+
+// The same, in batches of at most `most` units into `room` bytes.
+std::vector<Unit> read_batches(FMOD_SOUND* s, std::size_t room, unsigned int most, FMOD_RESULT& end) {
+    std::vector<Unit> units;
+    Bytes buffer(room);
+    std::vector<unsigned int> sizes(most), frames(most);
+    for (;;) {
+        unsigned int count = 99;
+        end = soundlib_read_stored_units(s, buffer.data(), static_cast<unsigned int>(room), sizes.data(),
+                                         frames.data(), most, &count);
+        if (end != FMOD_OK) {
+            EXPECT_EQ(0u, count);
+            return units;
+        }
+        EXPECT_LE(1u, count);
+        EXPECT_GE(most, count);
+        std::size_t at = 0;
+        for (unsigned int i = 0; i < count; at += sizes[i], ++i) {
+            units.push_back({Bytes(buffer.begin() + at, buffer.begin() + at + sizes[i]), frames[i]});
+        }
+        EXPECT_GE(room, at);
+    }
+}
+
+// Batches give what single reads give, whatever their room and count; what
+// ends a batch early (the end, a cut file's error) comes with the next one.
+void expect_batches_as_single_reads(FMOD_SOUND* s) {
+    FMOD_RESULT single_end = FMOD_OK;
+    ASSERT_EQ(FMOD_OK, soundlib_restart_stored(s));
+    const std::vector<Unit> single = read_units(s, single_end);
+    const std::string single_detail = single_end == FMOD_ERR_FILE_EOF ? "" : soundlib_error_detail(s);
+    ASSERT_FALSE(single.empty());
+    for (const auto& [room, most] : {std::pair<std::size_t, unsigned int>{SOUNDLIB_MAX_STORED_UNIT, 4096},
+                                     {SOUNDLIB_MAX_STORED_UNIT, 3}, {3000, 100}, {SOUNDLIB_MAX_STORED_UNIT, 1}}) {
+        ASSERT_EQ(FMOD_OK, soundlib_restart_stored(s));
+        FMOD_RESULT end = FMOD_OK;
+        const std::vector<Unit> batched = read_batches(s, room, most, end);
+        EXPECT_EQ(single_end, end) << room << " bytes, " << most << " units";
+        if (end != FMOD_ERR_FILE_EOF) {
+            EXPECT_EQ(single_detail, soundlib_error_detail(s));
+        }
+        ASSERT_EQ(single.size(), batched.size()) << room << " bytes, " << most << " units";
+        for (std::size_t i = 0; i < single.size(); ++i) {
+            EXPECT_EQ(single[i].bytes, batched[i].bytes) << i;
+            EXPECT_EQ(single[i].frames, batched[i].frames) << i;
+        }
     }
 }
 
@@ -183,6 +232,10 @@ TEST(StoredUnits, ACutOrShortOrDamagedVorbisSoundIsReportedAsTheDecoderReportsIt
     EXPECT_EQ(total, held);
     EXPECT_NE(nullptr, std::strstr(soundlib_error_detail(cut_lib.sub(0)), "(it is truncated); the Vorbis packet at byte"))
         << soundlib_error_detail(cut_lib.sub(0));
+
+    expect_batches_as_single_reads(cut_lib.sub(0));
+    expect_batches_as_single_reads(lib.sub(0));
+    expect_batches_as_single_reads(lib.sub(1));
 }
 
 TEST(StoredUnits, WithoutASetUpThereAreNoHeadersAndNoPackets) {
@@ -256,6 +309,9 @@ TEST(StoredUnits, MpegFramesComeWithoutTheirPaddingOrATagFrame) {
     EXPECT_EQ(FMOD_ERR_FILE_EOF, end);
     ASSERT_EQ(4u, units.size());
     EXPECT_EQ(audio[3], units[3].bytes);
+
+    expect_batches_as_single_reads(lib.sub(0));
+    expect_batches_as_single_reads(lib.sub(1));
 }
 
 TEST(StoredUnits, MpegDamageIsLeftOutAndCounted) {
@@ -277,6 +333,24 @@ TEST(StoredUnits, MpegDamageIsLeftOutAndCounted) {
     const char* unit = nullptr;
     EXPECT_EQ(1u, soundlib_damaged_units(lib.sub(0), &unit, nullptr));
     EXPECT_STREQ("frames", unit);
+
+    // The same frames in batches, and from a bank cut inside frame 5.
+    expect_batches_as_single_reads(lib.sub(0));
+    EXPECT_EQ(1u, soundlib_damaged_units(lib.sub(0), &unit, nullptr));
+    Bytes bank = bankwriter::write_fsb5({mpeg_sound("m", frames, 1, length)}, 11);
+    std::size_t data = bank.size();
+    for (const Bytes& f : frames) data -= f.size();
+    data -= (32 - (bank.size() - data) % 32) % 32;  // the data's padding to 32 bytes, if any
+    std::size_t cut = data;
+    for (std::size_t i = 0; i < 5; ++i) cut += frames[i].size();
+    bank.resize(cut + 7);
+    Library cut_lib;
+    ASSERT_EQ(FMOD_OK, cut_lib.open(bank));
+    expect_batches_as_single_reads(cut_lib.sub(0));
+    FMOD_RESULT cut_end = FMOD_OK;
+    ASSERT_EQ(FMOD_OK, soundlib_restart_stored(cut_lib.sub(0)));
+    EXPECT_EQ(5u, read_units(cut_lib.sub(0), cut_end).size());
+    EXPECT_NE(FMOD_ERR_FILE_EOF, cut_end);
 }
 
 }  // namespace

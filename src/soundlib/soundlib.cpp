@@ -442,24 +442,23 @@ FMOD_RESULT soundlib_vorbis_headers(FMOD_SOUND* subsound, const unsigned char** 
     });
 }
 
-FMOD_RESULT soundlib_read_stored(FMOD_SOUND* subsound, void* buffer, unsigned int length, unsigned int* read,
-                                 unsigned int* frames) {
-    if (read) *read = 0;
-    if (frames) *frames = 0;
+namespace {
+
+// Up to `most` stored units of the subsound into buffer, as
+// soundlib_read_stored_units gives them.
+FMOD_RESULT read_stored_units(FMOD_SOUND* subsound, void* buffer, unsigned int length, std::uint32_t* sizes,
+                              std::uint32_t* frames, std::size_t most, std::size_t& count) {
+    count = 0;
     if (!is_subsound(subsound)) return valid(subsound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
-    if (!buffer && length) return FMOD_ERR_INVALID_PARAM;
+    if ((!buffer && length) || most == 0) return FMOD_ERR_INVALID_PARAM;
     return guarded([&]() -> FMOD_RESULT {
         Bank& bank = *subsound->bank;
         const int index = index_of(subsound);
         FMOD_RESULT code = FMOD_OK;
         soundlib::StoredUnits* units = bank.stored(index, code);
         if (!units) return code;
-        std::size_t bytes = 0;
-        std::uint32_t unit_frames = 0;
         std::string why;
-        code = units->next(static_cast<std::uint8_t*>(buffer), length, bytes, unit_frames, why);
-        if (read && (code == FMOD_OK || code == FMOD_ERR_INVALID_PARAM)) *read = static_cast<unsigned int>(bytes);
-        if (frames && code == FMOD_OK) *frames = unit_frames;
+        code = units->next_batch(static_cast<std::uint8_t*>(buffer), length, sizes, frames, most, count, why);
         if (code != FMOD_OK && code != FMOD_ERR_FILE_EOF && code != FMOD_ERR_INVALID_PARAM) {
             const soundlib::SubsoundInfo info = bank.info(index);
             if (info.cut_short) {
@@ -473,13 +472,41 @@ FMOD_RESULT soundlib_read_stored(FMOD_SOUND* subsound, void* buffer, unsigned in
     });
 }
 
+}  // namespace
+
+FMOD_RESULT soundlib_read_stored(FMOD_SOUND* subsound, void* buffer, unsigned int length, unsigned int* read,
+                                 unsigned int* frames) {
+    if (read) *read = 0;
+    if (frames) *frames = 0;
+    std::uint32_t size = 0, unit_frames = 0;
+    std::size_t count = 0;
+    const FMOD_RESULT code = read_stored_units(subsound, buffer, length, &size, &unit_frames, 1, count);
+    if (read && (code == FMOD_OK || code == FMOD_ERR_INVALID_PARAM)) *read = size;
+    if (frames && code == FMOD_OK) *frames = unit_frames;
+    return code;
+}
+
+FMOD_RESULT soundlib_read_stored_units(FMOD_SOUND* subsound, void* buffer, unsigned int length,
+                                       unsigned int* unit_bytes, unsigned int* unit_frames, unsigned int max_units,
+                                       unsigned int* count) {
+    if (count) *count = 0;
+    if (!unit_bytes || !unit_frames || !count) return FMOD_ERR_INVALID_PARAM;
+    static_assert(sizeof(unsigned int) == sizeof(std::uint32_t));
+    std::size_t given = 0;
+    const FMOD_RESULT code =
+        read_stored_units(subsound, buffer, length, reinterpret_cast<std::uint32_t*>(unit_bytes),
+                          reinterpret_cast<std::uint32_t*>(unit_frames), max_units, given);
+    *count = static_cast<unsigned int>(given);
+    return code;
+}
+
 FMOD_RESULT soundlib_restart_stored(FMOD_SOUND* subsound) {
     if (!is_subsound(subsound)) return valid(subsound) ? FMOD_ERR_INVALID_PARAM : FMOD_ERR_INVALID_HANDLE;
     return guarded([&]() -> FMOD_RESULT {
         FMOD_RESULT code = FMOD_OK;
         soundlib::StoredUnits* units = subsound->bank->stored(index_of(subsound), code);
         if (!units) return code;
-        units->restart();
+        units->rewind();
         return FMOD_OK;
     });
 }

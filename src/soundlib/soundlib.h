@@ -248,6 +248,18 @@ FMOD_RESULT soundlib_vorbis_headers(FMOD_SOUND *subsound, const unsigned char **
 FMOD_RESULT soundlib_read_stored(FMOD_SOUND *subsound, void *buffer, unsigned int length, unsigned int *read,
                                  unsigned int *frames);
 
+/* As soundlib_read_stored, for many units in one call: as many whole units
+ * as fit in `length` bytes and in max_units, back to back into buffer, the
+ * size and frames of each in unit_bytes[] and unit_frames[], their number in
+ * *count. FMOD_OK when at least one is given. What ends the batch after its
+ * first unit is left for the next call: the end (FMOD_ERR_FILE_EOF), a unit
+ * too long for what is left of the buffer, or an error, which the next call
+ * returns with its detail. When not even the first unit fits:
+ * FMOD_ERR_INVALID_PARAM with unit_bytes[0] its size. */
+FMOD_RESULT soundlib_read_stored_units(FMOD_SOUND *subsound, void *buffer, unsigned int length,
+                                       unsigned int *unit_bytes, unsigned int *unit_frames, unsigned int max_units,
+                                       unsigned int *count);
+
 /* Makes the next soundlib_read_stored give the first unit again. */
 FMOD_RESULT soundlib_restart_stored(FMOD_SOUND *subsound);
 

@@ -19,8 +19,9 @@ public:
 
     bool put(const void* data, std::size_t n) {
         bytes_ += n;
+        // What is large already goes as it is, after what is held.
+        if (n >= kDirectBytes) return flush() && file_.write(data, n);
         if (held_ + n > kBytes && !flush()) return false;
-        if (n >= kBytes) return file_.write(data, n);
         std::memcpy(buffer_.get() + held_, data, n);
         held_ += n;
         return true;
@@ -38,6 +39,7 @@ public:
 
 private:
     static constexpr std::size_t kBytes = 1024 * 1024;
+    static constexpr std::size_t kDirectBytes = 256 * 1024;
     static constexpr std::size_t kAlign = 4096;
     struct AlignedFree {
         void operator()(std::uint8_t* p) const { ::operator delete(p, std::align_val_t{kAlign}); }

@@ -69,6 +69,10 @@ void TransferBuffer::AlignedFree::operator()(unsigned char* p) const {
 namespace {
 
 // What moving a sound's audio to its writer came to.
+// The stored units' batches take half of the transfer buffer each: large
+// enough that an .mp3's frames go from there to the file in one write.
+constexpr std::size_t kHalfBytes = 512 * 1024;
+
 struct Transfer {
     std::uint64_t frames = 0;  // the frames the file holds
     std::uint64_t units = 0;   // reads or units that gave something
@@ -109,22 +113,26 @@ Transfer transfer_decoded(FMOD_SOUND* subsound, TransferBuffer& transfer_buffer,
     return t;
 }
 
-// Stored units, one at a time, as the library gives them, into the two
-// halves of the buffer in turn (a writer may hold the last one back); a
-// progress dot for every chunk's worth of frames, as for decoded samples.
+// Stored units as the library gives them, many at a time, into the two
+// halves of the buffer in turn (a writer may hold the last unit of a batch
+// back while the next batch comes into the other half); a progress dot for
+// every chunk's worth of frames, as for decoded samples.
 Transfer transfer_stored(FMOD_SOUND* subsound, TransferBuffer& transfer_buffer, SoundWriter& writer, bool write_ok,
                          unsigned int frames) {
+    constexpr unsigned int kMostUnits = 4096;
+    static_assert(kHalfBytes >= SOUNDLIB_MAX_STORED_UNIT);
+    unsigned int sizes[kMostUnits], unit_frames[kMostUnits];
     Transfer t;
     std::uint64_t given = 0;
     std::uint64_t dots = 0;
-    while (write_ok) {
-        unsigned char* unit = transfer_buffer.data() + (t.units % 2) * SOUNDLIB_MAX_STORED_UNIT;
-        unsigned int bytes = 0, unit_frames = 0;
-        t.read_result = soundlib_read_stored(subsound, unit, SOUNDLIB_MAX_STORED_UNIT, &bytes, &unit_frames);
+    for (std::uint64_t batch = 0; write_ok; ++batch) {
+        unsigned char* half = transfer_buffer.data() + (batch % 2) * kHalfBytes;
+        unsigned int count = 0;
+        t.read_result = soundlib_read_stored_units(subsound, half, kHalfBytes, sizes, unit_frames, kMostUnits, &count);
         if (t.read_result != FMOD_OK) break;
-        ++t.units;
-        write_ok = writer.write_unit(unit, bytes, unit_frames);
-        given += unit_frames;
+        t.units += count;
+        write_ok = writer.write_units(half, sizes, unit_frames, count);
+        for (unsigned int i = 0; i < count; ++i) given += unit_frames[i];
         for (; dots < std::min<std::uint64_t>(given, frames) / CHUNK_FRAMES; ++dots) print_now(".");
     }
     t.frames = std::min<std::uint64_t>(given, frames);
@@ -276,8 +284,7 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     }
     const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
     TransferBuffer& transfer_buffer = style.buffer ? *style.buffer : process_buffer;
-    transfer_buffer.reserve(std::max<std::size_t>({chunk_bytes, std::size_t{CHUNK_FRAMES} * 4,
-                                                   2 * std::size_t{SOUNDLIB_MAX_STORED_UNIT}}));
+    transfer_buffer.reserve(std::max<std::size_t>({chunk_bytes, std::size_t{CHUNK_FRAMES} * 4, 2 * kHalfBytes}));
 
     platform::OutputFile file;
     if (!file.create(folder, file_name, shown, bank_file)) {

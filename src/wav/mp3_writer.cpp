@@ -23,6 +23,14 @@ public:
         return out_->put(data, bytes);
     }
 
+    // The frames are back to back already: one write.
+    bool write_units(const std::uint8_t* data, const unsigned int* sizes, const unsigned int*,
+                     std::size_t count) override {
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < count; ++i) bytes += sizes[i];
+        return out_->put(data, bytes);
+    }
+
     bool end(std::uint64_t) override { return out_->flush(); }
 
     std::uint64_t bytes() const override { return out_ ? out_->bytes() : 0; }

@@ -53,6 +53,16 @@ public:
         error_ = "this format takes decoded samples, not stored units";
         return false;
     }
+    // Units back to back at data, of the sizes and frames given: each to
+    // write_unit(), unless the writer takes them at once. The last one's
+    // bytes stay as write_unit() asks.
+    virtual bool write_units(const std::uint8_t* data, const unsigned int* sizes, const unsigned int* frames,
+                             std::size_t count) {
+        for (std::size_t i = 0; i < count; data += sizes[i], ++i) {
+            if (!write_unit(data, sizes[i], frames[i])) return false;
+        }
+        return true;
+    }
     // After the last audio: `frames` reached the file (fewer than the
     // sound's length when it was cut short). Finishes the file; the loop is
     // kept only when it lies in those frames (the writers of stored units,

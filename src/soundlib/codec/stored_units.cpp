@@ -18,6 +18,50 @@ StoredKind stored_kind(const SubsoundInfo& info, const char** why_not) {
     }
 }
 
+FMOD_RESULT StoredUnits::next_batch(std::uint8_t* out, std::size_t room, std::uint32_t* sizes, std::uint32_t* frames,
+                                    std::size_t most, std::size_t& count, std::string& detail) {
+    count = 0;
+    if (held_code_ != FMOD_OK) {
+        const FMOD_RESULT code = held_code_;
+        held_code_ = FMOD_OK;
+        detail = std::move(held_detail_);
+        held_detail_.clear();
+        return code;
+    }
+    std::size_t used = 0;
+    // A run reads ahead of the units it takes: worth it for many, not one.
+    if (most > 1) {
+        count = run_of_units(out, room, sizes, frames, most, used);
+        given_ += count;
+    }
+    while (count < most) {
+        std::size_t bytes = 0;
+        std::uint32_t unit_frames = 0;
+        std::string why;
+        const FMOD_RESULT r = next(out + used, room - used, bytes, unit_frames, why);
+        if (r == FMOD_OK) {
+            sizes[count] = static_cast<std::uint32_t>(bytes);
+            frames[count] = unit_frames;
+            used += bytes;
+            ++count;
+            continue;
+        }
+        if (count == 0) {
+            if (r == FMOD_ERR_INVALID_PARAM) sizes[0] = static_cast<std::uint32_t>(bytes);
+            detail = std::move(why);
+            return r;
+        }
+        // The end, or a unit that does not fit, comes again on the next
+        // call; an error might not, so it is kept.
+        if (r != FMOD_ERR_FILE_EOF && r != FMOD_ERR_INVALID_PARAM) {
+            held_code_ = r;
+            held_detail_ = std::move(why);
+        }
+        break;
+    }
+    return FMOD_OK;
+}
+
 StoredChoice make_stored_units(const SubsoundInfo& info, BankFile& file, CodecCache& cache) {
     StoredChoice choice;
     if (info.problem) {

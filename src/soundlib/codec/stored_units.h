@@ -40,8 +40,21 @@ public:
     virtual FMOD_RESULT next(std::uint8_t* out, std::size_t room, std::size_t& bytes, std::uint32_t& frames,
                              std::string& detail) = 0;
 
+    // Units back to back into out, as many as fit in room and in `most`
+    // (at least one), with their sizes and frames: next() without a call
+    // per unit. What ends a batch after its first unit is kept for the
+    // next call (an error met then is returned by it, with its detail);
+    // when not even the first fits, FMOD_ERR_INVALID_PARAM with sizes[0]
+    // what it needs.
+    FMOD_RESULT next_batch(std::uint8_t* out, std::size_t room, std::uint32_t* sizes, std::uint32_t* frames,
+                           std::size_t most, std::size_t& count, std::string& detail);
+
     // Back to the first unit.
-    virtual void restart() = 0;
+    void rewind() {
+        held_code_ = FMOD_OK;
+        held_detail_.clear();
+        restart();
+    }
 
     // The frames all the units give, up to the sound's length: what a file
     // of them holds. Walks their headers once, apart from next()'s place.
@@ -55,8 +68,24 @@ public:
     const DamageReport& damage() const { return damage_; }
 
 protected:
+    virtual void restart() = 0;
+    // Units a codec can take faster than one next() each, at the start of a
+    // batch: as next() would give them (same bytes, frames and end), back to
+    // back into out; `used` their bytes. Stops wherever next() would have
+    // anything else to say. None by default.
+    virtual std::size_t run_of_units(std::uint8_t* out, std::size_t room, std::uint32_t* sizes,
+                                     std::uint32_t* frames, std::size_t most, std::size_t& used) {
+        (void)out, (void)room, (void)sizes, (void)frames, (void)most;
+        used = 0;
+        return 0;
+    }
+
     std::uint64_t given_ = 0;
     DamageReport damage_;
+
+private:
+    FMOD_RESULT held_code_ = FMOD_OK;  // what ended the last batch early
+    std::string held_detail_;
 };
 
 struct StoredChoice {

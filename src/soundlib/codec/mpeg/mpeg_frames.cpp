@@ -1,6 +1,7 @@
 #include "soundlib/codec/mpeg/mpeg_frames.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace soundlib {
 
@@ -324,6 +325,33 @@ FMOD_RESULT MpegFrames::step(std::uint64_t& pos, Unit* unit) {
     return FMOD_OK;
 }
 
+std::uint32_t MpegFrames::clean_length(const std::uint8_t* head) {
+    // Frames of one stream mostly repeat one or two headers: the last one
+    // taken is not parsed again.
+    if (clean_length_ == 0 || !std::equal(head, head + 4, clean_head_)) {
+        MpegFrameHeader h;
+        if (streams() != 1 || parse_mpeg_frame_header(head, h) || h.layer != layout_.layer ||
+            h.version != layout_.version || h.sample_rate != layout_.sample_rate ||
+            h.channels != stream_channels_[0]) {
+            return 0;
+        }
+        std::copy(head, head + 4, clean_head_);
+        clean_length_ = h.length;
+    }
+    return clean_length_;
+}
+
+bool MpegFrames::step_clean(std::uint64_t& pos, std::uint32_t& length) {
+    if (streams() != 1 || pos >= data_.size || data_.size - pos < 4) return false;
+    std::uint8_t head[4];
+    if (data_.read_at(pos, head, 4) != 4) return false;
+    const std::uint32_t n = clean_length(head);
+    if (n == 0 || n > data_.size - pos) return false;
+    length = n;
+    pos = after(pos, length);
+    return true;
+}
+
 // The first place after `from` and before `limit` (frame starts keep to
 // the padding) where a unit reads right and is followed by another one or
 // by nothing but padding; the end of the data when there is none.
@@ -369,6 +397,12 @@ bool MpegFrameWalk::next(MpegFrameSpan& frame) {
     }
     for (;;) {
         if (frames_.only_zeros_from(pos_)) return false;  // padding up to the end
+        if (const std::uint64_t at = pos_; frames_.step_clean(pos_, frame.size)) {
+            ++units_;
+            frame.offset = at;
+            frame.stream = 0;
+            return true;
+        }
         MpegFrames::Unit u;
         if (frames_.step(pos_, &u) != FMOD_OK) return false;
         ++units_;
@@ -388,6 +422,34 @@ bool MpegFrameWalk::next(MpegFrameSpan& frame) {
         frame = unit_[taken_++];
         return true;
     }
+}
+
+std::size_t MpegFrameWalk::clean_run(std::uint8_t* out, std::size_t room, std::uint32_t* sizes, std::size_t most,
+                                     std::size_t& used) {
+    used = 0;
+    if (!started_ || failed_ || taken_ < unit_.size() || frames_.streams() != 1 || most == 0) return 0;
+    const std::uint64_t start = pos_;
+    const DataRange& data = frames_.data();
+    if (start >= data.size) return 0;
+    // No more than the frames asked for can take (each padded to at most 32).
+    const std::uint64_t want = std::min<std::uint64_t>({room, data.size - start, most * (kMpegMaxFrameBytes + 32)});
+    const std::size_t got = data.read_at(start, out, static_cast<std::size_t>(want));
+    // Frames are moved down over the padding between them as they are taken.
+    std::size_t count = 0;
+    std::uint64_t at = start;  // the next frame, in the data
+    while (count < most && !frames_.only_zeros_from(at)) {
+        const std::size_t in = static_cast<std::size_t>(at - start);
+        if (got < 4 || in > got - 4) break;
+        const std::uint32_t length = frames_.clean_length(out + in);
+        if (length == 0 || length > data.size - at || length > got - in) break;
+        if (in != used) std::memmove(out + used, out + in, length);
+        sizes[count++] = length;
+        used += length;
+        at = frames_.after(at, length);
+    }
+    pos_ = at;
+    units_ += count;
+    return count;
 }
 
 }  // namespace soundlib

@@ -84,6 +84,15 @@ public:
     // of silence more, without damage, as the bank's length counts the tag.
     FMOD_RESULT step(std::uint64_t& pos, Unit* unit);
 
+    // step() for a sound of one stream, where the unit at pos reads right:
+    // its frame's length, and pos stepped over it. False, with nothing
+    // changed, for anything else (step() then says what).
+    bool step_clean(std::uint64_t& pos, std::uint32_t& length);
+    // The frame length of the header at `head` when it is one step_clean()
+    // takes (of this sound's layer, version, rate and first stream's
+    // channels), else 0. Its frame may still run past the data.
+    std::uint32_t clean_length(const std::uint8_t* head);
+
     // The lengths of the frames of the unit the last step() found, by
     // stream (when it was not silent).
     const std::vector<std::uint32_t>& unit_lengths() const { return unit_lengths_; }
@@ -119,6 +128,8 @@ private:
     bool zeros_known_ = false;
     std::uint64_t zeros_start_ = 0;  // the zero bytes at the end of the data start here
     std::vector<std::uint8_t> frame_;  // a frame looked into
+    std::uint8_t clean_head_[4] = {};  // the last header step_clean() took, and its frame's length
+    std::uint32_t clean_length_ = 0;
     std::vector<std::uint32_t> unit_lengths_;
 };
 
@@ -139,6 +150,14 @@ public:
     // The next frame; false at the end of the frames, or when the data holds
     // none that can be walked (problem() then says why).
     bool next(MpegFrameSpan& frame);
+
+    // The frames next() would give, at most `most` of them, read straight
+    // into out (room bytes) and back to back there, their lengths in
+    // sizes[]; `used` their bytes. Only frames of a clean run of one stream
+    // within one read: it stops before anything else (damage, the end, a
+    // frame past what fits), which next() then takes up.
+    std::size_t clean_run(std::uint8_t* out, std::size_t room, std::uint32_t* sizes, std::size_t most,
+                          std::size_t& used);
 
     const std::string& problem() const { return problem_; }
     const MpegLayout& layout() const { return frames_.layout(); }

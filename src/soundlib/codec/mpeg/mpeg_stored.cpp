@@ -66,6 +66,37 @@ public:
         return std::min<std::uint64_t>(held, info_.frames);
     }
 
+protected:
+    // A clean run of frames read at once, up to the one that reaches the
+    // sound's length (as next() counts it: a frame is given while the
+    // frames before it fall short of the length).
+    std::size_t run_of_units(std::uint8_t* out, std::size_t room, std::uint32_t* sizes, std::uint32_t* frames,
+                             std::size_t most, std::size_t& used) override {
+        used = 0;
+        const std::uint64_t samples = walk_.layout().samples;
+        if (ended_ || samples == 0) return 0;
+        std::size_t count = 0;
+        // The frame the last batch had no room for comes first.
+        if (pending_) {
+            const DataRange data{file_, info_.data.offset, info_.data.size};
+            if (pending_->size > room || data.read_at(pending_->offset, out, pending_->size) != pending_->size) return 0;
+            sizes[0] = pending_->size;
+            used = pending_->size;
+            pending_.reset();
+            count = 1;
+        }
+        const std::uint64_t allowed_units = (std::uint64_t{info_.frames} + samples - 1) / samples;
+        if (walk_.units_passed() < allowed_units && count < most) {
+            const std::size_t run_most =
+                static_cast<std::size_t>(std::min<std::uint64_t>(most - count, allowed_units - walk_.units_passed()));
+            std::size_t run_used = 0;
+            count += walk_.clean_run(out + used, room - used, sizes + count, run_most, run_used);
+            used += run_used;
+        }
+        for (std::size_t i = 0; i < count; ++i) frames[i] = static_cast<std::uint32_t>(samples);
+        return count;
+    }
+
 private:
     // The walk counts each damaged stretch once from the start; after a
     // restart it counts them again.

@@ -2,6 +2,9 @@
 
 #include <vorbis/codec.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "soundlib/codec/vorbis/vorbis.h"
 #include "soundlib/io/bytes.h"
 
@@ -50,6 +53,43 @@ public:
         while (step(w, nullptr, 0, bytes, frames, ignored, false) == FMOD_OK) {
         }
         return std::min(w.produced, length_);
+    }
+
+protected:
+    // Packets that read right, taken straight from one read of the data
+    // into out and moved down over their lengths, as step() gives them; it
+    // stops before anything step() has more to say about.
+    std::size_t run_of_units(std::uint8_t* out, std::size_t room, std::uint32_t* sizes, std::uint32_t* frames,
+                             std::size_t most, std::size_t& used) override {
+        used = 0;
+        Walk& w = walk_;
+        if (w.ended || w.position >= data_.size) return 0;
+        const std::uint64_t want =
+            std::min<std::uint64_t>({room, data_.size - w.position, most * std::uint64_t{2 + kMaxStoredUnitBytes}});
+        const std::size_t got = data_.read_at(w.position, out, static_cast<std::size_t>(want));
+        std::size_t count = 0;
+        std::size_t in = 0;  // the next packet's length, in out
+        while (count < most && !(w.given_any && w.produced + w.lost >= length_)) {
+            if (got < 2 || in > got - 2) break;
+            const std::size_t length = le16(out + in);
+            if (length == 0 || length > data_.size - w.position - 2 || length > got - in - 2) break;
+            const long block = block_of_first_byte_[out[in + 2]];
+            if (block <= 0) break;
+            std::memmove(out + used, out + in + 2, length);
+            const auto size = static_cast<std::uint32_t>(block);
+            frames[count] = w.last_block == 0 ? 0 : w.last_block / 4 + size / 4;
+            sizes[count] = static_cast<std::uint32_t>(length);
+            if (w.packet == damage_counted_) ++damage_counted_;
+            ++w.packet;
+            w.last_block = size;
+            w.produced += frames[count];
+            w.given_any = true;
+            w.position += 2 + length;
+            in += 2 + length;
+            used += length;
+            ++count;
+        }
+        return count;
     }
 
 private:
