@@ -76,14 +76,10 @@ protected:
             const long block = block_of_first_byte_[out[in + 2]];
             if (block <= 0) break;
             std::memmove(out + used, out + in + 2, length);
-            const auto size = static_cast<std::uint32_t>(block);
-            frames[count] = w.last_block == 0 ? 0 : w.last_block / 4 + size / 4;
             sizes[count] = static_cast<std::uint32_t>(length);
             if (w.packet == damage_counted_) ++damage_counted_;
             ++w.packet;
-            w.last_block = size;
-            w.produced += frames[count];
-            w.given_any = true;
+            frames[count] = add_audio_packet(w, block);
             w.position += 2 + length;
             in += 2 + length;
             used += length;
@@ -159,14 +155,21 @@ private:
                 continue;
             }
             if (body && number == damage_counted_) ++damage_counted_;
-            const auto size = static_cast<std::uint32_t>(block);
-            frames = w.last_block == 0 ? 0 : w.last_block / 4 + size / 4;
-            w.last_block = size;
-            w.produced += frames;
-            w.given_any = true;
+            frames = add_audio_packet(w, block);
             bytes = length;
             return FMOD_OK;
         }
+    }
+
+    // An audio packet of `block` samples given on the walk: the frames it
+    // adds, a quarter of its block and of the one before (none for the first).
+    static std::uint32_t add_audio_packet(Walk& w, long block) {
+        const auto size = static_cast<std::uint32_t>(block);
+        const std::uint32_t frames = w.last_block == 0 ? 0 : w.last_block / 4 + size / 4;
+        w.last_block = size;
+        w.produced += frames;
+        w.given_any = true;
+        return frames;
     }
 
     // The packets end (the data or its zero padding): short of the sound's
