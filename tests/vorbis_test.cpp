@@ -18,6 +18,7 @@
 #include "vorbis_encoder.h"
 #include "soundlib/codec/vorbis/vorbis.h"
 #include "soundlib/codec/vorbis/vorbis_decoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_packet_blocks.h"
 #include "soundlib/codec/vorbis/vorbis_setup.h"
 #include "soundlib/bank/bank_locator.h"
 #include "soundlib/codec/vorbis/vorbis_setup_cache.h"
@@ -170,6 +171,62 @@ TEST(VorbisSetupPacket, HeadersComeBackByteForByte) {
 
     const ByteVector cut(stock.begin(), stock.end() - 40);
     EXPECT_FALSE(soundlib::read_vorbis_setup(cut, 2, h));
+}
+
+// The setup header as libvorbis writes it with the encoder fully set up,
+// the way its documentation asks.
+ByteVector fully_set_up_header(std::uint32_t channels, std::uint32_t rate, int step) {
+    vorbis_info vi;
+    vorbis_info_init(&vi);
+    ByteVector packet;
+    if (vorbis_encode_init_vbr(&vi, channels, rate, soundlib::vorbis_quality_for_step(step)) == 0) {
+        vorbis_dsp_state vd;
+        vorbis_comment vc;
+        vorbis_comment_init(&vc);
+        ogg_packet ident, comment, setup;
+        if (vorbis_analysis_init(&vd, &vi) == 0) {
+            if (vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup) == 0) {
+                packet.assign(setup.packet, setup.packet + setup.bytes);
+            }
+            vorbis_dsp_clear(&vd);
+        }
+        vorbis_comment_clear(&vc);
+    }
+    vorbis_info_clear(&vi);
+    return packet;
+}
+
+TEST(VorbisSetupPacket, WrittenWithoutTheEncoderStateAsWithIt) {
+    // Every block layout libvorbisenc has, mono to six channels; and what
+    // walking the packets takes of it answers as libvorbis does.
+    for (const std::uint32_t rate : {8000u, 11025u, 16000u, 22050u, 32000u, 44100u, 48000u, 96000u}) {
+        for (const std::uint32_t channels : {1u, 2u, 6u}) {
+            for (const int step : {1, 5, 14, 50, 60, 100}) {
+                const std::vector<soundlib::VorbisSetup> setups = soundlib::make_vorbis_setups(channels, rate, step);
+                ASSERT_FALSE(setups.empty()) << rate << " Hz";
+                EXPECT_EQ(fully_set_up_header(channels, rate, step), setups[0].packet)
+                    << channels << " channels at " << rate << " Hz, step " << step;
+                for (const soundlib::VorbisSetup& s : setups) {
+                    std::string detail;
+                    const auto decoder = soundlib::VorbisDecoderSetup::make(channels, rate, s, detail);
+                    ASSERT_NE(nullptr, decoder) << detail;
+                    soundlib::VorbisBlocksByFirstByte blocks{};
+                    ASSERT_TRUE(soundlib::vorbis_blocks_by_first_byte(s, channels, blocks));
+                    for (int b = 0; b < 256; ++b) {
+                        std::uint8_t first = static_cast<std::uint8_t>(b);
+                        ogg_packet op{};
+                        op.packet = &first;
+                        op.bytes = 1;
+                        ASSERT_EQ(vorbis_packet_blocksize(decoder->info(), &op), blocks[b]) << "first byte " << b;
+                    }
+                }
+            }
+        }
+    }
+    soundlib::VorbisSetup cut = soundlib::make_vorbis_setups(2, 48000, 50).at(0);
+    cut.packet.resize(cut.packet.size() / 2);
+    soundlib::VorbisBlocksByFirstByte blocks{};
+    EXPECT_FALSE(soundlib::vorbis_blocks_by_first_byte(cut, 2, blocks));
 }
 
 TEST(VorbisVariant, RebuildsTheSetupsOfTheBanks) {

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "soundlib/codec/vorbis/vorbis_decoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_packet_blocks.h"
 #include "soundlib/codec/vorbis/vorbis_setup_cache.h"
 
 namespace soundlib {
@@ -25,6 +26,9 @@ struct CodecCache {
     // Identification headers handed out with the packets as stored, by
     // channels, rate and setup CRC; they stay where they are as long as the cache.
     std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, ByteVector> vorbis_identifications;
+    // And each set-up's block size of a packet by its first byte (the
+    // modes'), likewise.
+    std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, VorbisBlocksByFirstByte> vorbis_packet_blocks;
 };
 
 }  // namespace soundlib

@@ -216,7 +216,7 @@ private:
 std::int16_t vorbis_float_to_s16(float x) { return float_to_s16(x); }
 
 VorbisSetupFound find_vorbis_setup(const SubsoundInfo& info, BankFile& file, CodecCache& cache, FMOD_RESULT& code,
-                                   std::string& detail) {
+                                   std::string& detail, bool with_decoder) {
     VorbisSetupFound found;
     code = FMOD_ERR_FORMAT;
     std::uint8_t crc_bytes[4];
@@ -241,9 +241,11 @@ VorbisSetupFound find_vorbis_setup(const SubsoundInfo& info, BankFile& file, Cod
     // setup header: 256 and 2048 for most banks, but stock libvorbisenc
     // picks others at low rates and the lowest qualities, and the packets
     // follow the encoder.
-    found.decoder = cache.vorbis_decoders.get(info.channels, info.frequency, *setup, detail);
+    if (with_decoder) {
+        found.decoder = cache.vorbis_decoders.get(info.channels, info.frequency, *setup, detail);
+        if (!found.decoder) return found;
+    }
     held.unlock();  // what was made is only read from here on
-    if (!found.decoder) return found;
     found.setup = setup;
     code = FMOD_OK;
     return found;
@@ -251,7 +253,7 @@ VorbisSetupFound find_vorbis_setup(const SubsoundInfo& info, BankFile& file, Cod
 
 DecoderChoice make_vorbis_decoder(const SubsoundInfo& info, BankFile& file, CodecCache& cache) {
     DecoderChoice choice;
-    VorbisSetupFound found = find_vorbis_setup(info, file, cache, choice.code, choice.detail);
+    VorbisSetupFound found = find_vorbis_setup(info, file, cache, choice.code, choice.detail, true);
     if (!found.setup) return choice;
     auto source = std::make_unique<VorbisSource>(DataRange{&file, info.data.offset, info.data.size},
                                                  info.channels, found.setup->block_long, std::move(found.decoder));

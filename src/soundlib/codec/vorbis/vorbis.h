@@ -10,14 +10,15 @@
 
 namespace soundlib {
 
-// The subsound's rebuilt setup header, found by its CRC, and libvorbis set
-// up with it; both null, with the code and the reason, when there is none.
+// The subsound's rebuilt setup header, found by its CRC, and (when asked
+// for: it costs more than finding the header) libvorbis set up with it;
+// null, with the code and the reason, when there is none.
 struct VorbisSetupFound {
     const VorbisSetup* setup = nullptr;  // lives as long as the cache
     std::shared_ptr<const VorbisDecoderSetup> decoder;
 };
 VorbisSetupFound find_vorbis_setup(const SubsoundInfo& info, BankFile& file, CodecCache& cache, FMOD_RESULT& code,
-                                   std::string& detail);
+                                   std::string& detail, bool with_decoder);
 
 // Fails with FMOD_ERR_FORMAT when no generated setup header matches the
 // subsound's setup CRC.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "soundlib/codec/vorbis/vorbis.h"
+#include "soundlib/codec/vorbis/vorbis_packet_blocks.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -14,18 +15,9 @@ namespace {
 
 class VorbisPackets final : public StoredUnits {
 public:
-    VorbisPackets(DataRange data, std::uint64_t length, std::shared_ptr<const VorbisDecoderSetup> setup)
-        : data_(data), length_(length), setup_(std::move(setup)) {
+    VorbisPackets(DataRange data, std::uint64_t length, const VorbisBlocksByFirstByte& block_of_first_byte)
+        : data_(data), length_(length), block_of_first_byte_(block_of_first_byte) {
         damage_.unit_name = "packets";
-        // A packet's type bit and mode number lie in its first byte, so its
-        // block size is one of 256 answers: asked of libvorbis once each.
-        for (int b = 0; b < 256; ++b) {
-            std::uint8_t first = static_cast<std::uint8_t>(b);
-            ogg_packet op{};
-            op.packet = &first;
-            op.bytes = 1;
-            block_of_first_byte_[b] = vorbis_packet_blocksize(setup_->info(), &op);
-        }
     }
 
     FMOD_RESULT next(std::uint8_t* out, std::size_t room, std::size_t& bytes, std::uint32_t& frames,
@@ -188,8 +180,7 @@ private:
 
     DataRange data_;
     std::uint64_t length_;
-    std::shared_ptr<const VorbisDecoderSetup> setup_;  // read only: its modes and block sizes
-    long block_of_first_byte_[256];  // vorbis_packet_blocksize of a packet opening with it
+    const VorbisBlocksByFirstByte& block_of_first_byte_;  // the cache's, read only
     Walk walk_;
     std::uint64_t damage_counted_ = 0;  // packets looked at for damage, from the first
 };
@@ -198,10 +189,20 @@ private:
 
 StoredChoice make_vorbis_packets(const SubsoundInfo& info, BankFile& file, CodecCache& cache) {
     StoredChoice choice;
-    VorbisSetupFound found = find_vorbis_setup(info, file, cache, choice.code, choice.detail);
+    VorbisSetupFound found = find_vorbis_setup(info, file, cache, choice.code, choice.detail, false);
     if (!found.setup) return choice;
     const auto key = std::tuple(info.channels, info.frequency, found.setup->crc);
     const std::lock_guard<std::mutex> held(cache.lock);  // the cache is shared; what it holds stays put
+    auto blocks = cache.vorbis_packet_blocks.find(key);
+    if (blocks == cache.vorbis_packet_blocks.end()) {
+        VorbisBlocksByFirstByte table;
+        if (!vorbis_blocks_by_first_byte(*found.setup, info.channels, table)) {
+            choice.code = FMOD_ERR_FORMAT;
+            choice.detail = "the rebuilt Vorbis setup header does not read back";
+            return choice;
+        }
+        blocks = cache.vorbis_packet_blocks.emplace(key, table).first;
+    }
     auto& identification = cache.vorbis_identifications[key];
     if (identification.empty()) {
         identification = vorbis_identification_header(info.channels, info.frequency, found.setup->block_short,
@@ -210,7 +211,7 @@ StoredChoice make_vorbis_packets(const SubsoundInfo& info, BankFile& file, Codec
     choice.identification = &identification;
     choice.setup = &found.setup->packet;
     choice.units = std::make_unique<VorbisPackets>(DataRange{&file, info.data.offset, info.data.size}, info.frames,
-                                                   std::move(found.decoder));
+                                                   blocks->second);
     return choice;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 #include "soundlib/codec/vorbis/vorbis_setup_packet.h"
 
@@ -60,6 +61,40 @@ std::uint8_t log2_of(std::uint32_t v) {
     return n;
 }
 
+// The three headers libvorbis writes for this encoder set-up.
+//
+// vorbis_analysis_headerout packs them from the set-up alone; of the
+// encoder's state it only keeps the packets it hands out. The state
+// vorbis_analysis_init builds for it (transforms, psychoacoustics, encode
+// tables: about 2 ms, ten times the rest of a set-up) is left out: a
+// zeroed state, which vorbis_dsp_clear takes as one with nothing built,
+// stands in. Should a libvorbis ever want more of it, the full state is
+// built instead (the set-up's own header; tests check both ways agree).
+bool header_out(vorbis_info& vi, ByteVector& setup_packet) {
+    vorbis_comment vc;
+    vorbis_comment_init(&vc);
+    ogg_packet ident, comment, setup;
+    bool ok = false;
+    vorbis_dsp_state vd{};
+    vd.vi = &vi;
+    // Far more than libvorbis's encoder state takes (a few hundred bytes).
+    vd.backend_state = std::calloc(1, 16384);
+    if (vd.backend_state && vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup) == 0 && setup.bytes > 0) {
+        setup_packet.assign(setup.packet, setup.packet + setup.bytes);
+        ok = true;
+    }
+    vorbis_dsp_clear(&vd);  // frees the packets and the state
+    if (!ok && vorbis_analysis_init(&vd, &vi) == 0) {
+        if (vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup) == 0 && setup.bytes > 0) {
+            setup_packet.assign(setup.packet, setup.packet + setup.bytes);
+            ok = true;
+        }
+        vorbis_dsp_clear(&vd);
+    }
+    vorbis_comment_clear(&vc);
+    return ok;
+}
+
 // libvorbisenc's set-up for this quality: its setup header, block sizes and
 // lowpass.
 bool stock_setup(std::uint32_t channels, std::uint32_t rate, float quality, VorbisSetup& out, double& lowpass_khz) {
@@ -68,23 +103,12 @@ bool stock_setup(std::uint32_t channels, std::uint32_t rate, float quality, Vorb
     vorbis_info_init(&vi);
     bool ok = false;
     if (encode_init_vbr(&vi, channels, rate, quality) == 0 &&
-        vorbis_encode_ctl(&vi, OV_ECTL_LOWPASS_GET, &lowpass_khz) == 0) {
-        vorbis_dsp_state vd;
-        if (vorbis_analysis_init(&vd, &vi) == 0) {
-            vorbis_comment vc;
-            vorbis_comment_init(&vc);
-            ogg_packet ident, comment, setup;
-            if (vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup) == 0 && setup.bytes > 0) {
-                out.packet.assign(setup.packet, setup.packet + setup.bytes);
-                out.crc = crc32(out.packet.data(), out.packet.size());
-                out.variant = VorbisVariant::stock;
-                out.block_short = static_cast<std::uint32_t>(vorbis_info_blocksize(&vi, 0));
-                out.block_long = static_cast<std::uint32_t>(vorbis_info_blocksize(&vi, 1));
-                ok = true;
-            }
-            vorbis_comment_clear(&vc);
-            vorbis_dsp_clear(&vd);
-        }
+        vorbis_encode_ctl(&vi, OV_ECTL_LOWPASS_GET, &lowpass_khz) == 0 && header_out(vi, out.packet)) {
+        out.crc = crc32(out.packet.data(), out.packet.size());
+        out.variant = VorbisVariant::stock;
+        out.block_short = static_cast<std::uint32_t>(vorbis_info_blocksize(&vi, 0));
+        out.block_long = static_cast<std::uint32_t>(vorbis_info_blocksize(&vi, 1));
+        ok = true;
     }
     vorbis_info_clear(&vi);
     return ok;
