@@ -144,6 +144,13 @@ public:
     // commit() or discard(), an interrupted run removes the file.
     bool create(OutputFolder& folder, const std::string& name, const std::string& shown, const FileId& keep);
     bool write(const void* data, std::size_t size);  // at the end
+    // Pieces of memory, in order, at the end: in one system call where the
+    // system gathers them (POSIX writev), else through a copy.
+    struct Piece {
+        const void* data;
+        std::size_t size;
+    };
+    bool write_pieces(const Piece* pieces, std::size_t count);
     bool write_at(std::uint64_t offset, const void* data, std::size_t size);
     // Puts the complete file under its name, after checking again what is
     // there; on failure the file is removed.

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -531,6 +532,39 @@ bool OutputFile::write(const void* data, std::size_t size) {
         }
         p += n;
         size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool OutputFile::write_pieces(const Piece* pieces, std::size_t count) {
+    constexpr std::size_t kMostAtOnce = 1024;  // IOV_MAX on Linux and the BSDs
+    iovec vec[kMostAtOnce];
+    std::size_t next = 0;     // the piece that goes after what is in vec
+    std::size_t in_vec = 0;   // pieces in vec from `first`
+    std::size_t first = 0;    // vec[first] is the first piece not yet written
+    while (first < in_vec || next < count) {
+        if (first == in_vec) {
+            // Refill: the next pieces, the empty ones left out.
+            first = in_vec = 0;
+            for (; next < count && in_vec < kMostAtOnce; ++next) {
+                if (pieces[next].size == 0) continue;
+                vec[in_vec++] = {const_cast<void*>(pieces[next].data), pieces[next].size};
+            }
+            if (in_vec == 0) break;
+        }
+        const ssize_t n = ::writev(fd_of(handle_), vec + first, static_cast<int>(in_vec - first));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error_ = system_error();
+            return false;
+        }
+        // Past what went: whole pieces, then into the first one left.
+        auto written = static_cast<std::size_t>(n);
+        while (first < in_vec && written >= vec[first].iov_len) written -= vec[first++].iov_len;
+        if (first < in_vec) {
+            vec[first].iov_base = static_cast<char*>(vec[first].iov_base) + written;
+            vec[first].iov_len -= written;
+        }
     }
     return true;
 }

@@ -448,6 +448,29 @@ bool OutputFile::write(const void* data, std::size_t size) {
     return true;
 }
 
+bool OutputFile::write_pieces(const Piece* pieces, std::size_t count) {
+    // No gathering write for ordinary files: copied into writes of about
+    // a megabyte.
+    constexpr std::size_t kStage = 1024 * 1024;
+    std::vector<char> stage;
+    stage.reserve(kStage);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Piece& p = pieces[i];
+        if (p.size >= kStage) {
+            if ((!stage.empty() && !write(stage.data(), stage.size())) || !write(p.data, p.size)) return false;
+            stage.clear();
+            continue;
+        }
+        if (stage.size() + p.size > kStage) {
+            if (!write(stage.data(), stage.size())) return false;
+            stage.clear();
+        }
+        const char* from = static_cast<const char*>(p.data);
+        stage.insert(stage.end(), from, from + p.size);
+    }
+    return stage.empty() || write(stage.data(), stage.size());
+}
+
 bool OutputFile::write_at(std::uint64_t offset, const void* data, std::size_t size) {
     LARGE_INTEGER at, end;
     at.QuadPart = static_cast<LONGLONG>(offset);

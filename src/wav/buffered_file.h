@@ -27,6 +27,12 @@ public:
         return true;
     }
 
+    // Pieces that go in one gathering write, after what is held.
+    bool put_pieces(const platform::OutputFile::Piece* pieces, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) bytes_ += pieces[i].size;
+        return flush() && file_.write_pieces(pieces, count);
+    }
+
     bool flush() {
         if (held_ == 0) return true;
         const bool ok = file_.write(buffer_.get(), held_);

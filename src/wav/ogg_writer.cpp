@@ -64,15 +64,16 @@ public:
             error_ = "the Vorbis headers are missing";
             return false;
         }
-        stream_.emplace(serial_of(shape));
-        // The identification header alone on the first page, the other two
-        // on pages of their own: the audio starts on a fresh page.
-        if (!packet_in(shape.vorbis_identification, shape.vorbis_identification_bytes, 0, false) ||
-            !pages(true)) {
-            return false;
-        }
-        const std::vector<std::uint8_t> comments = comment_header(shape);
-        return packet_in(comments.data(), comments.size(), 0, false);
+        return guarded([&] {
+            stream_.emplace(serial_of(shape));
+            comments_ = comment_header(shape);
+            // The identification header alone on the first page, the other
+            // two on pages of their own: the audio starts on a fresh page.
+            stream_->packet_in(shape.vorbis_identification, shape.vorbis_identification_bytes, 0, false);
+            pages(true);
+            stream_->packet_in(comments_.data(), comments_.size(), 0, false);
+            return finish_call();
+        });
     }
 
     bool write(const std::uint8_t*, std::size_t) override {
@@ -80,68 +81,121 @@ public:
         return false;
     }
 
-    // Each packet is held (where the caller put it, which stays until the
-    // next call) until the next one comes, so that the last one can carry
-    // the end of the stream.
     bool write_unit(const std::uint8_t* data, std::size_t bytes, std::uint32_t frames) override {
-        if (!setup_in_ && !put_setup(false)) return false;
-        if (holding_ && !release_held(false)) return false;
-        held_ = data;
-        held_bytes_ = bytes;
-        held_frames_ = frames;
-        holding_ = true;
-        return true;
+        return guarded([&] {
+            add_unit(data, bytes, frames);
+            return finish_call();
+        });
+    }
+
+    // The packets lie back to back: a page's body is a piece of them, and
+    // the batch's pages go to the file in one write.
+    bool write_units(const std::uint8_t* data, const unsigned int* sizes, const unsigned int* frames,
+                     std::size_t count) override {
+        return guarded([&] {
+            for (std::size_t i = 0; i < count; data += sizes[i], ++i) add_unit(data, sizes[i], frames[i]);
+            return finish_call();
+        });
     }
 
     bool end(std::uint64_t) override {
-        // No audio packet: the set-up ends the stream.
-        if (!setup_in_ && !put_setup(true)) return false;
-        if (holding_ && !release_held(true)) return false;
-        return pages(true) && out_->flush();
+        return guarded([&] {
+            // No audio packet: the set-up ends the stream.
+            if (!setup_in_) put_setup(true);
+            if (holding_) release_held(true);
+            pages(true);
+            return drain() && out_->flush();
+        });
     }
 
     std::uint64_t bytes() const override { return out_ ? out_->bytes() : 0; }
     bool loop_written() const override { return shape_.loops; }
 
 private:
-    bool put_setup(bool last) {
-        setup_in_ = true;
-        return packet_in(shape_.vorbis_setup, shape_.vorbis_setup_bytes, 0, last) && pages(true);
-    }
-
-    bool release_held(bool last) {
-        granule_ += held_frames_;
-        // The last packet's position is the sound's length: a decoder
-        // trims what its block gives past it.
-        const std::uint64_t position = last ? std::min<std::uint64_t>(granule_, shape_.frames) : granule_;
-        holding_ = false;
-        return packet_in(held_, held_bytes_, position, last) && pages(last);
-    }
-
-    bool packet_in(const std::uint8_t* data, std::size_t bytes, std::uint64_t granule, bool last) {
+    template <typename Work>
+    bool guarded(Work work) {
         try {
-            stream_->packet_in(data, bytes, static_cast<std::int64_t>(granule), last);
-            return true;
+            return work();
         } catch (const std::bad_alloc&) {
             error_ = "not enough memory for the Ogg stream";
             return false;
         }
     }
 
-    // The pages that are full, or with `all` every page the stream holds.
-    bool pages(bool all) {
+    // Each packet is held (where the caller put it, which stays until the
+    // next call) until the next one comes, so that the last one can carry
+    // the end of the stream.
+    void add_unit(const std::uint8_t* data, std::size_t bytes, std::uint32_t frames) {
+        if (!setup_in_) put_setup(false);
+        if (holding_) release_held(false);
+        held_ = data;
+        held_bytes_ = bytes;
+        held_frames_ = frames;
+        holding_ = true;
+    }
+
+    // The set-up lies in the library's cache, which outlives the file.
+    void put_setup(bool last) {
+        setup_in_ = true;
+        stream_->packet_in(shape_.vorbis_setup, shape_.vorbis_setup_bytes, 0, last);
+        pages(true);
+    }
+
+    void release_held(bool last) {
+        granule_ += held_frames_;
+        // The last packet's position is the sound's length: a decoder
+        // trims what its block gives past it.
+        const std::uint64_t position = last ? std::min<std::uint64_t>(granule_, shape_.frames) : granule_;
+        holding_ = false;
+        stream_->packet_in(held_, held_bytes_, static_cast<std::int64_t>(position), last);
+        pages(last);
+    }
+
+    // The pages that are full, or with `all` every page the stream holds,
+    // gathered for drain(): headers copied, bodies where they lie.
+    void pages(bool all) {
         OggPage page;
         while (stream_->page_out(all, page)) {
-            if (!out_->put(page.header, page.header_bytes) || !out_->put(page.body, page.body_bytes)) {
-                return false;
+            pending_.push_back({nullptr, headers_.size(), page.header_bytes});
+            headers_.insert(headers_.end(), page.header, page.header + page.header_bytes);
+            for (std::size_t i = 0; i < page.pieces; ++i) {
+                pending_.push_back({page.body[i].data, 0, page.body[i].bytes});
             }
         }
+    }
+
+    bool drain() {
+        if (pending_.empty()) return true;
+        pieces_.clear();
+        for (const Pending& p : pending_) {
+            pieces_.push_back({p.data ? p.data : headers_.data() + p.header_at, p.bytes});
+        }
+        pending_.clear();
+        headers_.clear();
+        return out_->put_pieces(pieces_.data(), pieces_.size());
+    }
+
+    // The pages written, and what the stream still holds of the caller's
+    // packets copied: they may go once the call returns.
+    bool finish_call() {
+        if (!drain()) return false;
+        stream_->keep_held();
         return true;
     }
+
+    struct Pending {
+        const std::uint8_t* data;  // null for a header
+        std::size_t header_at;     // in headers_
+        std::size_t bytes;
+    };
 
     std::optional<BufferedFile> out_;
     SoundShape shape_;
     std::optional<OggPager> stream_;
+    std::vector<std::uint8_t> comments_;
+    std::vector<Pending> pending_;
+    std::vector<std::uint8_t> headers_;
+    std::vector<platform::OutputFile::Piece> pieces_;
     bool setup_in_ = false;
     const std::uint8_t* held_ = nullptr;
     std::size_t held_bytes_ = 0;
