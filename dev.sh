@@ -81,6 +81,15 @@ release() {
   scripts/release "$(realpath -m "$BUILD")"
 }
 
+# How long a step of `./dev.sh test` took, so that the run's time (CI
+# allows 40 minutes) can be kept an eye on.
+minutes() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
+timed() {
+  local start=$SECONDS
+  "$@"
+  echo "dev.sh test: $1 took $(minutes $((SECONDS - start)))"
+}
+
 linux_tests() {
   build
   ctest --test-dir "$BUILD" --output-on-failure -j2
@@ -114,13 +123,14 @@ case "${1:-}" in
     "$BUILD/bankrip" -o "$BUILD/demo-out" demo/tones.fsb
     ls -l "$BUILD/demo-out" ;;
   test)
-    linux_tests
+    timed linux_tests
     seconds=${FUZZ_SECONDS:-60}
-    [ "$seconds" = 0 ] || scripts/fuzz "$seconds"
-    sanitized_tests
-    threaded_tests
-    windows
-    release ;;
+    [ "$seconds" = 0 ] || timed scripts/fuzz "$seconds"
+    timed sanitized_tests
+    timed threaded_tests
+    timed windows
+    timed release
+    echo "dev.sh test: every step passed in $(minutes $SECONDS)" ;;
   linux)
     linux_tests ;;
   fuzz)
