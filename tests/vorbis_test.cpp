@@ -30,6 +30,17 @@
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define BANKRIP_TEST_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BANKRIP_TEST_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef BANKRIP_TEST_LEAK_CHECKED
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 
 using soundlib::ByteVector;
@@ -174,8 +185,13 @@ TEST(VorbisSetupPacket, HeadersComeBackByteForByte) {
 }
 
 // The setup header as libvorbis writes it with the encoder fully set up,
-// the way its documentation asks.
+// the way its documentation asks. (libvorbisenc 1.3.7 loses some memory
+// setting up six channels at 44.1 and 48 kHz, as the library knows: not
+// ours to free, so not checked for leaks.)
 ByteVector fully_set_up_header(std::uint32_t channels, std::uint32_t rate, int step) {
+#ifdef BANKRIP_TEST_LEAK_CHECKED
+    const __lsan::ScopedDisabler not_ours;
+#endif
     vorbis_info vi;
     vorbis_info_init(&vi);
     ByteVector packet;
