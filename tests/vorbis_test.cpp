@@ -19,6 +19,7 @@
 #include "soundlib/codec/vorbis/vorbis.h"
 #include "soundlib/codec/vorbis/vorbis_decoder_setup.h"
 #include "soundlib/codec/vorbis/vorbis_packet_blocks.h"
+#include "soundlib/leak_checked.h"
 #include "soundlib/codec/vorbis/vorbis_setup.h"
 #include "soundlib/bank/bank_locator.h"
 #include "soundlib/codec/vorbis/vorbis_setup_cache.h"
@@ -29,17 +30,6 @@
 #include "support/platform_expectations.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define BANKRIP_TEST_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BANKRIP_TEST_LEAK_CHECKED 1
-#endif
-#endif
-#ifdef BANKRIP_TEST_LEAK_CHECKED
-#include <sanitizer/lsan_interface.h>
-#endif
 
 namespace {
 
@@ -189,7 +179,7 @@ TEST(VorbisSetupPacket, HeadersComeBackByteForByte) {
 // setting up six channels at 44.1 and 48 kHz, as the library knows: not
 // ours to free, so not checked for leaks.)
 ByteVector fully_set_up_header(std::uint32_t channels, std::uint32_t rate, int step) {
-#ifdef BANKRIP_TEST_LEAK_CHECKED
+#ifdef SOUNDLIB_LEAK_CHECKED
     const __lsan::ScopedDisabler not_ours;
 #endif
     vorbis_info vi;

@@ -23,12 +23,15 @@ struct CodecCache {
     std::mutex lock;  // over everything below
     VorbisSetupCache vorbis;  // generated Vorbis setup headers, per (channels, rate)
     VorbisDecoderSetups vorbis_decoders;  // libvorbis set up with them
-    // Identification headers handed out with the packets as stored, by
-    // channels, rate and setup CRC; they stay where they are as long as the cache.
-    std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, ByteVector> vorbis_identifications;
-    // And each set-up's block size of a packet by its first byte (the
-    // modes'), likewise.
-    std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, VorbisBlocksByFirstByte> vorbis_packet_blocks;
+    // What handing out the packets as stored takes of a set-up, by
+    // channels, rate and setup CRC: the identification header that goes
+    // with it and the block size of a packet by its first byte. They stay
+    // where they are as long as the cache.
+    struct VorbisStored {
+        ByteVector identification;
+        VorbisBlocksByFirstByte blocks;
+    };
+    std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, VorbisStored> vorbis_stored;
 };
 
 }  // namespace soundlib

@@ -193,25 +193,22 @@ StoredChoice make_vorbis_packets(const SubsoundInfo& info, BankFile& file, Codec
     if (!found.setup) return choice;
     const auto key = std::tuple(info.channels, info.frequency, found.setup->crc);
     const std::lock_guard<std::mutex> held(cache.lock);  // the cache is shared; what it holds stays put
-    auto blocks = cache.vorbis_packet_blocks.find(key);
-    if (blocks == cache.vorbis_packet_blocks.end()) {
-        VorbisBlocksByFirstByte table;
-        if (!vorbis_blocks_by_first_byte(*found.setup, info.channels, table)) {
+    auto stored = cache.vorbis_stored.find(key);
+    if (stored == cache.vorbis_stored.end()) {
+        CodecCache::VorbisStored made;
+        if (!vorbis_blocks_by_first_byte(*found.setup, info.channels, made.blocks)) {
             choice.code = FMOD_ERR_FORMAT;
             choice.detail = "the rebuilt Vorbis setup header does not read back";
             return choice;
         }
-        blocks = cache.vorbis_packet_blocks.emplace(key, table).first;
+        made.identification = vorbis_identification_header(info.channels, info.frequency, found.setup->block_short,
+                                                           found.setup->block_long);
+        stored = cache.vorbis_stored.emplace(key, std::move(made)).first;
     }
-    auto& identification = cache.vorbis_identifications[key];
-    if (identification.empty()) {
-        identification = vorbis_identification_header(info.channels, info.frequency, found.setup->block_short,
-                                                      found.setup->block_long);
-    }
-    choice.identification = &identification;
+    choice.identification = &stored->second.identification;
     choice.setup = &found.setup->packet;
     choice.units = std::make_unique<VorbisPackets>(DataRange{&file, info.data.offset, info.data.size}, info.frames,
-                                                   blocks->second);
+                                                   stored->second.blocks);
     return choice;
 }
 

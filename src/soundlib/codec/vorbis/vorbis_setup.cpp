@@ -8,16 +8,7 @@
 
 #include "soundlib/codec/vorbis/vorbis_setup_packet.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define SOUNDLIB_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SOUNDLIB_LEAK_CHECKED 1
-#endif
-#endif
-#ifdef SOUNDLIB_LEAK_CHECKED
-#include <sanitizer/lsan_interface.h>
-#endif
+#include "soundlib/leak_checked.h"
 
 namespace soundlib {
 
@@ -73,24 +64,18 @@ std::uint8_t log2_of(std::uint32_t v) {
 bool header_out(vorbis_info& vi, ByteVector& setup_packet) {
     vorbis_comment vc;
     vorbis_comment_init(&vc);
-    ogg_packet ident, comment, setup;
-    bool ok = false;
     vorbis_dsp_state vd{};
+    const auto pack = [&] {
+        ogg_packet ident, comment, setup;
+        const bool ok = vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup) == 0 && setup.bytes > 0;
+        if (ok) setup_packet.assign(setup.packet, setup.packet + setup.bytes);
+        vorbis_dsp_clear(&vd);  // frees the packets and the state
+        return ok;
+    };
     vd.vi = &vi;
     // Far more than libvorbis's encoder state takes (a few hundred bytes).
     vd.backend_state = std::calloc(1, 16384);
-    if (vd.backend_state && vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup) == 0 && setup.bytes > 0) {
-        setup_packet.assign(setup.packet, setup.packet + setup.bytes);
-        ok = true;
-    }
-    vorbis_dsp_clear(&vd);  // frees the packets and the state
-    if (!ok && vorbis_analysis_init(&vd, &vi) == 0) {
-        if (vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &setup) == 0 && setup.bytes > 0) {
-            setup_packet.assign(setup.packet, setup.packet + setup.bytes);
-            ok = true;
-        }
-        vorbis_dsp_clear(&vd);
-    }
+    const bool ok = (vd.backend_state && pack()) || (vorbis_analysis_init(&vd, &vi) == 0 && pack());
     vorbis_comment_clear(&vc);
     return ok;
 }

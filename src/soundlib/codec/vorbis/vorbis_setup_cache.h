@@ -17,8 +17,8 @@
 namespace soundlib {
 
 // Steps a search may generate over the life of a cache: 0.05 to 0.2 ms
-// each, so well under a second; four rates searched through. A build may set another
-// (the fuzz build lowers it).
+// each, so well under a second; four rates searched through. A build may
+// set another (the fuzz build lowers it).
 #ifndef SOUNDLIB_VORBIS_SEARCH_BUDGET
 #define SOUNDLIB_VORBIS_SEARCH_BUDGET 400
 #endif
