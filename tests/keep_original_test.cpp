@@ -290,4 +290,39 @@ TEST(KeepOriginal, SignalsAtAnyMomentLeaveOnlyCompleteOggFiles) {
 }
 #endif
 
+
+// A sound with nothing in it gets no file in any format: not a WAV header
+// alone, not an .ogg of 0 frames, not an empty .mp3; it is said, and it is
+// not a failure.
+TEST(KeepOriginal, ASoundWithNothingInItGetsNoFileInAnyFormat) {
+    const Bytes untagged = mpeg_fixture("layer3_untagged.mp3");
+    if (untagged.empty()) GTEST_SKIP() << "the MPEG fixtures were not made: lame makes them at build time";
+    TempDir dir;
+    Sound empty_pcm;
+    empty_pcm.name = "nothing";
+    Sound full;
+    full.name = "full";
+    full.frames = 2;
+    full.data = {1, 2, 3, 4};
+    write_file(dir.file("pcm.fsb"), bankwriter::write_fsb5({empty_pcm, full}, 2));
+    Sound empty_mpeg = mpeg_sound("silent", {}, 4, 0);
+    write_file(dir.file("mpeg.fsb"), bankwriter::write_fsb5({empty_mpeg}, 11));
+    for (const std::string format : {"wav", "flac"}) {
+        for (const bool keep : {false, true}) {
+            std::vector<std::string> args{"--json", "--format", format, "-o", dir.file("o"), dir.file("pcm.fsb"),
+                                          dir.file("mpeg.fsb")};
+            if (keep) args.insert(args.begin(), "--keep-original");
+            const ToolRun run = run_bankrip(args);
+            EXPECT_EQ(0, run.status) << run.err;
+            EXPECT_TRUE(has(run.err, "nothing." + format + ": it holds no audio; no file written")) << run.err;
+            EXPECT_TRUE(has(run.err, "2 sounds with no audio, no file")) << run.err;
+            EXPECT_EQ(std::vector<std::string>{"full." + format}, list_dir(dir.file("o/pcm")));
+            EXPECT_TRUE(list_dir(dir.file("o/mpeg")).empty()) << format << keep;
+            const auto doc = nlohmann::json::parse(run.out);
+            EXPECT_EQ("empty", doc["banks"][0]["sounds"][0]["status"]);
+            std::filesystem::remove_all(dir.file("o"));
+        }
+    }
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bank_writer.h"
+#include "soundlib/soundlib.h"
 #include "support/platform_expectations.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
@@ -204,6 +205,57 @@ TEST(OptionsFormFailures, MemoryRunningOutIsReportedNotAnAbort) {
 #endif
 }
 
+#endif
+
+// A bank cut short by an update after it was opened: the sounds whose
+// headers can no longer be read have no format to give, and are failures
+// of their own (never 44-byte files of 0 channels).
+TEST(OptionsFormFailures, ASoundWhoseHeaderCannotBeReadAgainHasNoFormat) {
+    TempDir dir;
+    std::vector<Sound> sounds;
+    for (int i = 0; i < 20000; ++i) sounds.push_back(pcm(std::string(1, static_cast<char>('a' + i % 26)), 100));
+    const Bytes bank = bankwriter::write_fsb5(sounds, 2);
+    write_file(dir.file("b.fsb"), bank);
+    FMOD_SYSTEM* system = nullptr;
+    ASSERT_EQ(FMOD_OK, FMOD_System_Create(&system));
+    ASSERT_EQ(FMOD_OK, FMOD_System_Init(system, 32, 0, nullptr));
+    FMOD_SOUND* handle = nullptr;
+    ASSERT_EQ(FMOD_OK, FMOD_System_CreateSound(system, dir.file("b.fsb").c_str(), FMOD_CREATESTREAM, nullptr, &handle));
+    std::filesystem::resize_file(dir.file("b.fsb"), 100);  // the headers of all but the first sounds gone
+    FMOD_SOUND* last = nullptr;
+    ASSERT_EQ(FMOD_OK, FMOD_Sound_GetSubSound(handle, 10000, &last));
+    int channels = -1;
+    EXPECT_EQ(FMOD_ERR_FILE_BAD, FMOD_Sound_GetFormat(last, nullptr, nullptr, &channels, nullptr));
+    EXPECT_EQ(std::string("its header could not be read again"), soundlib_error_detail(last));
+    FMOD_Sound_Release(handle);
+    FMOD_System_Release(system);
+}
+
+#if !defined(_WIN32)
+// Workers that cannot all be started (an address space too small for their
+// stacks): the run goes on with those that did, says so once, and ends as
+// a run of one worker would.
+TEST(OptionsFormFailures, WorkersThatCannotStartLeaveTheRunToThoseThatDid) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers need an address space no limit allows";
+#else
+    TempDir dir;
+    std::vector<Sound> sounds;
+    for (int i = 0; i < 30; ++i) sounds.push_back(pcm(std::string(2, static_cast<char>('a' + i % 26)) + std::to_string(i), 2000));
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5(sounds, 2));
+    const ToolRun run =
+        run_bankrip_with_memory_limit({"--json", "-j", "256", "-o", dir.file("o"), dir.file("b.fsb")}, 200ul << 20);
+    ASSERT_EQ(0, run.signal) << run.err;
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(has(run.err, "bankrip: the run goes on with ")) << run.err;
+    EXPECT_TRUE(has(run.err, " of 256 workers: no more could be started (")) << run.err;
+    EXPECT_EQ(run.err.find("workers: no more"), run.err.rfind("workers: no more"));
+    nlohmann::json doc;
+    ASSERT_NO_THROW(doc = nlohmann::json::parse(run.out)) << run.out;
+    EXPECT_EQ(30u, doc["banks"][0]["sounds"].size());
+    EXPECT_EQ(30u, list_dir(dir.file("o")).size());
+#endif
+}
 #endif
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "wav/case_fold.h"
 #include "wav/console.h"
 #include "wav/output_name.h"
 
@@ -48,20 +49,25 @@ std::string relative_path_note(const std::string& argument, const std::string& p
            ", not from the folder it was started in";
 }
 
+std::string BankFolders::key(const std::string& path) const {
+    return fold_case ? folded_case(path, UsedNames::WINDOWS_RULES) : path;
+}
+
 std::string BankFolders::listed(const std::vector<std::string>& levels) {
     std::string path;
     for (std::size_t i = 0; i + 1 < levels.size(); ++i) path += bank_folder_name(levels[i]) + platform::kSeparator;
     const std::string name = bank_folder_name(levels.back());
     for (unsigned n = 1;; ++n) {
         const std::string candidate = path + numbered_folder_name(name, n);
-        if (taken_.insert(candidate).second) return candidate + platform::kSeparator;
+        if (taken_.insert(key(candidate)).second) return candidate + platform::kSeparator;
     }
 }
 
 bool BankFolders::open(const platform::OutputFolder& root, const std::vector<std::string>& levels,
                        platform::OutputFolder& folder, std::string& below, std::string& error) {
     using Child = platform::OutputFolder::Child;
-    // The levels on the way are held only until the next one is open.
+    // The levels on the way are held only until the next one is open. They
+    // are shared by the banks below them, whatever spelling reaches them.
     std::unique_ptr<platform::OutputFolder> above;
     const platform::OutputFolder* parent = &root;
     below.clear();
@@ -69,7 +75,8 @@ bool BankFolders::open(const platform::OutputFolder& root, const std::vector<std
         const std::string name = bank_folder_name(levels[i]);
         below += name;
         auto next = std::make_unique<platform::OutputFolder>();
-        if (next->open_child(*parent, name, error) != Child::opened) return false;
+        const Child child = next->open_child(*parent, name, error);
+        if (child != Child::opened && child != Child::taken) return false;
         below += platform::kSeparator;
         above = std::move(next);
         parent = above.get();
@@ -77,9 +84,11 @@ bool BankFolders::open(const platform::OutputFolder& root, const std::vector<std
     const std::string name = bank_folder_name(levels.back());
     for (unsigned n = 1;; ++n) {
         const std::string numbered = numbered_folder_name(name, n);
-        if (taken_.count(below + numbered)) continue;
+        if (taken_.count(key(below + numbered))) continue;
         const Child child = folder.open_child(*parent, numbered, error);
-        if (child == Child::not_a_folder) continue;
+        // Something else there, or a folder the volume lists under another
+        // spelling: another bank's, or not the run's at all.
+        if (child == Child::not_a_folder || child == Child::taken) continue;
         if (child != Child::opened) {
             below += numbered;
             return false;
@@ -87,7 +96,7 @@ bool BankFolders::open(const platform::OutputFolder& root, const std::vector<std
         const platform::FileId id = folder.id();
         if (!opened_.insert({id.device, id.file}).second) continue;
         below += numbered;
-        taken_.insert(below);
+        taken_.insert(key(below));
         below += platform::kSeparator;
         return true;
     }

@@ -37,6 +37,10 @@ std::string relative_path_note(const std::string& argument, const std::string& p
 // itself). Names are given in the order banks ask.
 class BankFolders {
 public:
+    // The volume takes names that differ only in case as one: so are the
+    // banks' folder names told apart.
+    bool fold_case = false;
+
     // The bank's folder below the destination, ending with the separator,
     // as a listing shows it: numbered by the names given alone.
     std::string listed(const std::vector<std::string>& levels);
@@ -48,6 +52,7 @@ public:
               platform::OutputFolder& folder, std::string& below, std::string& error);
 
 private:
+    std::string key(const std::string& path) const;
     std::set<std::string> taken_;  // paths below the destination given to banks
     std::set<std::pair<std::uint64_t, std::uint64_t>> opened_;  // their folders' identities
 };

@@ -111,7 +111,8 @@ int main(int argc, char** argv) {
         try {
             switch (extract_subsound(subsound, index, destination, folder, used_names, bank_file,
                                      destination_usable)) {
-                case Written::whole: break;
+                case Written::whole:
+                case Written::empty: break;
                 case Written::in_part: ++in_part; break;
                 case Written::not_at_all: ++not_written; break;
             }

@@ -1,5 +1,6 @@
 #include "driver/options_form.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +26,15 @@
 #include "wav/extract_subsound.h"
 
 namespace {
+
+// How far the reading and naming of banks may run ahead of the sounds
+// finished, in steps of the output (sounds, mostly), and in banks open:
+// far enough that a bank ending in one long sound leaves no worker idle
+// while the banks after it are named and written. Every step ahead may be a
+// file waiting for its name.
+constexpr std::size_t kStepsAhead = 1024;
+constexpr int kBanksAhead = 64;
+static_assert(kStepsAhead + kMostJobs <= platform::kMostFilesAtOnce);
 
 void report(const std::string& path, const std::string& reason) {
     console_write(stderr, "bankrip: " + printable_name(path) + ": " + printable_name(reason) + "\n");
@@ -69,7 +79,9 @@ SoundFacts describe(FMOD_SOUND* subsound, int index, bool show_offset) {
     check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
     s.name = name;
     s.codec = soundlib_codec_name(subsound);
-    check_result(FMOD_Sound_GetFormat(subsound, nullptr, nullptr, &s.channels, nullptr));
+    // A sound with no format to give (its header could not be read again)
+    // is listed with 0 channels; writing it fails with the reason.
+    if (FMOD_Sound_GetFormat(subsound, nullptr, nullptr, &s.channels, nullptr) != FMOD_OK) s.channels = 0;
     float rate = 0;
     check_result(FMOD_Sound_GetDefaults(subsound, &rate, nullptr, nullptr, nullptr));
     // A bank may give any 32-bit rate; a float that large has no exact cast.
@@ -86,6 +98,7 @@ const char* status_text(Written written) {
     switch (written) {
         case Written::whole: return "written";
         case Written::in_part: return "written in part";
+        case Written::empty: return "empty";
         case Written::not_at_all: break;
     }
     return "not written";
@@ -94,17 +107,27 @@ const char* status_text(Written written) {
 // One bank's sounds on their way to the workers: the bank's handle, from
 // which each worker takes one of its own, and where its files go.
 struct BankWork {
-    BankWork() = default;
+    BankWork(std::atomic<int>& open_banks, InOrder& order) : open_banks_(open_banks), order_(order) { ++open_banks_; }
     BankWork(const BankWork&) = delete;
     BankWork& operator=(const BankWork&) = delete;
     ~BankWork() {
         if (bank) FMOD_Sound_Release(bank);
+        --open_banks_;
+        order_.poke();  // the main thread may be waiting for room to open the next
     }
     std::uint64_t serial = 0;  // which bank of the run
     FMOD_SOUND* bank = nullptr;
     std::string path;
     platform::FileId file;
     BankPlace place;  // settled on the main thread before any sound is handed out
+    // A worker could not take a handle of its own on the bank: its other
+    // sounds are not written, and that is said once.
+    std::atomic<bool> no_handle{false};
+    bool no_handle_said = false;  // on the main thread
+
+private:
+    std::atomic<int>& open_banks_;
+    InOrder& order_;
 };
 
 // What became of one sound, for the listing, the JSON and the counts.
@@ -113,6 +136,7 @@ struct SoundOutcome {
     SoundFacts facts;
     Extracted extracted;
     std::string failure;  // a sound that could not be dealt with at all
+    std::shared_ptr<BankWork> bank_lost;  // set when it failed with its bank's other sounds
 };
 
 class Run {
@@ -124,23 +148,21 @@ public:
           json_(stdout),
           sounds_(options.sounds),
           output_(options.output.empty() ? std::string() : destination_text(options.output.c_str())),
-          order_(static_cast<std::size_t>(options.jobs) * 4) {
+          order_(kStepsAhead) {
         style_.always_wav = true;
         style_.loop_chunk = options.loops;
         style_.format = options.format;
         style_.keep_original = options.keep_original;
+        style_.no_empty_files = true;
         style_.progress = options.quiet ? nullptr : options.json ? stderr : stdout;
         // On a terminal, one status line instead of a line per sound.
         if (!options.quiet && !options.json && !options.list && stderr_is_terminal()) {
             status_ = std::make_unique<StatusLine>(0);
             if (!options.verbose) style_.progress = nullptr;
         }
-        // One worker is the main thread itself, writing as it always has.
-        if (options.jobs > 1 && !options.list) {
-            worker_banks_.resize(static_cast<std::size_t>(options.jobs));
-            worker_buffers_.resize(static_cast<std::size_t>(options.jobs));
-            pool_ = std::make_unique<WorkerPool>(options.jobs);
-        }
+        // The main thread reads and names the banks; with more than one
+        // worker asked for, the workers write.
+        if (options.jobs > 1 && !options.list) start_workers(options.jobs);
         if (capturing()) capture_console(&said_);
     }
     ~Run() { stop_workers(); }
@@ -151,7 +173,9 @@ public:
         if (status_) *status_ = StatusLine(banks);
     }
     void problem(const OperandProblem& p) { unreadable(p.path, p.reason); }
-    void finish(double seconds);
+    // Ends the run: the last sounds finished, the listing closed, the
+    // summary with the time since `start`.
+    void finish(std::chrono::steady_clock::time_point start);
     void out_of_memory() {
         step([this] {
             std::fputs("bankrip: not enough memory to go on; the files already written are kept\n", stderr);
@@ -163,12 +187,15 @@ public:
     }
 
 private:
+    void start_workers(int asked);
+    // Before a bank is opened: until fewer than kBanksAhead are open.
+    void wait_for_room();
     void settle(const BankJob& job, BankPlace& place);
     void sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob& job);
     void write(const std::shared_ptr<BankWork>& work, FMOD_SOUND* subsound, int index, SoundFacts facts,
                const std::string& file_name);
-    SoundOutcome write_on_worker(int worker, const BankWork& work, int index, SoundFacts facts,
-                                 const std::string& file_name);
+    SoundOutcome write_on_worker(int worker, const std::shared_ptr<BankWork>& work, int index, SoundFacts facts,
+                                 const std::string& file_name, SoundInProgress& sound);
     void record(const SoundOutcome& outcome);
     void sound_failed(const std::string& where, int index, const std::string& reason);
     // Output in order: with workers, after every earlier step, with what the
@@ -220,12 +247,39 @@ private:
     std::uint64_t banks_begun_ = 0;
 
     InOrder order_;
+    std::atomic<int> open_banks_{0};
     ConsoleCapture said_;  // the main thread's console text, while there are workers
     std::vector<WorkerBank> worker_banks_;
     std::vector<TransferBuffer> worker_buffers_;  // each worker's, by its number
     std::unique_ptr<WorkerPool> pool_;  // none: the main thread writes
     std::unique_ptr<StatusLine> status_;  // none: not on a terminal, or not wanted
 };
+
+void Run::start_workers(int asked) {
+    pool_ = std::make_unique<WorkerPool>(asked);
+    const int started = pool_->started();
+    if (started < asked) {
+        // Said once, before anything else: the run goes on all the same.
+        const std::string why = printable_name(pool_->failure());
+        if (started == 0) {
+            std::fprintf(stderr, "bankrip: no worker could be started (%s); the sounds are written one at a time\n",
+                         why.c_str());
+            pool_.reset();
+            return;
+        }
+        std::fprintf(stderr, "bankrip: the run goes on with %d of %d workers: no more could be started (%s)\n",
+                     started, asked, why.c_str());
+    }
+    worker_banks_.resize(static_cast<std::size_t>(started));
+    worker_buffers_.resize(static_cast<std::size_t>(started));
+}
+
+void Run::wait_for_room() {
+    if (!pool_) return;
+    capture_console(nullptr);
+    order_.emit_until([this] { return open_banks_.load() < kBanksAhead; });
+    capture_console(&said_);
+}
 
 void Run::show(const ConsoleCapture& said) {
     if (said.out.empty() && said.err.empty()) return;
@@ -297,14 +351,19 @@ void Run::sound_failed(const std::string& where, int index, const std::string& r
     }
 }
 
-std::string failure_text(const LibraryFailure& failure) {
+// What a failed query of the library says: its own words for the cause
+// when it has them, else the result's text.
+std::string failure_text(const LibraryFailure& failure, FMOD_SOUND* sound = nullptr) {
+    const std::string detail = sound ? soundlib_error_detail(sound) : "";
+    if (!detail.empty()) return detail;
     std::string text = result_message(failure.result);
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
 
-void Run::finish(double seconds) {
+void Run::finish(std::chrono::steady_clock::time_point start) {
     stop_workers();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (options_.json) json_.finish();
     if (counts_.banks > 0) {
         for (const std::string& value : sounds_.unused()) {
@@ -331,6 +390,7 @@ void Run::settle(const BankJob& job, BankPlace& place) {
         return;
     }
     place.usable = open_root();
+    if (place.usable) folders_.fold_case = root_.folds_case();
     if (job.levels.empty()) {
         place.folder = &root_;
         return;
@@ -353,6 +413,7 @@ void Run::bank(const BankJob& job) {
                            (job.named ? 0u : SOUNDLIB_NOFOLLOW);
     const std::vector<std::string> keys = bank_keys(job.path, options_.keys);
     KeyExinfo key_info(keys);
+    wait_for_room();
     FMOD_SOUND* bank = nullptr;
     const FMOD_RESULT opened = FMOD_System_CreateSound(system_, job.path.c_str(), mode, key_info.get(), &bank);
     if (opened != FMOD_OK) {
@@ -369,7 +430,7 @@ void Run::bank(const BankJob& job) {
         if (status_) step([this] { status_->file_done(); });
         return;
     }
-    auto work = std::make_shared<BankWork>();
+    auto work = std::make_shared<BankWork>(open_banks_, order_);
     work->serial = ++banks_begun_;
     work->bank = bank;
     work->path = job.path;
@@ -469,45 +530,88 @@ void Run::write(const std::shared_ptr<BankWork>& work, FMOD_SOUND* subsound, int
         outcome.facts = std::move(facts);
         return step([this, outcome = std::move(outcome)] { record(outcome); });
     }
-    const std::uint64_t ticket = order_.pending();
+    // What is said of the sound when the worker runs out of memory even to
+    // tell what became of it: made here, where running out is dealt with.
+    const std::uint64_t ticket = order_.pending([this, work, index] {
+        sound_failed(work->path, index, "not enough memory");
+        if (status_) status_->draw();
+    });
     pool_->submit([this, work, index, facts = std::move(facts), file_name, ticket](int worker) {
-        ConsoleCapture said;
-        capture_console(&said);
-        SoundOutcome outcome = write_on_worker(worker, *work, index, facts, file_name);
-        capture_console(nullptr);
-        order_.finish(ticket, [this, said = std::move(said), outcome = std::move(outcome)] {
-            show(said);
-            record(outcome);
-            if (status_) status_->draw();
-        });
+        try {
+            ConsoleCapture said;
+            capture_console(&said);
+            auto sound = std::make_shared<SoundInProgress>();
+            SoundOutcome outcome = write_on_worker(worker, work, index, facts, file_name, *sound);
+            capture_console(nullptr);
+            // The file takes its name here, in the order of the sounds; its
+            // folder is the bank's, held open until then.
+            order_.finish(ticket, [this, said = std::move(said), outcome = std::move(outcome), sound, work]() mutable {
+                show(said);
+                if (outcome.failure.empty()) finish_subsound(*sound, &outcome.extracted);
+                record(outcome);
+                if (status_) status_->draw();
+            });
+        } catch (const std::bad_alloc&) {
+            capture_console(nullptr);
+            order_.lose(ticket);  // its file, if one was begun, went with it
+        }
     });
     flush(false);
 }
 
-SoundOutcome Run::write_on_worker(int worker, const BankWork& work, int index, SoundFacts facts,
-                                  const std::string& file_name) {
+SoundOutcome Run::write_on_worker(int worker, const std::shared_ptr<BankWork>& work, int index, SoundFacts facts,
+                                  const std::string& file_name, SoundInProgress& sound) {
     SoundOutcome outcome;
-    outcome.bank_path = work.path;
+    outcome.bank_path = work->path;
     outcome.facts = std::move(facts);
+    outcome.facts.index = index;
+    if (work->no_handle) {
+        outcome.bank_lost = work;
+        return outcome;
+    }
+    FMOD_SOUND* subsound = nullptr;
     try {
-        FMOD_SOUND* subsound = nullptr;
-        check_result(FMOD_Sound_GetSubSound(worker_bank(worker, work), index, &subsound));
+        FMOD_SOUND* bank = nullptr;
+        try {
+            bank = worker_bank(worker, *work);
+        } catch (...) {
+            // Tried once: the bank's other sounds are not tried again.
+            work->no_handle = true;
+            outcome.bank_lost = work;
+            return outcome;
+        }
+        check_result(FMOD_Sound_GetSubSound(bank, index, &subsound));
         ExtractStyle style = style_;
         style.file_name = &file_name;
         style.buffer = &worker_buffers_[static_cast<std::size_t>(worker)];
         UsedNames unused;
-        extract_subsound(subsound, index, work.place.shown, *work.place.folder, unused, work.file, work.place.usable,
-                         style, &outcome.extracted);
+        write_subsound(subsound, index, work->place.shown, *work->place.folder, unused, work->file,
+                       work->place.usable, style, sound);
     } catch (const LibraryFailure& failure) {
-        outcome.failure = failure_text(failure);
+        outcome.failure = failure_text(failure, subsound);
     } catch (const std::bad_alloc&) {
         outcome.failure = "not enough memory";
     }
-    if (!outcome.failure.empty()) outcome.facts.index = index;
     return outcome;
 }
 
 void Run::record(const SoundOutcome& outcome) {
+    if (outcome.bank_lost) {
+        BankWork& work = *outcome.bank_lost;
+        if (!work.no_handle_said) {
+            work.no_handle_said = true;
+            report(work.path, "not enough memory for a worker's own handle on the bank; from sound " +
+                                  std::to_string(outcome.facts.index) + " on, its sounds were not written");
+        }
+        ++counts_.not_written;
+        if (options_.json) {
+            SoundFacts facts;
+            facts.index = outcome.facts.index;
+            facts.status = "not written";
+            json_.sound(facts);
+        }
+        return;
+    }
     if (!outcome.failure.empty()) return sound_failed(outcome.bank_path, outcome.facts.index, outcome.failure);
     SoundFacts sound = outcome.facts;
     const Extracted& extracted = outcome.extracted;
@@ -519,9 +623,10 @@ void Run::record(const SoundOutcome& outcome) {
         case Written::whole: ++counts_.written; break;
         case Written::in_part: ++counts_.written; ++counts_.in_part; break;
         case Written::not_at_all: ++counts_.not_written; break;
+        case Written::empty: ++counts_.empty; break;
     }
     counts_.bytes += extracted.bytes;
-    if (status_ && extracted.written != Written::not_at_all) status_->sound_done(extracted.bytes);
+    if (status_ && (extracted.written == Written::whole || extracted.written == Written::in_part)) status_->sound_done(extracted.bytes);
     if (options_.json) json_.sound(sound);
 }
 
@@ -558,8 +663,7 @@ int run_options_form(int argc, char** argv) {
         run.out_of_memory();
     }
 
-    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-    run.finish(seconds.count());
+    run.finish(start);
     FMOD_System_Close(system);
     FMOD_System_Release(system);
     return run.status();

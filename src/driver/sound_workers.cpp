@@ -1,5 +1,8 @@
 #include "driver/sound_workers.h"
 
+#include <new>
+#include <system_error>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -7,7 +10,35 @@
 #endif
 
 WorkerPool::WorkerPool(int workers, std::function<void(int worker)> done) : done_(std::move(done)) {
-    for (int i = 0; i < workers; ++i) threads_.emplace_back([this, i] { work(i); });
+    threads_.reserve(static_cast<std::size_t>(workers));
+    for (int i = 0; i < workers; ++i) {
+        // A system short of threads or memory (ulimit -u, -v) starts fewer.
+        try {
+            threads_.emplace_back([this, i] { work(i); });
+        } catch (const std::system_error& e) {
+            failure_ = e.code().message();
+            break;
+        } catch (const std::bad_alloc&) {
+            failure_ = "not enough memory";
+            break;
+        }
+    }
+    // The threads that did start may have taken what the system had left
+    // (their stacks fill an address space limit): half of them go again, so
+    // that the others have room to work.
+    if (!failure_.empty() && threads_.size() > 1) keep(threads_.size() - threads_.size() / 2);
+}
+
+void WorkerPool::keep(std::size_t workers) {
+    {
+        std::lock_guard<std::mutex> held(lock_);
+        limit_ = workers;
+    }
+    wake_.notify_all();
+    while (threads_.size() > workers) {
+        threads_.back().join();
+        threads_.pop_back();
+    }
 }
 
 WorkerPool::~WorkerPool() {
@@ -32,7 +63,9 @@ void WorkerPool::work(int worker) {
         std::function<void(int)> task;
         {
             std::unique_lock<std::mutex> held(lock_);
-            wake_.wait(held, [this] { return stopping_ || !tasks_.empty(); });
+            const auto unwanted = [this, worker] { return static_cast<std::size_t>(worker) >= limit_; };
+            wake_.wait(held, [&] { return stopping_ || unwanted() || !tasks_.empty(); });
+            if (unwanted()) return;   // never started work: nothing to be done on it
             if (tasks_.empty()) break;  // stopping, and nothing left
             task = std::move(tasks_.front());
             tasks_.pop_front();
@@ -44,13 +77,23 @@ void WorkerPool::work(int worker) {
 
 void InOrder::ready(std::function<void()> emit) {
     std::lock_guard<std::mutex> held(lock_);
-    steps_.push_back({true, std::move(emit)});
+    steps_.push_back({true, std::move(emit), {}});
 }
 
-std::uint64_t InOrder::pending() {
+std::uint64_t InOrder::pending(std::function<void()> if_lost) {
     std::lock_guard<std::mutex> held(lock_);
-    steps_.push_back({false, {}});
+    steps_.push_back({false, {}, std::move(if_lost)});
     return first_ + steps_.size() - 1;
+}
+
+void InOrder::lose(std::uint64_t ticket) {
+    {
+        std::lock_guard<std::mutex> held(lock_);
+        Step& step = steps_[static_cast<std::size_t>(ticket - first_)];
+        step.emit = std::move(step.if_lost);
+        step.ready = true;
+    }
+    finished_.notify_all();
 }
 
 void InOrder::finish(std::uint64_t ticket, std::function<void()> emit) {
@@ -72,11 +115,39 @@ void InOrder::emit(bool all) {
             ++first_;
             held.unlock();
             if (emit) emit();
+            // Let go of what it holds (a bank's last reference, whose
+            // release pokes) before the lock is taken again.
+            emit = nullptr;
             held.lock();
         }
         if (all ? steps_.empty() : steps_.size() < window_) return;
         finished_.wait(held);
     }
+}
+
+void InOrder::emit_until(const std::function<bool()>& until) {
+    std::unique_lock<std::mutex> held(lock_);
+    for (;;) {
+        while (!steps_.empty() && steps_.front().ready) {
+            std::function<void()> emit = std::move(steps_.front().emit);
+            steps_.pop_front();
+            ++first_;
+            held.unlock();
+            if (emit) emit();
+            // Let go of what it holds (a bank's last reference, whose
+            // release pokes) before the lock is taken again.
+            emit = nullptr;
+            held.lock();
+        }
+        // Asked under the lock, so that a poke() after it is not missed.
+        if (until()) return;
+        finished_.wait(held);
+    }
+}
+
+void InOrder::poke() {
+    { std::lock_guard<std::mutex> held(lock_); }
+    finished_.notify_all();
 }
 
 int usable_processors() {

@@ -48,5 +48,6 @@ std::string summary_line(const RunCounts& c, double seconds, bool listing) {
     if (c.unreadable) line += "; " + counted(c.unreadable, "file", "files") + " could not be read";
     if (c.not_written) line += "; " + with_thousands(c.not_written) + " not written";
     if (c.in_part) line += "; " + with_thousands(c.in_part) + " written in part";
+    if (c.empty) line += "; " + counted(c.empty, "sound", "sounds") + " with no audio, no file";
     return line;
 }

@@ -8,6 +8,7 @@ struct RunCounts {
     std::uint64_t written = 0;  // whole or in part
     std::uint64_t in_part = 0;
     std::uint64_t not_written = 0;
+    std::uint64_t empty = 0;         // no audio in them, so no file
     std::uint64_t listed = 0;
     std::uint64_t bytes = 0;
     std::uint64_t banks = 0;         // banks read

@@ -5,9 +5,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace platform {
+
+// A text's key: FNV-1a, then mixed, since names differ in their last bytes
+// as often as in their first.
+inline std::uint64_t text_key(const std::string& text) {
+    std::uint64_t h = 0xCBF29CE484222325ull;
+    for (const char c : text) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 0x100000001B3ull;
+    }
+    h ^= h >> 31;
+    h *= 0x9E3779B97F4A7C15ull;
+    return h ^ (h >> 29);
+}
 
 namespace key_slots {
 

@@ -51,8 +51,10 @@ struct FileId {
 };
 FileId file_id(const std::string& path);
 
-// The most files that may be being written at once (one per worker).
-constexpr int kMostFilesAtOnce = 256;
+// The most files that may be unfinished at once: being written (one per
+// worker), or written and waiting for their turn to take their names, which
+// they do in the order of the sounds.
+constexpr int kMostFilesAtOnce = 1536;
 
 // From now on, an interrupted run (Ctrl-C, a termination request, a hang-up)
 // or one whose standard output was closed removes the file being written
@@ -87,8 +89,11 @@ public:
     // An empty path is the current folder. False, with the reason in
     // `error`, when it cannot be opened as a folder.
     bool open(const std::string& path, std::string& error);
-    // What became of opening a folder inside another.
-    enum class Child { opened, link, not_a_folder, failed };
+    // What became of opening a folder inside another. `taken`: the name
+    // reaches a folder listed under another spelling (the volume folds
+    // names), which is another bank's or someone else's; it is open all the
+    // same, for the caller to use or not.
+    enum class Child { opened, link, not_a_folder, taken, failed };
     // Opens the folder `name` inside the open `parent`, making it when it is
     // not there: found from the parent as it was opened, whatever its path
     // leads to now, and never through a symbolic link (a reparse point on
@@ -99,7 +104,14 @@ public:
     FileId id() const { return id_; }
     // True when `name` in the folder is a file this run wrote, whatever
     // name it was written under: the volume folds the two names together.
+    // Told by the file's identity, which some volumes give each spelling
+    // of one file anew; listed_exactly() does not rest on identities.
     bool holds_written(const std::string& name) const;
+    // Whether the folder lists an entry under exactly this name. A name
+    // that opens something the folder does not list as it is reaches an
+    // entry of another spelling: the volume folds names together. The
+    // listing is read once, then again when a name is not in it.
+    bool listed_exactly(const std::string& name) const;
     // Whether the volume takes names that differ only in the case of ASCII
     // letters as one (tried once, with a temporary file).
     bool folds_case();
@@ -121,8 +133,13 @@ private:
     std::string prefix_;  // where names are appended, where the system needs a path
     std::uint64_t device_ = 0;
     FileId id_;
+    // Reads the names the folder lists into `listing_`.
+    bool read_listing() const;
     mutable std::mutex written_lock_;  // workers write into one folder at once
     KeySet written_;
+    mutable std::mutex listing_lock_;
+    mutable KeySet listing_;  // hashes of the names listed when last read
+    mutable bool listing_read_ = false;
     int folds_case_ = -1;  // not tried yet
 };
 
@@ -152,8 +169,13 @@ public:
     };
     bool write_pieces(const Piece* pieces, std::size_t count);
     bool write_at(std::uint64_t offset, const void* data, std::size_t size);
+    // Closes the file once written, still under its temporary name, which
+    // it keeps until commit() or discard() (an interrupt still removes it).
+    bool close();
     // Puts the complete file under its name, after checking again what is
-    // there; on failure the file is removed.
+    // there: never over a file this run wrote, nor over an entry the folder
+    // lists under another spelling (the volume takes the name as another
+    // file's). On failure the file is removed.
     bool commit();
     // Removes the unfinished file.
     void discard();
@@ -171,6 +193,7 @@ private:
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;
     int slot_ = -1;
+    FileId written_as_;  // the file's identity, taken as it is closed
     OutputFolder* folder_ = nullptr;
     std::string name_;
     std::string temporary_;

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -28,16 +29,17 @@ int fd_of(std::intptr_t handle) { return static_cast<int>(handle); }
 // names set, with the handled signals blocked in that thread, before the file
 // exists; it is cleared, the same way, once the file is renamed or removed.
 // So at every moment the handler knows every temporary file there is, on
-// every thread.
+// every thread. The states lie apart from the names, so that looking for a
+// free slot touches a few pages, not one per slot.
 constexpr int kSlots = kMostFilesAtOnce;
 // kRemoving: the handler has the slot; its owner no longer touches it.
 enum SlotState : int { kFree, kClaimed, kCreating, kKnown, kRemoving };
 struct Unfinished {
-    std::atomic<int> state{kFree};
     int folder = -1;
     char name[64];
     char shown[4096];
 };
+std::atomic<int> slot_state[kSlots];
 Unfinished unfinished[kSlots];
 // Set by the handler: no temporary file is made after it.
 std::atomic<bool> ending{false};
@@ -120,6 +122,18 @@ void say(const char* text) {
     (void)!::write(2, text, n);
 }
 
+// Writes a small number in decimal, without the C library.
+void say_number(int n) {
+    char text[12];
+    int at = sizeof text - 1;
+    text[at] = '\0';
+    do {
+        text[--at] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n > 0 && at > 0);
+    say(text + at);
+}
+
 void pause_a_moment() {
     const timespec moment{0, 1000000};
     nanosleep(&moment, nullptr);
@@ -132,18 +146,28 @@ void remove_unfinished() {
     ending.store(true);
     for (int round = 0; round < 1000; ++round) {
         bool creating = false;
-        for (const auto& u : unfinished) creating = creating || u.state.load() == kCreating;
+        for (const auto& state : slot_state) creating = creating || state.load() == kCreating;
         if (!creating) break;
         pause_a_moment();
     }
+    // Files waiting for their names may be many: a few are named.
+    constexpr int kNamed = 3;
     int removed = 0;
-    for (auto& u : unfinished) {
+    for (int i = 0; i < kSlots; ++i) {
         int known = kKnown;
-        if (!u.state.compare_exchange_strong(known, kRemoving)) continue;
+        if (!slot_state[i].compare_exchange_strong(known, kRemoving)) continue;
+        const Unfinished& u = unfinished[i];
         unlinkat(u.folder, u.name, 0);
-        say(removed == 0 ? "; the unfinished " : ", ");
-        say(u.shown[0] != '\0' ? u.shown : "file");
+        if (removed < kNamed) {
+            say(removed == 0 ? "; the unfinished " : ", ");
+            say(u.shown[0] != '\0' ? u.shown : "file");
+        }
         ++removed;
+    }
+    if (removed > kNamed) {
+        say(" and ");
+        say_number(removed - kNamed);
+        say(removed - kNamed == 1 ? " other file" : " other files");
     }
     if (removed == 1) say(" was removed");
     if (removed > 1) say(" were removed");
@@ -172,18 +196,6 @@ extern "C" [[noreturn]] void on_interrupt(int signal_number) {
     remove_unfinished();
     say("; the files already written are kept\n");
     _exit(128 + signal_number);
-}
-
-// Writes a small number in decimal, without the C library.
-void say_number(int n) {
-    char text[12];
-    int at = sizeof text - 1;
-    text[at] = '\0';
-    do {
-        text[--at] = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n > 0 && at > 0);
-    say(text + at);
 }
 
 void say_signal(int signal_number) {
@@ -418,7 +430,8 @@ OutputFolder::Child OutputFolder::open_child(const OutputFolder& parent, const s
         error = "the folder it is in is not open";
         return Child::failed;
     }
-    if (mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) {
+    const bool made = mkdirat(at, name.c_str(), 0777) == 0;
+    if (!made && errno != EEXIST) {
         error = system_error();
         return Child::failed;
     }
@@ -426,6 +439,10 @@ OutputFolder::Child OutputFolder::open_child(const OutputFolder& parent, const s
     struct stat st {};
     if (fd >= 0 && fstat(fd, &st) == 0) {
         adopt(fd, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
+        if (!made && !parent.listed_exactly(name)) {
+            error = "the volume takes this name as that of a folder listed under another spelling";
+            return Child::taken;
+        }
         return Child::opened;
     }
     error = system_error();
@@ -447,6 +464,40 @@ bool OutputFolder::holds_written(const std::string& name) const {
            knows_written(static_cast<std::uint64_t>(st.st_ino));
 }
 
+bool OutputFolder::read_listing() const {
+    const int fd = is_open() ? openat(fd_of(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    KeySet names;
+    bool whole = true;
+    for (;;) {
+        errno = 0;
+        const dirent* e = readdir(dir);
+        if (!e) {
+            whole = errno == 0;
+            break;
+        }
+        names.insert(text_key(e->d_name));
+    }
+    closedir(dir);
+    if (!whole) return false;
+    listing_ = std::move(names);
+    listing_read_ = true;
+    return true;
+}
+
+bool OutputFolder::listed_exactly(const std::string& name) const {
+    std::lock_guard<std::mutex> held(listing_lock_);
+    const std::uint64_t key = text_key(name);
+    if (listing_read_ && listing_.contains(key)) return true;
+    // A folder that cannot be listed leaves it to the identities.
+    if (!read_listing()) return true;
+    return listing_.contains(key);
+}
+
 OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::create(OutputFolder& folder, const std::string& name, const std::string& shown,
@@ -457,19 +508,17 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
         return false;
     }
     bool there = false;
+    // What the name reaches among this run's own files is settled when the
+    // file takes it (commit), in the order of the sounds, so that which
+    // names meet does not depend on how many files are written at once.
     if (!replaceable(fd_of(folder.handle_), name, keep, there, error_)) return false;
-    // Names are given before files are written: one the volume takes as a
-    // file this run wrote under another name is never written over.
-    if (there && folder.holds_written(name)) {
-        error_ = "the volume takes this name as that of a file this run wrote already; not overwritten";
-        return false;
-    }
     slot_ = claim_slot();
     if (slot_ < 0) {
         error_ = "cannot create the file: " + std::to_string(kSlots) + " files are being written already";
         return false;
     }
     Unfinished& u = unfinished[slot_];
+    std::atomic<int>& state = slot_state[slot_];
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string temporary = temporary_name(attempt);
         // The handler learns the name before the file exists, and no signal
@@ -478,14 +527,14 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
         u.folder = fd_of(folder.handle_);
         copy_text(u.name, sizeof u.name, temporary);
         copy_text(u.shown, sizeof u.shown, shown);
-        u.state.store(kCreating);
+        state.store(kCreating);
         // The run is ending on another thread: it makes no file now.
         if (ending.load()) {
-            u.state.store(kClaimed);
+            state.store(kClaimed);
             wait_for_the_end();
         }
         const int fd = openat(u.folder, u.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        u.state.store(fd >= 0 ? kKnown : kClaimed);
+        state.store(fd >= 0 ? kKnown : kClaimed);
         if (fd >= 0) {
             handle_ = fd;
             folder_ = &folder;
@@ -504,7 +553,7 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
 int OutputFile::claim_slot() {
     for (int i = 0; i < kSlots; ++i) {
         int free_state = kFree;
-        if (unfinished[i].state.compare_exchange_strong(free_state, kClaimed)) return i;
+        if (slot_state[i].compare_exchange_strong(free_state, kClaimed)) return i;
     }
     return -1;
 }
@@ -513,7 +562,7 @@ void OutputFile::release_slot() {
     if (slot_ < 0) return;
     // The handler took the slot: the run ends on its thread.
     for (int held : {kClaimed, kKnown}) {
-        if (unfinished[slot_].state.compare_exchange_strong(held, kFree)) {
+        if (slot_state[slot_].compare_exchange_strong(held, kFree)) {
             slot_ = -1;
             return;
         }
@@ -585,31 +634,49 @@ bool OutputFile::write_at(std::uint64_t offset, const void* data, std::size_t si
     return true;
 }
 
-bool OutputFile::commit() {
-    if (!is_open()) return false;
-    const int folder = fd_of(folder_->handle_);
+bool OutputFile::close() {
+    if (!is_open()) return !temporary_.empty();
     struct stat st {};
     const bool known = fstat(fd_of(handle_), &st) == 0;
     const int closed = ::close(fd_of(handle_));
     handle_ = kClosed;
-    bool there = false;
     if (closed != 0 || !known) {
         error_ = system_error();
-    } else if (replaceable(folder, name_, keep_, there, error_)) {
-        SignalsHeld held;
-        // Where nothing was, nothing that came since is replaced unseen.
-        int renamed = there ? -1 : renameat2(folder, temporary_.c_str(), folder, name_.c_str(), RENAME_NOREPLACE);
-        if (renamed != 0 && (there || errno == EINVAL || errno == ENOSYS)) {
-            renamed = renameat(folder, temporary_.c_str(), folder, name_.c_str());
+        return false;
+    }
+    written_as_ = {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+bool OutputFile::commit() {
+    if (temporary_.empty() || !close()) {
+        discard();
+        return false;
+    }
+    const int folder = fd_of(folder_->handle_);
+    bool there = false;
+    if (replaceable(folder, name_, keep_, there, error_)) {
+        if (there && folder_->holds_written(name_)) {
+            error_ = "the volume takes this name as that of a file this run wrote already; not overwritten";
+        } else if (there && !folder_->listed_exactly(name_)) {
+            error_ = "the volume takes this name as that of another file in the folder (it folds names together); "
+                     "not overwritten";
+        } else {
+            SignalsHeld held;
+            // Where nothing was, nothing that came since is replaced unseen.
+            int renamed = there ? -1 : renameat2(folder, temporary_.c_str(), folder, name_.c_str(), RENAME_NOREPLACE);
+            if (renamed != 0 && (there || errno == EINVAL || errno == ENOSYS)) {
+                renamed = renameat(folder, temporary_.c_str(), folder, name_.c_str());
+            }
+            if (renamed == 0) {
+                release_slot();
+                temporary_.clear();
+                folder_->remember_written(written_as_.file);
+                return true;
+            }
+            error_ = errno == EEXIST ? "another file took the name while it was written; not overwritten"
+                                     : "cannot give the file its name: " + system_error();
         }
-        if (renamed == 0) {
-            release_slot();
-            temporary_.clear();
-            folder_->remember_written(static_cast<std::uint64_t>(st.st_ino));
-            return true;
-        }
-        error_ = errno == EEXIST ? "another file took the name while it was written; not overwritten"
-                                 : "cannot give the file its name: " + system_error();
     }
     discard();
     return false;
@@ -640,9 +707,11 @@ bool OutputFile::probe_case_folding(OutputFolder& folder) {
     std::string upper = temporary_;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     struct stat made {}, found {};
+    // The temporary name is this run's alone: its other spelling found at
+    // all is the same file, whatever inode the volume gives each spelling
+    // (exFAT through FUSE gives each its own).
     const bool folds = fstat(fd_of(handle_), &made) == 0 &&
-                       fstatat(fd_of(folder.handle_), upper.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       made.st_dev == found.st_dev && made.st_ino == found.st_ino;
+                       fstatat(fd_of(folder.handle_), upper.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0;
     discard();
     return folds;
 }

@@ -55,12 +55,18 @@ public:
 [[noreturn]] void end_run(const std::string& why, UINT status) {
     AcquireSRWLockExclusive(&unfinished_lock);  // held until the process ends
     std::string text = std::string(status_line_shown ? "\n" : "") + "bankrip: " + why;
+    // Files waiting for their names may be many: a few are named.
+    constexpr int kNamed = 3;
     int removed = 0;
     for (Unfinished& u : unfinished) {
         if (u.temporary.empty()) continue;
         if (u.handle != INVALID_HANDLE_VALUE) CloseHandle(u.handle);
         DeleteFileA(u.temporary.c_str());
-        text += (removed++ == 0 ? "; the unfinished " : ", ") + u.shown;
+        if (removed < kNamed) text += (removed == 0 ? "; the unfinished " : ", ") + u.shown;
+        ++removed;
+    }
+    if (removed > kNamed) {
+        text += " and " + std::to_string(removed - kNamed) + (removed - kNamed == 1 ? " other file" : " other files");
     }
     if (removed == 1) text += " was removed";
     if (removed > 1) text += " were removed";
@@ -307,7 +313,8 @@ OutputFolder::Child OutputFolder::open_child(const OutputFolder& parent, const s
     // The parent is held without sharing deletion, so its path leads to it;
     // the child itself is opened as what it is, a link not followed.
     const std::string path = parent.prefix_ + name;
-    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    const bool made = CreateDirectoryA(path.c_str(), nullptr);
+    if (!made && GetLastError() != ERROR_ALREADY_EXISTS) {
         error = system_error();
         return Child::failed;
     }
@@ -327,8 +334,8 @@ OutputFolder::Child OutputFolder::open_child(const OutputFolder& parent, const s
         error = "something that is not a folder is in the way";
         kind = Child::not_a_folder;
     }
-    const std::string made = final_path(h);
-    if (kind == Child::opened && !made.empty() && !same_text_ignoring_case(made, path)) {
+    const std::string resolved = final_path(h);
+    if (kind == Child::opened && !resolved.empty() && !same_text_ignoring_case(resolved, path)) {
         error = "the folder is not where it was made; not followed";
         kind = Child::failed;
     }
@@ -337,8 +344,12 @@ OutputFolder::Child OutputFolder::open_child(const OutputFolder& parent, const s
         return kind;
     }
     adopt(reinterpret_cast<std::intptr_t>(h), info.dwVolumeSerialNumber, index_of(info));
-    prefix_ = made.empty() ? path : made;
+    prefix_ = resolved.empty() ? path : resolved;
     prefix_ += '\\';
+    if (!made && !parent.listed_exactly(name)) {
+        error = "the volume takes this name as that of a folder listed under another spelling";
+        return Child::taken;
+    }
     return Child::opened;
 }
 
@@ -354,6 +365,32 @@ bool OutputFolder::holds_written(const std::string& name) const {
     return ours;
 }
 
+bool OutputFolder::read_listing() const {
+    if (!is_open()) return false;
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA((prefix_ + "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    KeySet names;
+    do {
+        names.insert(text_key(data.cFileName));
+    } while (FindNextFileA(find, &data));
+    const bool whole = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(find);
+    if (!whole) return false;
+    listing_ = std::move(names);
+    listing_read_ = true;
+    return true;
+}
+
+bool OutputFolder::listed_exactly(const std::string& name) const {
+    std::lock_guard<std::mutex> held(listing_lock_);
+    const std::uint64_t key = text_key(name);
+    if (listing_read_ && listing_.contains(key)) return true;
+    // A folder that cannot be listed leaves it to the identities.
+    if (!read_listing()) return true;
+    return listing_.contains(key);
+}
+
 OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::create(OutputFolder& folder, const std::string& name, const std::string& shown,
@@ -364,13 +401,10 @@ bool OutputFile::create(OutputFolder& folder, const std::string& name, const std
         return false;
     }
     bool there = false;
+    // What the name reaches among this run's own files is settled when the
+    // file takes it (commit), in the order of the sounds, so that which
+    // names meet does not depend on how many files are written at once.
     if (!replaceable(folder.prefix_ + name, keep, there, error_)) return false;
-    // Names are given before files are written: one the volume takes as a
-    // file this run wrote under another name is never written over.
-    if (there && folder.holds_written(name)) {
-        error_ = "the volume takes this name as that of a file this run wrote already; not overwritten";
-        return false;
-    }
     slot_ = claim_slot();
     if (slot_ < 0) {
         error_ = "cannot create the file: " + std::to_string(kMostFilesAtOnce) + " files are being written already";
@@ -484,8 +518,8 @@ bool OutputFile::write_at(std::uint64_t offset, const void* data, std::size_t si
     return ok;
 }
 
-bool OutputFile::commit() {
-    if (!is_open()) return false;
+bool OutputFile::close() {
+    if (!is_open()) return !temporary_.empty();
     BY_HANDLE_FILE_INFORMATION info{};
     const bool known = GetFileInformationByHandle(handle_of(handle_), &info);
     BOOL closed = FALSE;
@@ -495,22 +529,40 @@ bool OutputFile::commit() {
         unfinished[slot_].handle = INVALID_HANDLE_VALUE;  // the name stays, for the handler to remove
     }
     handle_ = kClosed;
-    const std::string path = folder_->prefix_ + name_;
-    bool there = false;
     if (!closed || !known) {
         error_ = system_error();
-    } else if (replaceable(path, keep_, there, error_)) {
-        Locked locked;
-        // Where nothing was, nothing that came since is replaced unseen.
-        if (MoveFileExA(temporary_.c_str(), path.c_str(), there ? MOVEFILE_REPLACE_EXISTING : 0)) {
-            release_slot();
-            temporary_.clear();
-            folder_->remember_written(index_of(info));
-            return true;
+        return false;
+    }
+    written_as_ = {true, info.dwVolumeSerialNumber, index_of(info)};
+    return true;
+}
+
+bool OutputFile::commit() {
+    if (temporary_.empty() || !close()) {
+        discard();
+        return false;
+    }
+    const std::string path = folder_->prefix_ + name_;
+    bool there = false;
+    if (replaceable(path, keep_, there, error_)) {
+        if (there && folder_->holds_written(name_)) {
+            error_ = "the volume takes this name as that of a file this run wrote already; not overwritten";
+        } else if (there && !folder_->listed_exactly(name_)) {
+            error_ = "the volume takes this name as that of another file in the folder (it folds names together); "
+                     "not overwritten";
+        } else {
+            Locked locked;
+            // Where nothing was, nothing that came since is replaced unseen.
+            if (MoveFileExA(temporary_.c_str(), path.c_str(), there ? MOVEFILE_REPLACE_EXISTING : 0)) {
+                release_slot();
+                temporary_.clear();
+                folder_->remember_written(written_as_.file);
+                return true;
+            }
+            error_ = GetLastError() == ERROR_ALREADY_EXISTS
+                         ? "another file took the name while it was written; not overwritten"
+                         : "cannot give the file its name: " + system_error();
         }
-        error_ = GetLastError() == ERROR_ALREADY_EXISTS
-                     ? "another file took the name while it was written; not overwritten"
-                     : "cannot give the file its name: " + system_error();
     }
     discard();
     return false;

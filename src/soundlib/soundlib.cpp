@@ -213,7 +213,14 @@ FMOD_RESULT FMOD_Sound_GetFormat(FMOD_SOUND* sound, FMOD_SOUND_TYPE* type, FMOD_
     soundlib::PcmFormat f;
     if (is_subsound(sound)) {
         const FMOD_RESULT r = guarded([&]() -> FMOD_RESULT {
-            f = soundlib::output_format(sound->bank->info(index_of(sound)));
+            const soundlib::SubsoundInfo info = sound->bank->info(index_of(sound));
+            // No format to give for a sound no decoder can take (its header
+            // says 0 channels, or could not be read again).
+            if (info.problem) {
+                sound->bank->set_detail(index_of(sound), info.problem);
+                return FMOD_ERR_FILE_BAD;
+            }
+            f = soundlib::output_format(info);
             return FMOD_OK;
         });
         if (r != FMOD_OK) return r;

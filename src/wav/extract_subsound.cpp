@@ -41,17 +41,10 @@ std::string library_reason(FMOD_SOUND* subsound, FMOD_RESULT result) {
     return text;
 }
 
+// The rate FLAC is asked about; 0 for none the bank gives.
 std::uint32_t whole_hz(float frequency) {
-    if (!(frequency > 0.5f) || frequency >= 4294967295.0f) return OUTPUT_SAMPLE_RATE;
-    return static_cast<std::uint32_t>(std::llround(frequency));  // long is 32 bits on Windows
-}
-
-Written finish(Extracted* extracted, Written written, std::uint64_t bytes = 0) {
-    if (extracted) {
-        extracted->written = written;
-        extracted->bytes = written == Written::not_at_all ? 0 : bytes;
-    }
-    return written;
+    if (!(frequency >= 0.5f) || frequency >= 4294967295.5f) return 0;
+    return static_cast<std::uint32_t>(std::llround(frequency));
 }
 
 }  // namespace
@@ -170,7 +163,10 @@ OutputFormat decoded_format(FMOD_SOUND* subsound, const ExtractStyle& style, std
     SoundShape shape;
     FMOD_SOUND_FORMAT format;
     float frequency = 0.0f;
-    check_result(FMOD_Sound_GetFormat(subsound, nullptr, &format, &shape.channels, &shape.bits));
+    // No format to give: the sound is not written, whatever its name says.
+    if (FMOD_Sound_GetFormat(subsound, nullptr, &format, &shape.channels, &shape.bits) != FMOD_OK) {
+        return OutputFormat::wav;
+    }
     check_result(FMOD_Sound_GetDefaults(subsound, &frequency, nullptr, nullptr, nullptr));
     shape.is_float = format == FMOD_SOUND_FORMAT_PCMFLOAT;
     shape.sample_rate = whole_hz(frequency);
@@ -215,10 +211,34 @@ bool subsound_loop(FMOD_SOUND* subsound, unsigned int& start, unsigned int& end)
     return (mode & FMOD_LOOP_NORMAL) != 0;
 }
 
-Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination,
-                         platform::OutputFolder& folder, UsedNames& used_names, const platform::FileId& bank_file,
-                         bool destination_usable, const ExtractStyle& style, Extracted* extracted) {
+namespace {
+
+// A sound dealt with before any file was made: its line ends, the reason
+// is reported, and nothing is left to finish.
+void settle_unwritten(SoundInProgress& sound, const std::string& reason) {
+    print_now(sound.line_end.c_str());
+    if (!reason.empty()) report(sound.path, reason);
+    sound.settled = true;
+    sound.extracted.written = Written::not_at_all;
+    sound.extracted.bytes = 0;
+}
+
+// What a rate the bank gives comes to in a file: none for 0 Hz (or a
+// rate no 32-bit field holds), which no format can play.
+bool whole_rate(float frequency, std::uint32_t& rate) {
+    if (!(frequency >= 0.5f) || frequency >= 4294967295.5f) return false;
+    rate = static_cast<std::uint32_t>(std::llround(frequency));  // long is 32 bits on Windows
+    return rate > 0;
+}
+
+}  // namespace
+
+void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, platform::OutputFolder& folder,
+                    UsedNames& used_names, const platform::FileId& bank_file, bool destination_usable,
+                    const ExtractStyle& style, SoundInProgress& sound) {
     progress_stream = style.progress;
+    sound.progress = style.progress;
+    Extracted& extracted = sound.extracted;
     std::string format_note;
     const OutputFormat output_format = subsound_format(subsound, style, &format_note);
     char name[256];
@@ -231,12 +251,29 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
         used_names.reaches_written = [&folder](const std::string& n) { return folder.holds_written(n); };
         file_name = output_name(name, index, used_names, style.always_wav, format_extension(output_format));
     }
-    if (extracted) extracted->format = output_format;
+    extracted.format = output_format;
 
+    const std::string path = destination + file_name;
+    sound.path = path;
+    extracted.path = path;
+    // The name is clean already; the destination given may not be.
+    const std::string shown = printable_name(path);
+    // The options form prints no line for a file it cannot make in a
+    // destination it has said it cannot use.
+    const bool silent = style.no_empty_files && !destination_usable;
+    if (!silent) print_now(shown.c_str());
+    sound.line_end = silent ? "" : format_note.empty() ? "\n" : " (" + format_note + ")\n";
+
+    // A sound the library can give no format for (its header says 0
+    // channels, or could not be read again) is a failure of that sound.
     SoundShape shape;
     FMOD_SOUND_TYPE type;
     FMOD_SOUND_FORMAT format;
-    check_result(FMOD_Sound_GetFormat(subsound, &type, &format, &shape.channels, &shape.bits));
+    if (const FMOD_RESULT r = FMOD_Sound_GetFormat(subsound, &type, &format, &shape.channels, &shape.bits);
+        r != FMOD_OK) {
+        return settle_unwritten(sound, library_reason(subsound, r) + "; no file written");
+    }
+
     unsigned int pcm_bytes = 0;
     check_result(FMOD_Sound_GetLength(subsound, &pcm_bytes, FMOD_TIMEUNIT_PCMBYTES));
     check_result(FMOD_Sound_GetLength(subsound, &shape.frames, FMOD_TIMEUNIT_PCM));
@@ -248,102 +285,132 @@ Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& des
     shape.title = name;
     const std::uint32_t trailing_bytes = shape.loops ? SMPL_CHUNK_BYTES : 0;
 
-    const std::string path = destination + file_name;
-    if (extracted) extracted->path = path;
-    // The name is clean already; the destination given may not be.
-    const std::string shown = printable_name(path);
-    print_now(shown.c_str());
-    const std::string line_end = format_note.empty() ? "\n" : " (" + format_note + ")\n";
-
+    // A format named before the sound was described again, which the
+    // description no longer gives (the bank changed while it was read):
+    // the file would not hold what its name says.
+    if (style.file_name && subsound_format(subsound, style, nullptr) != output_format) {
+        return settle_unwritten(sound, "the bank changed while it was read; not written");
+    }
     const bool stored = keeps_stored_units(output_format);
+    sound.stored = stored;
     const int block_align = wav_block_align(shape.channels, shape.bits);
     if (!stored && (block_align > MAX_BLOCK_ALIGN || block_align < 0)) {
-        print_now(line_end.c_str());
-        report(path, "sample frames of " + std::to_string(block_align) + " bytes are wider than the " +
-                         std::to_string(MAX_BLOCK_ALIGN) + " supported; not written");
-        return finish(extracted, Written::not_at_all);
+        return settle_unwritten(sound, "sample frames of " + std::to_string(block_align) + " bytes are wider than the " +
+                                           std::to_string(MAX_BLOCK_ALIGN) + " supported; not written");
     }
     const std::uint64_t audio_bytes = std::uint64_t{shape.frames} * static_cast<std::uint64_t>(block_align);
     if (output_format == OutputFormat::wav && audio_bytes + trailing_bytes > WAV_MAX_DATA_BYTES) {
-        print_now(line_end.c_str());
-        report(path, std::to_string(audio_bytes) + " bytes of audio do not fit in a WAV file; not written");
-        return finish(extracted, Written::not_at_all);
+        return settle_unwritten(sound,
+                                std::to_string(audio_bytes) + " bytes of audio do not fit in a WAV file; not written");
     }
-    shape.sample_rate = whole_hz(frequency);
+    if (!whole_rate(frequency, shape.sample_rate)) {
+        return settle_unwritten(sound, "the bank gives it a sample rate of " + std::to_string(std::llround(frequency)) +
+                                           " Hz, which no file can hold; not written");
+    }
     if (output_format == OutputFormat::wav &&
         std::uint64_t{shape.sample_rate} * static_cast<std::uint64_t>(block_align) > 0xFFFFFFFFull) {
-        print_now(line_end.c_str());
-        report(path, "a sample rate of " + std::to_string(shape.sample_rate) + " Hz with frames of " +
-                         std::to_string(block_align) + " bytes does not fit a WAV header; not written");
-        return finish(extracted, Written::not_at_all);
+        return settle_unwritten(sound, "a sample rate of " + std::to_string(shape.sample_rate) + " Hz with frames of " +
+                                           std::to_string(block_align) + " bytes does not fit a WAV header; not written");
+    }
+    // Nothing to write: the options form makes no file of it, whatever its
+    // format (the stored units of an empty sound may not even make a start).
+    if (style.no_empty_files && shape.frames == 0) {
+        print_now(sound.line_end.c_str());
+        report(sound.path, "it holds no audio; no file written");
+        sound.settled = true;
+        sound.extracted.written = Written::empty;
+        return;
     }
     if (const FMOD_RESULT r = stored ? stored_preamble(subsound, output_format, shape) : FMOD_OK; r != FMOD_OK) {
-        print_now(line_end.c_str());
-        report(path, library_reason(subsound, r) + "; no file written");
-        return finish(extracted, Written::not_at_all);
+        return settle_unwritten(sound, library_reason(subsound, r) + "; no file written");
     }
     const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
     TransferBuffer& transfer_buffer = style.buffer ? *style.buffer : process_buffer;
     transfer_buffer.reserve(std::max<std::size_t>({chunk_bytes, std::size_t{CHUNK_FRAMES} * 4, 2 * kHalfBytes}));
 
-    platform::OutputFile file;
-    if (!file.create(folder, file_name, shown, bank_file)) {
-        print_now(line_end.c_str());
-        if (destination_usable) report(path, file.error());
-        return finish(extracted, Written::not_at_all);
+    if (!sound.file.create(folder, file_name, shown, bank_file)) {
+        return settle_unwritten(sound, destination_usable ? sound.file.error() : std::string());
     }
     const std::unique_ptr<SoundWriter> writer = make_writer(output_format, style.loop_chunk);
-    const bool write_began = writer->begin(file, shape);
+    const bool write_began = writer->begin(sound.file, shape);
     const Transfer t = stored ? transfer_stored(subsound, transfer_buffer, *writer, write_began, shape.frames)
                               : transfer_decoded(subsound, transfer_buffer, *writer, write_began, shape.frames, block_align);
-    const std::uint64_t frames_written = t.frames;
+    sound.frames_written = t.frames;
     const FMOD_RESULT read_result = t.read_result;
     const bool read_failed = read_result != FMOD_OK && read_result != FMOD_ERR_FILE_EOF;
-    bool write_ok = t.write_ok && writer->end(frames_written);
+    const bool write_ok = t.write_ok && writer->end(sound.frames_written) && sound.file.close();
     // A sound cut short keeps its loop only when the loop lies in what it holds.
-    if (extracted) extracted->loop_fits = stored_loop && std::uint64_t{shape.loop_end} < frames_written;
+    extracted.loop_fits = stored_loop && std::uint64_t{shape.loop_end} < sound.frames_written;
 
     // The file takes its name only when complete, and only with something
-    // in it worth keeping.
-    const bool nothing_decoded = read_failed && t.units == 0 && shape.frames != 0;
-    if (!write_ok || nothing_decoded) {
-        file.discard();
-    } else {
-        write_ok = file.commit();
-    }
-    const std::uint64_t file_bytes = writer->bytes();
-    print_now(line_end.c_str());
-
-    if (!write_ok) {
-        const std::string why = file.error().empty() ? writer->error() : file.error();
-        report(path, "writing failed: " + why + "; the incomplete file was removed");
-        return finish(extracted, Written::not_at_all, file_bytes);
-    }
+    // in it worth keeping: not when nothing could be decoded, and in the
+    // options form not when the sound holds no audio at all.
+    sound.nothing_decoded = read_failed && t.units == 0 && shape.frames != 0;
+    sound.empty = style.no_empty_files && sound.frames_written == 0 && !sound.nothing_decoded;
+    sound.write_failed = !write_ok;
+    sound.keep = write_ok && !sound.nothing_decoded && !sound.empty;
+    if (!write_ok) sound.writer_error = writer->error();
+    sound.file_bytes = writer->bytes();
+    if (read_failed) sound.read_failure = library_reason(subsound, read_result);
     // Damaged units were given as silence; the file keeps its length.
     const char* unit = nullptr;
     const char* first = nullptr;
     const unsigned int damaged = soundlib_damaged_units(subsound, &unit, &first);
     std::string units = unit;
     if (damaged == 1 && !units.empty()) units.pop_back();  // "1 damaged frame"
-    const std::string damage = damaged == 0 ? std::string()
-                                            : std::to_string(damaged) + " damaged " + units +
-                                                  (stored ? " left out" : " replaced by silence") +
-                                                  " (the first: " + first + ")";
-    if (read_failed) {
-        const std::string also = damage.empty() ? "" : "; " + damage;
-        if (nothing_decoded) {
-            report(path, library_reason(subsound, read_result) + also + "; no file written");
-        } else {
-            report(path, library_reason(subsound, read_result) + also + "; the file holds the " +
-                             std::to_string(frames_written) + (stored ? " frames stored" : " frames decoded") +
-                             " before it");
-            return finish(extracted, Written::in_part, file_bytes);
+    if (damaged != 0) {
+        sound.damage = std::to_string(damaged) + " damaged " + units + (stored ? " left out" : " replaced by silence") +
+                       " (the first: " + first + ")";
+    }
+}
+
+Written finish_subsound(SoundInProgress& sound, Extracted* extracted) {
+    const auto done = [&](Written written, std::uint64_t bytes = 0) {
+        sound.extracted.written = written;
+        sound.extracted.bytes = written == Written::not_at_all ? 0 : bytes;
+        if (extracted) *extracted = sound.extracted;
+        return written;
+    };
+    if (sound.settled) return done(sound.extracted.written, sound.extracted.bytes);
+    progress_stream = sound.progress;
+    bool write_failed = sound.write_failed;
+    if (sound.keep) {
+        write_failed = !sound.file.commit();
+    } else {
+        sound.file.discard();
+    }
+    print_now(sound.line_end.c_str());
+    const std::string& path = sound.path;
+    if (write_failed) {
+        const std::string why = sound.file.error().empty() ? sound.writer_error : sound.file.error();
+        report(path, "writing failed: " + why + "; the incomplete file was removed");
+        return done(Written::not_at_all, sound.file_bytes);
+    }
+    const std::string also = sound.damage.empty() ? "" : "; " + sound.damage;
+    if (!sound.read_failure.empty()) {
+        if (sound.nothing_decoded || sound.empty) {
+            report(path, sound.read_failure + also + "; no file written");
+            return done(Written::not_at_all, sound.file_bytes);
         }
-        return finish(extracted, Written::not_at_all, file_bytes);
+        report(path, sound.read_failure + also + "; the file holds the " + std::to_string(sound.frames_written) +
+                         (sound.stored ? " frames stored" : " frames decoded") + " before it");
+        return done(Written::in_part, sound.file_bytes);
     }
-    if (!damage.empty()) {
-        report(path, damage);
-        return finish(extracted, Written::in_part, file_bytes);
+    if (sound.empty) {
+        report(path, "it holds no audio" + also + "; no file written");
+        return done(Written::empty);
     }
-    return finish(extracted, Written::whole, file_bytes);
+    if (!sound.damage.empty()) {
+        report(path, sound.damage);
+        return done(Written::in_part, sound.file_bytes);
+    }
+    return done(Written::whole, sound.file_bytes);
+}
+
+Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination,
+                         platform::OutputFolder& folder, UsedNames& used_names, const platform::FileId& bank_file,
+                         bool destination_usable, const ExtractStyle& style, Extracted* extracted) {
+    SoundInProgress sound;
+    write_subsound(subsound, index, destination, folder, used_names, bank_file, destination_usable, style, sound);
+    return finish_subsound(sound, extracted);
 }

@@ -16,7 +16,9 @@ constexpr unsigned int CHUNK_FRAMES = 0x40000;
 // The widest sample frame written (16 MiB per chunk).
 constexpr int MAX_BLOCK_ALIGN = 64;
 
-enum class Written { whole, in_part, not_at_all };
+// `empty`: the sound holds no audio, so the options form writes no file for
+// it (not a failure: nothing is lost).
+enum class Written { whole, in_part, not_at_all, empty };
 
 // The one buffer every chunk passes through, page-aligned: the kernel copies
 // written data out of an aligned buffer markedly faster. Sized for 16-bit
@@ -49,6 +51,10 @@ struct ExtractStyle {
     // every sound of a bank before any is written); null: named here.
     const std::string* file_name = nullptr;
     TransferBuffer* buffer = nullptr;  // a worker's own; null: the process's
+    // The options form: a sound with nothing in it gets no file (the first
+    // form writes a header alone), and its progress line says nothing of a
+    // destination that could not be used.
+    bool no_empty_files = false;
 };
 
 // What became of one subsound's file.
@@ -75,16 +81,48 @@ std::string subsound_file_name(FMOD_SOUND* subsound, int index, UsedNames& used_
 // loop.
 bool subsound_loop(FMOD_SOUND* subsound, unsigned int& start, unsigned int& end);
 
+// A sound's file on its way: written under a temporary name by
+// write_subsound (on any thread: everything it needs of the library is
+// asked there), then put under its name, or removed, and reported by
+// finish_subsound. The options form finishes its sounds in their order, on
+// one thread, so that which of two names a volume takes as one keeps its
+// file does not depend on how many sounds are written at once.
+struct SoundInProgress {
+    Extracted extracted;
+    bool settled = false;         // nothing left to finish: failed before a file was made
+    platform::OutputFile file;
+    std::FILE* progress = stdout;
+    std::string path;             // as messages give it
+    std::string line_end;         // the progress line's end, with the format note
+    bool keep = false;            // complete, with something in it worth keeping
+    bool write_failed = false;
+    bool nothing_decoded = false; // a read failed before anything came
+    bool stored = false;          // units as stored, not decoded samples
+    bool empty = false;           // nothing in it (the options form writes no file then)
+    std::string writer_error;     // why writing failed, when the file's own error does not say
+    std::string read_failure;     // why a read failed (the library's words), empty when none did
+    std::string damage;           // damaged units, in words; empty when none
+    std::uint64_t frames_written = 0;
+    std::uint64_t file_bytes = 0;
+};
+
 // `destination` is empty or ends with the separator, and `folder` is that
 // folder opened (files are created in `folder`; `destination` is how their
 // paths are shown); `bank_file` is the
-// bank being read, which is never written. Tells how much of the subsound
-// reached its file: anything short of all of it has been reported on
-// standard error (in part: cut short, or damaged units given as silence). A
-// failing query of the library ends the run (check_result) before any file
-// is created. When the destination has been reported unusable
-// (`destination_usable` false), a file that cannot be created there is not
-// reported again.
+// bank being read, which is never written. A failing query of the library
+// ends the run (check_result) before any file is created. When the
+// destination has been reported unusable (`destination_usable` false), a
+// file that cannot be created there is not reported again.
+void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, platform::OutputFolder& folder,
+                    UsedNames& used_names, const platform::FileId& bank_file, bool destination_usable,
+                    const ExtractStyle& style, SoundInProgress& sound);
+
+// Tells how much of the subsound reached its file: anything short of all
+// of it has been reported on standard error (in part: cut short, or damaged
+// units given as silence).
+Written finish_subsound(SoundInProgress& sound, Extracted* extracted = nullptr);
+
+// Both at once.
 Written extract_subsound(FMOD_SOUND* subsound, int index, const std::string& destination,
                          platform::OutputFolder& folder, UsedNames& used_names, const platform::FileId& bank_file,
                          bool destination_usable = true, const ExtractStyle& style = {},

@@ -1,5 +1,7 @@
 #include "wav/output_name.h"
 
+#include "wav/case_fold.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -67,18 +69,7 @@ std::string cut(const std::string& stem, std::size_t room) {
     return stem.substr(0, end);
 }
 
-// FNV-1a, then mixed: names differ in their last bytes as often as in
-// their first.
-std::uint64_t name_hash(const std::string& text) {
-    std::uint64_t h = 0xCBF29CE484222325ull;
-    for (const char c : text) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 0x100000001B3ull;
-    }
-    h ^= h >> 31;
-    h *= 0x9E3779B97F4A7C15ull;
-    return h ^ (h >> 29);
-}
+std::uint64_t name_hash(const std::string& text) { return platform::text_key(text); }
 
 // What Windows opens as a device whatever follows: the part before the
 // first dot, without trailing spaces, is one of these names in any case.
@@ -98,16 +89,11 @@ void keep_the_end(std::string& name) {
 
 // A name free to give: new to the run, and not a file the run wrote under
 // another name the volume takes as the same.
-std::string ascii_lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 bool take(UsedNames& used, std::string& candidate) {
     if (used.windows_rules) keep_the_end(candidate);
-    if (!used.names.insert(name_hash(used.fold_case ? ascii_lower(candidate) : candidate))) return false;
+    if (!used.names.insert(name_hash(used.fold_case ? folded_case(candidate, used.windows_rules) : candidate))) {
+        return false;
+    }
     return !used.reaches_written || !used.reaches_written(candidate);
 }
 

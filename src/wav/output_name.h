@@ -22,9 +22,9 @@ struct UsedNames {
     bool windows_rules = WINDOWS_RULES;
     // When set, asked of each name before it is given.
     ReachesWrittenFile reaches_written;
-    // The volume takes names that differ only in the case of ASCII letters
-    // as one: such names are repeats (for names given before any file is
-    // written, where reaches_written cannot tell).
+    // The volume takes names that differ only in case as one: such names
+    // are repeats (for names given before any file is written, where
+    // reaches_written cannot tell); see case_fold.h for the letters told.
     bool fold_case = false;
 
 #if defined(_WIN32)
