@@ -69,7 +69,7 @@ TEST(OptionsForm, HelpVersionAndUsageErrors) {
     for (const auto& [args, line] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--bogus", "x.fsb"}, "bankrip: unknown option '--bogus'; try 'bankrip --help'\n"},
              {{"-qz", "x.fsb"}, "bankrip: unknown option '-z'; try 'bankrip --help'\n"},
-             {{"x.fsb", "-o"}, ""},  // the first form: not options at all
+             {{"x.fsb", "-o"}, "bankrip: option '-o' needs a value; try 'bankrip --help'\n"},  // an option after the bank
              {{"-q", "x.fsb", "-o"}, "bankrip: option '-o' needs a value; try 'bankrip --help'\n"},
              {{"-q", "--output"}, "bankrip: option '--output' needs a value; try 'bankrip --help'\n"},
              {{"--json=yes", "x"}, "bankrip: option '--json' takes no value; try 'bankrip --help'\n"},

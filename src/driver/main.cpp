@@ -8,7 +8,9 @@
 #include "driver/bank_notes.h"
 #include "driver/destination.h"
 #include "driver/listing.h"
+#include "driver/options.h"
 #include "driver/options_form.h"
+#include "driver/program_folder.h"
 #include "platform/platform.h"
 #include "result/result.h"
 #include "soundlib/soundlib.h"
@@ -18,21 +20,6 @@
 namespace {
 
 constexpr unsigned int REQUIRED_VERSION = 0x00041103;
-
-// The third line ends with "出力先(省略可)" (output destination, may be left
-// out) in Shift_JIS, byte for byte as the tool has always printed it.
-constexpr const char* USAGE_TEXT =
-    "Usage : bankrip <fsb_name> [dest_dir]\n"
-    "           fsb_name  *.fsb\n"
-    "           dest_dir  \x8F\x6F\x97\xCD\x90\xE6\x28\x8F\xC8\x97\xAA\x89\xC2\x29\n";
-
-// Relative paths on the command line are taken from the executable's folder.
-// Returns that folder, or nothing when the tool stays where it was started.
-std::string enter_program_directory() {
-    const std::string folder = platform::executable_folder();
-    if (!folder.empty()) platform::enter_directory(folder);
-    return folder;
-}
 
 // Tells why the bank did not open, beyond the result code's own text: the
 // full path that was tried and, for a bank not found, the relative-path rule.
@@ -68,11 +55,16 @@ void report_unwritten(int not_written, int in_part, int count) {
 int main(int argc, char** argv) {
     // Options first: the form a person types, with paths from where it runs.
     if (argc > 1 && argv[1][0] == '-') return run_options_form(argc, argv);
-    const std::string program_folder = enter_program_directory();
+    // An option after the bank means the same: scripts of the bank-first
+    // form pass plain operands, never one that starts with '-'.
+    for (int i = 2; i < argc; ++i) {
+        if (is_options_form_option(argv[i])) return run_options_form(argc, argv);
+    }
     if (argc < 2) {
-        std::fputs(USAGE_TEXT, stdout);
+        print_usage();
         return 0;
     }
+    const std::string program_folder = enter_program_directory();
     const std::string destination = destination_text(argc > 2 ? argv[2] : nullptr);
 
     FMOD_SYSTEM* system = nullptr;

@@ -12,6 +12,12 @@
 #ifndef BANKRIP_VERSION
 #define BANKRIP_VERSION "unknown"
 #endif
+#ifndef BANKRIP_FLAC_VERSION
+#define BANKRIP_FLAC_VERSION "unknown"
+#endif
+#ifndef BANKRIP_OGG_VERSION
+#define BANKRIP_OGG_VERSION "unknown"
+#endif
 
 const char* const HELP_TEXT =
     "Usage: bankrip [OPTION]... [--] BANK|FOLDER...\n"
@@ -21,8 +27,8 @@ const char* const HELP_TEXT =
     "other files with --scan) into one file per sound: WAV, or with the\n"
     "options below FLAC, Ogg Vorbis or MP3.\n"
     "\n"
-    "The first form, with options first: relative paths are taken from the\n"
-    "current directory. Operands are bank files and folders, any number;\n"
+    "The options form, with options first (or after the bank): relative paths\n"
+    "are taken from the current directory. Operands are bank files and folders, any number;\n"
     "folders are walked recursively (symbolic links are not followed) and every\n"
     "file in them that holds a bank is unpacked; the others are passed over.\n"
     "Every file name ends in its format's extension (.wav, .flac with --format\n"
@@ -61,22 +67,25 @@ const char* const HELP_TEXT =
     "\n"
     "A path that starts with '-' is given after \"--\".\n"
     "\n"
-    "The second form, bankrip <fsb_name> [dest_dir], is the one scripts and\n"
+    "The bank-first form, bankrip <fsb_name> [dest_dir], is the one scripts and\n"
     "drag-and-drop use and stays as it always was: one bank; relative paths are\n"
-    "taken from bankrip's own folder; without dest_dir, files go there; names\n"
-    "keep no extension when the sound's name has none; a 44-byte header and\n"
-    "nothing else. Its keys come from BANKRIP_KEY or .fsbkey.\n"
+    "taken from bankrip's own folder (from the current one when bankrip is\n"
+    "installed in a system folder such as /usr/bin); without dest_dir, files go\n"
+    "there; names keep no extension when the sound's name has none; a 44-byte\n"
+    "header and nothing else. Its keys come from BANKRIP_KEY or .fsbkey.\n"
     "\n"
     "Exit status:\n"
     "  0    every sound of every bank was written whole (or listed)\n"
     "  1    a sound was not written or written only in part, or a bank could\n"
     "       not be read\n"
     "  2    the options form was used wrongly\n"
-    "  255  the second form could not read its bank\n"
+    "  255  the bank-first form could not read its bank\n"
     "  128+N  interrupted by signal N (130 for Ctrl-C, 141 for a closed output)\n";
 
 std::string version_text() {
-    return std::string("bankrip ") + BANKRIP_VERSION + "\n" + soundlib_decoder_versions() + "\n";
+    // The decoders, then the libraries the writers link in.
+    return std::string("bankrip ") + BANKRIP_VERSION + "\n" + soundlib_decoder_versions() + ", libFLAC " +
+           BANKRIP_FLAC_VERSION + ", libogg " + BANKRIP_OGG_VERSION + "\n";
 }
 
 namespace {
@@ -117,6 +126,19 @@ bool read_jobs(const char* text, int& jobs) {
 }
 
 }  // namespace
+
+bool is_options_form_option(const char* argument) {
+    const std::string text = argument;
+    if (text.size() < 2 || text[0] != '-') return false;
+    if (text[1] == '-') {
+        const std::string name = text.substr(2, text.find('=') - 2);
+        for (const option* o = kLongOptions; o->name; ++o) {
+            if (name == o->name) return true;
+        }
+        return false;
+    }
+    return std::strchr("hVolskqjv", text[1]) != nullptr;
+}
 
 ParseOutcome parse_options(int argc, char** argv, Options& options, std::string& error) {
     opterr = 0;   // our own messages

@@ -33,6 +33,10 @@ enum class ParseOutcome { run, help, version, usage_error };
 // one line to print, without "bankrip: " and without the help hint.
 ParseOutcome parse_options(int argc, char** argv, Options& options, std::string& error);
 
+// True for an argument that is one of the options below, as written on a
+// command line ("-o", "-ofolder", "-qj4", "--format=flac", "--json").
+bool is_options_form_option(const char* argument);
+
 // What --help and --version print.
 extern const char* const HELP_TEXT;
 std::string version_text();
