@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One command for each everyday job, from a fresh clone:
-#   ./dev.sh demo   set up, build, unpack the demo bank into build/demo-out
+#   ./dev.sh demo   install what the tool needs, build the tool alone, and
+#                   unpack the demo bank into build/demo-out
 #   ./dev.sh test   set up and run everything CI runs: the Linux tests, each
 #                   fuzz target for a minute (FUZZ_SECONDS; 0 leaves them
 #                   out), the tests under the sanitizers, and the Windows
@@ -25,8 +26,15 @@ BUILD=${BUILD:-build}
 
 build() {
   scripts/setup-deps
-  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBANKRIP_WERROR=ON >/dev/null
+  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBANKRIP_WERROR=ON -DBANKRIP_TESTS=ON >/dev/null
   cmake --build "$BUILD" -j2
+}
+
+# The tool alone, with only what it needs installed: the quick start.
+tool_build() {
+  scripts/setup-deps tool
+  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBANKRIP_TESTS=OFF >/dev/null
+  cmake --build "$BUILD" -j2 --target bankrip
 }
 
 # bankrip.exe (and its tests, unless only TARGET is asked for), built with
@@ -118,7 +126,7 @@ case "${1:-}" in
   build)
     build ;;
   demo)
-    build
+    tool_build
     rm -rf "$BUILD/demo-out"
     "$BUILD/bankrip" -o "$BUILD/demo-out" demo/tones.fsb
     ls -l "$BUILD/demo-out" ;;
