@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "bank_writer.h"
+#include "driver/display_width.h"
 #include "driver/status_line.h"
 #include "soundlib/soundlib.h"
 #include "support/platform_expectations.h"
@@ -170,6 +171,34 @@ TEST(Jobs, TheStatusLineSaysHowFarTheRunIs) {
     const std::string narrow = line.text(40);
     EXPECT_LT(narrow.size(), 40u);
     EXPECT_EQ(0u, narrow.find("bankrip: 0/4 files")) << narrow;
+}
+
+// On an 80-column terminal a long bank name keeps both ends (the folder it
+// is in, and its own name), cut between characters, never inside one.
+TEST(Jobs, TheStatusLineCutsALongBankNameInItsMiddle) {
+    StatusLine line(4);
+    const std::string name = "Game/Data/Audio/\xE5\x8A\xB9\xE6\x9E\x9C\xE9\x9F\xB3/very_long_folder_name_here/"
+                             "Character_Voices_English.bank";
+    line.begin_bank(name, 2);
+    const std::string text = line.text(80);
+    EXPECT_LT(display_width(text), 80u) << text;
+    EXPECT_NE(std::string::npos, text.find("Game/")) << text;
+    EXPECT_NE(std::string::npos, text.find("_English.bank")) << text;
+    EXPECT_NE(std::string::npos, text.find("...")) << text;
+    for (std::size_t width = 0; width < 40; ++width) {
+        const std::string cut = cut_middle(name, width);
+        EXPECT_LE(display_width(cut), width) << cut;
+        for (std::size_t i = 0; i < cut.size(); ++i) {
+            // A UTF-8 continuation byte always follows its lead byte.
+            if ((static_cast<unsigned char>(cut[i]) & 0xC0) == 0x80) {
+                ASSERT_GT(i, 0u);
+                EXPECT_GE(static_cast<unsigned char>(cut[i - 1]), 0x80u) << "a character cut: " << cut;
+            }
+        }
+    }
+    // Wide characters take two columns.
+    EXPECT_EQ(6u, display_width("\xE5\x8A\xB9\xE6\x9E\x9C\xE9\x9F\xB3"));
+    EXPECT_EQ("ab...yz", cut_middle("abcdefghijklmnopqrstuvwxyz", 7));
 }
 
 // Two threads read two subsounds of one bank, each through its own handle,

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "driver/display_width.h"
 #include "driver/summary.h"
 #include "platform/platform.h"
 #include "wav/output_name.h"
@@ -83,17 +84,14 @@ std::string StatusLine::text(std::size_t width) const {
     const double done = banks_ ? (static_cast<double>(banks_done_) + part) / static_cast<double>(banks_) : 0;
     std::string left;
     if (done > 0.01 && seconds > 2) left = ", about " + clock_text(seconds * (1 - done) / done) + " left";
-    // The bank's name gets what room is left, its end kept.
-    const std::size_t room = width > line.size() + left.size() + 3 ? width - 1 - line.size() - left.size() - 2 : 0;
-    std::string bank = printable_name(bank_);
-    if (bank.size() > room) {
-        const std::size_t keep = room > 3 ? room - 3 : 0;
-        bank.erase(0, bank.size() - keep);
-        if (keep) bank.insert(0, 3, '.');
-    }
+    // The bank's name gets what room is left, cut in the middle: a long
+    // path's start and its file name stay in view.
+    const std::size_t fixed = line.size() + left.size();  // ASCII: a column a byte
+    const std::size_t room = width > fixed + 3 ? width - 1 - fixed - 2 : 0;
+    const std::string bank = room ? cut_middle(printable_name(bank_), room) : std::string();
     if (!bank.empty()) line += ", " + bank;
     line += left;
-    if (line.size() >= width) line.resize(width ? width - 1 : 0);
+    if (display_width(line) >= width) line = cut_middle(line, width ? width - 1 : 0);
     return line;
 }
 
@@ -103,7 +101,8 @@ void StatusLine::draw(bool now) {
     drawn_ = at;
     const std::string line = text(terminal_width());
     // Spaces over what the longer line before left, then back.
-    const std::size_t pad = shown_ > line.size() ? shown_ - line.size() : 0;
+    const std::size_t columns = display_width(line);
+    const std::size_t pad = shown_ > columns ? shown_ - columns : 0;
     std::string out(1, '\r');
     out += line;
     out.append(pad, ' ');
@@ -113,7 +112,7 @@ void StatusLine::draw(bool now) {
     }
     std::fputs(out.c_str(), stderr);
     std::fflush(stderr);
-    shown_ = line.size();
+    shown_ = display_width(line);
     platform::note_status_line(true);
 }
 
