@@ -25,6 +25,23 @@ TEST(OutputName, ExtensionFromTheLastDotBecomesWav) {
     EXPECT_EQ("trailing.wav", name_of("trailing."));
 }
 
+// The options form (every name with its extension) writes no hidden file:
+// leading dots become underscores and start no extension. The bank-first
+// form keeps its names as ever.
+TEST(OutputName, TheOptionsFormWritesNoHiddenFiles) {
+    const auto options_name = [](const char* name) {
+        UsedNames used;
+        return output_name(name, 3, used, true, ".wav");
+    };
+    EXPECT_EQ("_tmpXBcUDK.wav", options_name(".tmpXBcUDK"));
+    EXPECT_EQ("_hidden.wav", options_name(".hidden.ogg"));
+    EXPECT_EQ("__x.wav", options_name("..x"));
+    EXPECT_EQ("subsound_0003.wav", options_name("."));
+    EXPECT_EQ("subsound_0003.wav", options_name(".."));
+    EXPECT_EQ("a.wav", options_name("a.b"));
+    EXPECT_EQ(".wav", name_of(".tmpXBcUDK"));
+}
+
 TEST(OutputName, SeparatorsNeverLeaveTheDestination) {
     // The extension rule still applies after the separators go.
     EXPECT_EQ(".._..wav", name_of("../../etc/passwd"));

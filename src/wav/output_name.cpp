@@ -103,6 +103,12 @@ std::string output_name(const char* subsound_name, int index, UsedNames& used, b
                         const char* extension) {
     std::string name = cleaned(subsound_name, used.windows_rules, true);
     if (used.windows_rules && device_name(name)) name.insert(0, 1, '_');
+    // The options form writes no hidden files, and a leading dot starts no
+    // extension there: ".tmpXBcUDK" (real banks name sounds after their
+    // tool's temporary files) is "_tmpXBcUDK.wav".
+    if (always_wav && name != "." && name != "..") {
+        for (std::size_t i = 0; i < name.size() && name[i] == '.'; ++i) name[i] = '_';
+    }
     // The name without its ".wav" (or with none), so numbers go before it.
     std::string stem;
     std::string suffix;
