@@ -546,6 +546,30 @@ TEST(OptionsForm, ControlBytesInPathsAndNamesNeverReachTheTerminal) {
     EXPECT_EQ("c_1.wav", doc["banks"][0]["sounds"][0]["output"]);
 }
 
+#if !defined(_WIN32)
+// A line break in a bank's file name: every line on standard error is one
+// of the tool's own, in both forms; the note naming the file stays one line.
+TEST(OptionsForm, ALineBreakInABanksNameNeverStartsALineOfItsOwn) {
+    TempDir dir;
+    Bytes trailing = bankwriter::write_fsb4({pcm("a", 2)});
+    trailing.insert(trailing.end(), 100, 0x77);  // a note naming the file
+    const std::string name = "x\nbankrip: fake.fsb";
+    write_file(dir.file(name), trailing);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-o", dir.file("o"), dir.file(name)}, {"-l", "--json", dir.file(name)},
+          {dir.file(name), dir.file("first")}}) {
+        const ToolRun run = run_bankrip(args);
+        std::size_t lines = 0;
+        for (std::size_t at = 0, end; (end = run.err.find('\n', at)) != std::string::npos; at = end + 1, ++lines) {
+            const std::string line = run.err.substr(at, end - at);
+            EXPECT_NE(0u, line.find("bankrip: fake.fsb")) << run.err;
+        }
+        EXPECT_NE(std::string::npos, run.err.find("x_bankrip: fake.fsb")) << run.err;
+        EXPECT_GT(lines, 0u);
+    }
+}
+#endif
+
 // A folder that can be listed but not entered: as root, which permission
 // bits do not stop, the tool runs in a user namespace of its own, where it
 // is nobody to the files here.

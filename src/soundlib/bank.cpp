@@ -99,7 +99,12 @@ BankReadError Bank::read_banks(const OpenOptions& options) {
     }
     for (BankNote& n : notes_) {
         n.text = name_ + ": " + n.text;
-        notes_text_ += n.text + "\n";
+        // One note a line: a line break in the file's name would start a
+        // line that reads like another note.
+        std::string line = n.text;
+        std::replace(line.begin(), line.end(), '\n', '_');
+        std::replace(line.begin(), line.end(), '\r', '_');
+        notes_text_ += line + "\n";
     }
     handles_.assign(records_.size(), FMOD_SOUND{FMOD_SOUND::kSubsoundMagic, 0, this});
     return {};
