@@ -286,6 +286,7 @@ def jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames):
         rows.append((kind, f"{size / 2**20:.1f}", f"{wall1:.3f}", f"{wall2:.3f}", f"{speedup:.2f}",
                      against or f">= {JOBS_TARGET:.2f}", " / ".join(f"{p / 1024:.1f}" for p in peaks),
                      "yes" if met else "no"))
+    failures += memory_row(args, tool, maker, work)
     head = ("folder", "MiB", "-j 1 s", "-j 2 s", "speed-up", "target", "peak MiB -j 1/2/8", "met")
     widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
     print(f"bankrip bench, -j: median of {runs} runs after a warm-up; {JOB_BANKS} banks per folder "
@@ -295,6 +296,30 @@ def jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames):
         if r is head:
             print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
     return failures
+
+
+MANY_SOUNDS = 2**20     # sounds in the bank of the memory row
+MEMORY_TARGET = 2.0     # peak at -j 16 against -j 1 on it
+
+
+def memory_row(args, tool, maker, work):
+    """Peak memory of a bank of 2^20 empty sounds at -j 1 and -j 16: what
+    every worker's own handle on the bank costs. Printed as its own line."""
+    folder = os.path.join(work, "many")
+    os.makedirs(folder, exist_ok=True)
+    count = 2**14 if args.smoke else MANY_SOUNDS
+    subprocess.run([maker, folder, str(count), "empty-many"], check=True)
+    out = os.path.join(work, "many-out")
+    bank = os.path.join(folder, "empty-many.fsb")
+    # Each empty sound is said on standard error: not what is measured.
+    quiet = ["sh", "-c", 'exec "$0" "$@" 2>/dev/null', tool]
+    peaks = [run(quiet + ["-q", "-j", str(j), "-o", out, bank], out)[2] for j in (1, 16)]
+    ratio = peaks[1] / peaks[0] if peaks[0] else 0.0
+    met = ratio <= MEMORY_TARGET
+    print(f"bankrip bench, memory: {count} empty sounds in one bank, peak {peaks[0] / 1024:.1f} MiB at -j 1, "
+          f"{peaks[1] / 1024:.1f} MiB at -j 16: {ratio:.2f} times (target <= {MEMORY_TARGET:.1f}): "
+          + ("met" if met else "missed"))
+    return [] if met or args.smoke else ["memory at -j 16: target missed"]
 
 
 if __name__ == "__main__":

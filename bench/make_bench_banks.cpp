@@ -257,6 +257,17 @@ bool make_vorbis(const std::string& dir, std::uint32_t frames, bool many) {
                      many ? kManySounds : 1);
 }
 
+// A bank of `count` sounds with nothing in them (all-zero headers, no
+// names): what each worker's handle on a bank costs, with no audio to
+// blur it.
+bool make_empty_many(const std::string& dir, std::uint32_t count) {
+    Bytes bank = bankwriter::write_fsb5({}, 2);
+    bankwriter::put32(bank, 8, count);
+    bankwriter::put32(bank, 0x0C, count * 8);
+    bank.resize(bank.size() + std::size_t{count} * 8);
+    return bankwriter::save(dir + "/empty-many.fsb", bank);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -275,6 +286,8 @@ int main(int argc, char** argv) {
             ok = make_adpcm(dir, kind, frames);
         } else if (kind == "mpeg") {
             ok = make_mpeg(dir, frames);
+        } else if (kind == "empty-many") {
+            ok = make_empty_many(dir, frames);  // FRAMES is the count of sounds here
         } else if (kind == "vorbis" || kind == "vorbis-many") {
             ok = make_vorbis(dir, frames, kind == "vorbis-many");
         } else {

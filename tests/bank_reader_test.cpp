@@ -272,6 +272,20 @@ TEST(BankReader, MemoryPerSubsoundStaysSmall) {
     ASSERT_EQ(FMOD_OK, o.error.code) << o.error.detail;
     EXPECT_EQ(static_cast<int>(kCount), o.bank->count());
     EXPECT_LE(after - before, 32u * kCount + (1u << 20));
+
+    // A second handle, as each worker takes, shares the descriptions: it
+    // costs its file window, and each subsound only while it is in use.
+    Bank second;
+    const std::size_t before_second = mallinfo2().uordblks;
+    ASSERT_TRUE(second.open_same(*o.bank));
+    for (int i = 0; i < 1000; ++i) {
+        FMOD_SOUND* sub = second.subsound(i * 1000);
+        EXPECT_EQ(i * 1000, second.index_of(sub));
+        EXPECT_EQ(0u, second.info(i * 1000).frames);
+        second.release_subsound(sub);
+    }
+    EXPECT_LE(mallinfo2().uordblks - before_second, 256u * 1024) << "a second handle copies the descriptions";
+    EXPECT_EQ(o.bank->count(), second.count());
 #endif
 }
 

@@ -592,6 +592,8 @@ SoundOutcome Run::write_on_worker(int worker, const std::shared_ptr<BankWork>& w
     } catch (const std::bad_alloc&) {
         outcome.failure = "not enough memory";
     }
+    // Done with on this handle: what it took of memory goes.
+    if (subsound) FMOD_Sound_Release(subsound);
     return outcome;
 }
 

@@ -35,15 +35,18 @@ bool Bank::open_same(const Bank& other) {
     if (!file_.open_same(other.file_)) return false;
     name_ = other.name_;
     parts_ = other.parts_;
-    records_ = other.records_;
+    records_ = other.records_;  // read-only once made: shared, not copied
     notes_ = other.notes_;
     notes_text_ = other.notes_text_;
     cache_ = other.cache_ == &other.own_cache_ ? &own_cache_ : other.cache_;
-    handles_.assign(records_.size(), FMOD_SOUND{FMOD_SOUND::kSubsoundMagic, 0, this});
+    // A second handle's subsounds are made as they are asked for, so that
+    // many of them (one per worker) cost little more than one.
+    lazy_handles_ = true;
     return true;
 }
 
 BankReadError Bank::read_banks(const OpenOptions& options) {
+    std::vector<SubsoundRecord> records;
     BankReadError error = locate_banks(file_, parts_, notes_, options, &report_);
     if (error.code == FMOD_OK) {
         // Every part's count is checked against its header region, so this
@@ -53,15 +56,15 @@ BankReadError Bank::read_banks(const OpenOptions& options) {
         if (total > 0x7FFFFFFF) {
             error = {FMOD_ERR_FILE_BAD, "the file's banks hold more subsounds than can be counted"};
         } else {
-            records_.reserve(static_cast<std::size_t>(total));
+            records.reserve(static_cast<std::size_t>(total));
         }
     }
     std::size_t kept = 0;
     NoteLog log(notes_);
     for (std::size_t i = 0; error.code == FMOD_OK && i < parts_.size(); ++i) {
         BankPart& part = parts_[i];
-        part.first_index = static_cast<std::uint32_t>(records_.size());
-        BankReadError walk = walk_subsounds(file_, part, records_);
+        part.first_index = static_cast<std::uint32_t>(records.size());
+        BankReadError walk = walk_subsounds(file_, part, records);
         if (walk.code == FMOD_OK) {
             parts_[kept++] = part;
             continue;
@@ -70,7 +73,7 @@ BankReadError Bank::read_banks(const OpenOptions& options) {
             error = walk;
             break;
         }
-        records_.resize(part.first_index);
+        records.resize(part.first_index);
         if (options.scan) {
             // A scan only guessed at this bank: drop it, keep the others.
             log.add("damaged banks found by the scan",
@@ -93,7 +96,7 @@ BankReadError Bank::read_banks(const OpenOptions& options) {
     if (error.code != FMOD_OK) {
         error.detail = name_ + ": " + error.detail;
         parts_.clear();
-        records_.clear();
+        records.clear();
         notes_.clear();
         return error;
     }
@@ -106,13 +109,37 @@ BankReadError Bank::read_banks(const OpenOptions& options) {
         std::replace(line.begin(), line.end(), '\r', '_');
         notes_text_ += line + "\n";
     }
-    handles_.assign(records_.size(), FMOD_SOUND{FMOD_SOUND::kSubsoundMagic, 0, this});
+    handles_.assign(records.size(), FMOD_SOUND{FMOD_SOUND::kSubsoundMagic, 0, this});
+    records_ = std::make_shared<const std::vector<SubsoundRecord>>(std::move(records));
     return {};
 }
 
 int Bank::index_of(const FMOD_SOUND* handle) const {
+    if (lazy_handles_) {
+        // Made by subsound() below, as the first member of its LazyHandle.
+        const auto* lazy = reinterpret_cast<const LazyHandle*>(handle);
+        const auto it = lazy_.find(lazy->index);
+        return it != lazy_.end() && &it->second.sound == handle ? static_cast<int>(lazy->index) : -1;
+    }
     if (handles_.empty() || handle < handles_.data() || handle >= handles_.data() + handles_.size()) return -1;
     return static_cast<int>(handle - handles_.data());
+}
+
+FMOD_SOUND* Bank::subsound(int index) {
+    if (!lazy_handles_) return &handles_[static_cast<std::size_t>(index)];
+    const auto at = static_cast<std::uint32_t>(index);
+    LazyHandle& made = lazy_.try_emplace(at, LazyHandle{FMOD_SOUND{FMOD_SOUND::kSubsoundMagic, 0, this}, at})
+                           .first->second;
+    return &made.sound;
+}
+
+void Bank::release_subsound(const FMOD_SOUND* handle) {
+    if (!lazy_handles_) return;  // the first handle's subsounds live as long as it
+    const int index = index_of(handle);
+    if (index < 0) return;
+    active_.erase(std::remove_if(active_.begin(), active_.end(), [index](const Active& a) { return a.index == index; }),
+                  active_.end());
+    lazy_.erase(static_cast<std::uint32_t>(index));
 }
 
 const BankPart& Bank::part_of(int index) const {
@@ -137,7 +164,7 @@ Bank::Active& Bank::activate(int index) {
     a.index = index;
     const BankPart& part = part_of(index);
     a.info = describe_subsound(file_, part, static_cast<std::uint32_t>(index) - part.first_index,
-                               records_[static_cast<std::size_t>(index)]);
+                               (*records_)[static_cast<std::size_t>(index)]);
     active_.push_back(std::move(a));
     return active_.back();
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "soundlib/bank/bank_locator.h"
@@ -64,13 +65,16 @@ public:
     // Where in the file the bank holding subsound `index` starts.
     std::uint64_t part_offset(int index) const { return part_of(index).start; }
 
-    int count() const { return static_cast<int>(records_.size()); }
+    int count() const { return records_ ? static_cast<int>(records_->size()) : 0; }
     // What opening noticed without failing, one note per line.
     const std::vector<BankNote>& notes() const { return notes_; }
     // The same, one per line.
     const std::string& notes_text() const { return notes_text_; }
 
-    FMOD_SOUND* subsound(int index) { return &handles_[static_cast<std::size_t>(index)]; }
+    FMOD_SOUND* subsound(int index);
+    // A second handle's subsound is done with: its memory goes (the first
+    // handle's subsounds live as long as their bank).
+    void release_subsound(const FMOD_SOUND* handle);
     // The index of one of this bank's subsound handles; -1 for anything else.
     int index_of(const FMOD_SOUND* handle) const;
 
@@ -116,8 +120,15 @@ private:
     BankFile file_;
     std::string name_;
     std::vector<BankPart> parts_;
-    std::vector<SubsoundRecord> records_;
+    std::shared_ptr<const std::vector<SubsoundRecord>> records_;
     std::vector<FMOD_SOUND> handles_;
+    // A second handle's subsounds, made when asked for (see open_same).
+    struct LazyHandle {
+        FMOD_SOUND sound;
+        std::uint32_t index;
+    };
+    bool lazy_handles_ = false;
+    std::unordered_map<std::uint32_t, LazyHandle> lazy_;
     std::vector<BankNote> notes_;
     std::string notes_text_;
     OpenReport report_;

@@ -343,7 +343,10 @@ FMOD_RESULT FMOD_Sound_ReadData(FMOD_SOUND* sound, void* buffer, unsigned int le
 
 FMOD_RESULT FMOD_Sound_Release(FMOD_SOUND* sound) {
     if (!valid(sound)) return FMOD_ERR_INVALID_HANDLE;
-    if (is_subsound(sound)) return FMOD_OK;  // subsounds live as long as their bank
+    if (is_subsound(sound)) {
+        sound->bank->release_subsound(sound);  // a second handle's: made when asked for, gone now
+        return FMOD_OK;
+    }
     delete sound->bank;
     sound->magic = 0;
     delete sound;
