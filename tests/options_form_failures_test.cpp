@@ -256,6 +256,27 @@ TEST(OptionsFormFailures, WorkersThatCannotStartLeaveTheRunToThoseThatDid) {
     EXPECT_EQ(30u, list_dir(dir.file("o")).size());
 #endif
 }
+
+// Few files may be open (ulimit -n): fewer banks are opened ahead, and what
+// cannot be opened says why, never the library's bare "Error loading file.".
+TEST(OptionsFormFailures, RunningOutOfFileHandlesSaysSo) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("g"));
+    for (int i = 0; i < 30; ++i) {
+        write_file(dir.file("g/b" + std::to_string(i) + ".fsb"), bankwriter::write_fsb5({pcm("a", 2000), pcm("b", 2000)}, 2));
+    }
+    const ToolRun enough = run_bankrip_with_open_files_limit({"-q", "-j", "8", "-o", dir.file("o"), dir.file("g")}, 24);
+    EXPECT_EQ(0, enough.status) << enough.err;
+    for (const unsigned long files : {10ul, 12ul, 16ul}) {
+        const ToolRun run =
+            run_bankrip_with_open_files_limit({"-q", "-j", "8", "-o", dir.file(std::to_string(files)), dir.file("g")}, files);
+        EXPECT_EQ(0, run.signal) << run.err;
+        EXPECT_FALSE(has(run.err, "Error loading file.")) << run.err;
+        if (run.status != 0) {
+            EXPECT_TRUE(has(run.err, "Too many open files")) << run.err;
+        }
+    }
+}
 #endif
 
 }  // namespace

@@ -3,13 +3,51 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
+#include "platform/output_kind.h"
 #include "platform/platform.h"
 #include "support/platform_expectations.h"
 #include "support/temp_dir.h"
 
 namespace {
+
+bool replaceable_mp3(const std::vector<std::uint8_t>& bytes) {
+    const std::size_t n = std::min(bytes.size(), platform::kKindHeadBytes);
+    return platform::starts_like_output("x.mp3", bytes.data(), n, bytes.size());
+}
+
+// What stands at an .mp3 name is replaced only when it is an MP3 file as
+// the tool writes one: whole frames of one stream (or an ID3 tag), never
+// text or a run of 0xFF that happens to match a sync word.
+TEST(OutputKind, AnMp3FileIsFramesOfOneStreamNotASyncWord) {
+    for (const char* name : {"layer3_untagged.mp3", "layer3_tagged.mp3", "layer2_160k.mp2", "layer3_mono40.mp3"}) {
+        const auto stream = read_file(std::string(MPEG_FIXTURES_DIR) + "/" + name);
+        if (stream.empty()) GTEST_SKIP() << "the MPEG fixtures were not made: lame makes them at build time";
+        EXPECT_TRUE(replaceable_mp3(stream)) << name;
+    }
+    const auto stream = read_file(std::string(MPEG_FIXTURES_DIR) + "/layer3_untagged.mp3");
+    // One frame alone, as a sound of one frame gives.
+    const std::size_t first = 417;  // 128 kbps at 44.1 kHz, no padding
+    if (stream.size() > first && stream[2] == 0x90 && (stream[2] & 2) == 0) {
+        EXPECT_TRUE(replaceable_mp3(std::vector<std::uint8_t>(stream.begin(), stream.begin() + first)));
+    }
+    EXPECT_FALSE(replaceable_mp3(std::vector<std::uint8_t>(8192, 0xFF)));
+    std::vector<std::uint8_t> utf16{0xFF, 0xFE};
+    for (const char c : std::string("a note, in UTF-16 as Notepad saves it")) utf16.insert(utf16.end(), {static_cast<std::uint8_t>(c), 0});
+    EXPECT_FALSE(replaceable_mp3(utf16));
+    // A frame whose successor is of another layer is no stream of ours.
+    std::vector<std::uint8_t> mixed(stream.begin(), stream.begin() + 4000);
+    const std::size_t length = first + ((mixed[2] >> 1) & 1);
+    if (mixed[2] >> 4 == 9 && ((mixed[2] >> 2) & 3) == 0) {
+        mixed[length + 1] ^= 0x06;
+        EXPECT_FALSE(replaceable_mp3(mixed));
+    }
+    std::vector<std::uint8_t> id3{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 10};
+    EXPECT_TRUE(replaceable_mp3(id3));
+}
 
 TEST(Platform, RemoveFileLeavesAnythingButRegularFilesAlone) {
     TempDir dir;

@@ -1,6 +1,8 @@
 #include "driver/options_form.h"
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -34,6 +36,15 @@ namespace {
 // file waiting for its name.
 constexpr std::size_t kStepsAhead = 1024;
 constexpr int kBanksAhead = 64;
+
+// Fewer under a low limit of open files (each bank open ahead holds its
+// file and its folder open, and each worker a handle of its own on it).
+int banks_ahead(int workers) {
+    const std::uint64_t limit = platform::open_files_limit();
+    if (limit == 0) return kBanksAhead;
+    const std::uint64_t spare = limit > 32 + 2u * workers ? limit - 32 - 2u * workers : 0;
+    return static_cast<int>(std::clamp<std::uint64_t>(spare / 4, 1, kBanksAhead));
+}
 static_assert(kStepsAhead + kMostJobs <= platform::kMostFilesAtOnce);
 
 void report(const std::string& path, const std::string& reason) {
@@ -124,8 +135,19 @@ struct BankWork {
     // sounds are not written, and that is said once.
     std::atomic<bool> no_handle{false};
     bool no_handle_said = false;  // on the main thread
+    void set_no_handle(const std::string& why) {
+        std::lock_guard<std::mutex> held(why_lock_);
+        if (no_handle_why.empty()) no_handle_why = why;
+        no_handle = true;
+    }
+    std::string no_handle_reason() {
+        std::lock_guard<std::mutex> held(why_lock_);
+        return no_handle_why;
+    }
 
 private:
+    std::mutex why_lock_;
+    std::string no_handle_why;  // the first worker's reason
     std::atomic<int>& open_banks_;
     InOrder& order_;
 };
@@ -248,6 +270,7 @@ private:
 
     InOrder order_;
     std::atomic<int> open_banks_{0};
+    int banks_ahead_ = kBanksAhead;
     ConsoleCapture said_;  // the main thread's console text, while there are workers
     std::vector<WorkerBank> worker_banks_;
     std::vector<TransferBuffer> worker_buffers_;  // each worker's, by its number
@@ -271,13 +294,14 @@ void Run::start_workers(int asked) {
                      started, asked, why.c_str());
     }
     worker_banks_.resize(static_cast<std::size_t>(started));
+    banks_ahead_ = banks_ahead(started);
     worker_buffers_.resize(static_cast<std::size_t>(started));
 }
 
 void Run::wait_for_room() {
     if (!pool_) return;
     capture_console(nullptr);
-    order_.emit_until([this] { return open_banks_.load() < kBanksAhead; });
+    order_.emit_until([this] { return open_banks_.load() < banks_ahead_; });
     capture_console(&said_);
 }
 
@@ -574,9 +598,13 @@ SoundOutcome Run::write_on_worker(int worker, const std::shared_ptr<BankWork>& w
         FMOD_SOUND* bank = nullptr;
         try {
             bank = worker_bank(worker, *work);
-        } catch (...) {
+        } catch (const LibraryFailure& failure) {
             // Tried once: the bank's other sounds are not tried again.
-            work->no_handle = true;
+            work->set_no_handle(failure_text(failure, work->bank));
+            outcome.bank_lost = work;
+            return outcome;
+        } catch (const std::bad_alloc&) {
+            work->set_no_handle("not enough memory");
             outcome.bank_lost = work;
             return outcome;
         }
@@ -602,8 +630,9 @@ void Run::record(const SoundOutcome& outcome) {
         BankWork& work = *outcome.bank_lost;
         if (!work.no_handle_said) {
             work.no_handle_said = true;
-            report(work.path, "not enough memory for a worker's own handle on the bank; from sound " +
-                                  std::to_string(outcome.facts.index) + " on, its sounds were not written");
+            report(work.path, "a worker could not open the bank again (" + work.no_handle_reason() +
+                                  "); from sound " + std::to_string(outcome.facts.index) +
+                                  " on, its sounds were not written");
         }
         ++counts_.not_written;
         if (options_.json) {

@@ -21,6 +21,10 @@ constexpr char kSeparator = '/';
 // when the system cannot tell.
 std::string executable_folder();
 
+// How many files this process may hold open at once (ulimit -n); 0 when the
+// system sets no such limit.
+std::uint64_t open_files_limit();
+
 // Makes a folder the current directory; failure is silent.
 void enter_directory(const std::string& folder);
 

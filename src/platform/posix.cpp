@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -264,7 +265,8 @@ bool empty_or_output(int folder, const char* name, const struct stat& seen) {
     const bool same = fstat(fd, &st) == 0 && st.st_dev == seen.st_dev && st.st_ino == seen.st_ino;
     const ssize_t got = same ? pread(fd, head, sizeof head, 0) : -1;
     ::close(fd);
-    return got > 0 && starts_like_output(name, head, static_cast<std::size_t>(got));
+    return got > 0 && starts_like_output(name, head, static_cast<std::size_t>(got),
+                                         static_cast<std::uint64_t>(seen.st_size));
 }
 
 // Whether what is at `name` may be replaced; `there` tells whether anything
@@ -308,6 +310,12 @@ std::string temporary_name(int attempt) {
 }
 
 }  // namespace
+
+std::uint64_t open_files_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+    return static_cast<std::uint64_t>(limit.rlim_cur);
+}
 
 std::string executable_folder() {
     std::vector<char> buffer(4096);

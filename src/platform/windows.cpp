@@ -89,7 +89,8 @@ bool empty_or_output(HANDLE h, const std::string& name) {
     if (size.QuadPart == 0) return true;
     unsigned char head[kKindHeadBytes];
     DWORD got = 0;
-    return ReadFile(h, head, sizeof head, &got, nullptr) && starts_like_output(name, head, got);
+    return ReadFile(h, head, sizeof head, &got, nullptr) &&
+           starts_like_output(name, head, got, static_cast<std::uint64_t>(size.QuadPart));
 }
 
 std::uint64_t index_of(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -180,6 +181,8 @@ bool same_text_ignoring_case(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+std::uint64_t open_files_limit() { return 0; }  // handles are limited by memory alone
 
 std::string executable_folder() {
     std::vector<char> buffer(MAX_PATH);

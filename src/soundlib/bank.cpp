@@ -31,8 +31,8 @@ BankReadError Bank::open_memory(const void* data, std::uint64_t size, const std:
     return read_banks(options);
 }
 
-bool Bank::open_same(const Bank& other) {
-    if (!file_.open_same(other.file_)) return false;
+bool Bank::open_same(const Bank& other, std::string* why) {
+    if (!file_.open_same(other.file_, why)) return false;
     name_ = other.name_;
     parts_ = other.parts_;
     records_ = other.records_;  // read-only once made: shared, not copied

@@ -54,7 +54,7 @@ public:
     // The bank `other` has open, read by this one through a file handle and
     // decoders of its own (for another thread), with the same subsounds,
     // notes and shared codec state. False when no second handle was given.
-    bool open_same(const Bank& other);
+    bool open_same(const Bank& other, std::string* why = nullptr);
 
     // After a failed open: whether the file may be an encrypted bank.
     const OpenReport& open_report() const { return report_; }

@@ -147,13 +147,18 @@ FMOD_RESULT FMOD_System_CreateSound(FMOD_SYSTEM* system, const char* name, FMOD_
     });
 }
 
+// Why this thread's last duplicate failed: duplicates are made on the
+// workers' threads, all of the one bank.
+thread_local std::string duplicate_failure;
+
 FMOD_RESULT soundlib_bank_duplicate(FMOD_SOUND* bank, FMOD_SOUND** duplicate) {
     if (!duplicate) return FMOD_ERR_INVALID_PARAM;
     *duplicate = nullptr;
     if (!valid(bank) || is_subsound(bank)) return FMOD_ERR_INVALID_HANDLE;
     return guarded([&]() -> FMOD_RESULT {
         auto copy = std::make_unique<Bank>();
-        if (!copy->open_same(*bank->bank)) return FMOD_ERR_FILE_BAD;
+        duplicate_failure.clear();
+        if (!copy->open_same(*bank->bank, &duplicate_failure)) return FMOD_ERR_FILE_BAD;
         auto handle = std::make_unique<FMOD_SOUND>();
         handle->bank = copy.release();
         *duplicate = handle.release();
@@ -364,7 +369,8 @@ const char* soundlib_codec_name(FMOD_SOUND* subsound) {
 }
 
 const char* soundlib_error_detail(FMOD_SOUND* sound) {
-    return is_subsound(sound) ? sound->bank->detail(index_of(sound)).c_str() : "";
+    if (!valid(sound)) return "";
+    return is_subsound(sound) ? sound->bank->detail(index_of(sound)).c_str() : duplicate_failure.c_str();
 }
 
 unsigned int soundlib_damaged_units(FMOD_SOUND* subsound, const char** unit_name, const char** first_damage) {

@@ -188,7 +188,11 @@ int soundlib_system_open_encrypted(FMOD_SYSTEM *system, int *keys_tried);
 /* Our own addition: a second handle on an open bank, for another thread:
  * the same subsounds, notes and names, read through a file handle, a buffer
  * and decoders of its own (the bank's bytes are not copied). Released with
- * FMOD_Sound_Release, before the system; independent of the first handle. */
+ * FMOD_Sound_Release, before the system; independent of the first handle.
+ * Its subsounds are made as they are asked for, and FMOD_Sound_Release on
+ * one of them gives back what it took (the handle is gone then). When no
+ * second file handle can be had, soundlib_error_detail on the first bank
+ * handle tells why, on the thread that asked. */
 FMOD_RESULT soundlib_bank_duplicate(FMOD_SOUND *bank, FMOD_SOUND **duplicate);
 
 /* Our own addition: the offset in the file of the bank (part) that holds

@@ -102,6 +102,7 @@ namespace {
 struct Hooks {
     unsigned long file_size_limit = 0;
     unsigned long memory_limit = 0;            // of the address space
+    unsigned long open_files_limit = 0;        // as `ulimit -n`
     std::string marker;                        // looked for in standard output
     std::function<void(int pid)> at_marker;    // called once it is there
     bool close_output_at_marker = false;       // as `| head -1` does
@@ -136,6 +137,10 @@ ToolRun run(const std::string& program, const std::vector<std::string>& args, co
         if (hooks.memory_limit != 0) {
             const rlimit limit{hooks.memory_limit, hooks.memory_limit};
             setrlimit(RLIMIT_AS, &limit);
+        }
+        if (hooks.open_files_limit != 0) {
+            const rlimit limit{hooks.open_files_limit, hooks.open_files_limit};
+            setrlimit(RLIMIT_NOFILE, &limit);
         }
         // As a shell's `ulimit -f`: the tool sees SIGXFSZ as it would there.
         if (hooks.file_size_limit != 0) {
@@ -201,6 +206,12 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
     Hooks hooks;
     hooks.file_size_limit = file_size_limit;
     return run(program, args, cwd, hooks);
+}
+
+ToolRun run_bankrip_with_open_files_limit(const std::vector<std::string>& args, unsigned long files) {
+    Hooks hooks;
+    hooks.open_files_limit = files;
+    return run(BANKRIP_PATH, with_test_jobs(args), "", hooks);
 }
 
 ToolRun run_bankrip_with_memory_limit(const std::vector<std::string>& args, unsigned long bytes) {

@@ -26,6 +26,9 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
 // `ulimit -v` does.
 ToolRun run_bankrip_with_memory_limit(const std::vector<std::string>& args, unsigned long bytes);
 
+// The same with at most `files` files open at once, as `ulimit -n` does.
+ToolRun run_bankrip_with_open_files_limit(const std::vector<std::string>& args, unsigned long files);
+
 // Runs the built bankrip and sends it `signal_number` as soon as its
 // standard output holds `marker`, as a user pressing Ctrl-C would.
 ToolRun run_bankrip_interrupted(const std::vector<std::string>& args, const std::string& marker, int signal_number);

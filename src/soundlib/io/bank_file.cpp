@@ -40,10 +40,10 @@ void BankFile::open_memory(const void* data, std::uint64_t size) {
     size_ = data ? size : 0;
 }
 
-bool BankFile::open_same(const BankFile& other) {
+bool BankFile::open_same(const BankFile& other, std::string* why) {
     close();
     if (other.handle_ != kClosed) {
-        handle_ = duplicate_handle(other.handle_);
+        handle_ = duplicate_handle(other.handle_, why);
         if (handle_ == kClosed) return false;
     }
     memory_ = other.memory_;
@@ -55,10 +55,15 @@ bool BankFile::open_same(const BankFile& other) {
 
 #if defined(_WIN32)
 
-std::intptr_t BankFile::duplicate_handle(std::intptr_t handle) {
+namespace {
+std::string windows_error_text(DWORD code);
+}  // namespace
+
+std::intptr_t BankFile::duplicate_handle(std::intptr_t handle, std::string* why) {
     HANDLE copy = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(handle), GetCurrentProcess(), &copy, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
+        if (why) *why = windows_error_text(GetLastError());
         return kClosed;
     }
     return reinterpret_cast<std::intptr_t>(copy);
@@ -130,8 +135,9 @@ std::size_t BankFile::read_direct(std::uint64_t offset, void* dst, std::size_t l
 
 void BankFile::close_handle() { ::close(static_cast<int>(handle_)); }
 
-std::intptr_t BankFile::duplicate_handle(std::intptr_t handle) {
+std::intptr_t BankFile::duplicate_handle(std::intptr_t handle, std::string* why) {
     const int fd = fcntl(static_cast<int>(handle), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0 && why) *why = std::strerror(errno);  // "Too many open files", mostly
     return fd < 0 ? kClosed : fd;
 }
 

@@ -46,8 +46,8 @@ public:
     // The same open file (or memory) as `other`, with its keys, through a
     // handle and a window of its own, for another thread: reads name their
     // offsets, so the two never disturb each other. False when the system
-    // gives no second handle.
-    bool open_same(const BankFile& other);
+    // gives no second handle; *why (may be null) then says why not.
+    bool open_same(const BankFile& other, std::string* why = nullptr);
 
     std::uint64_t size() const { return size_; }
 
@@ -78,7 +78,7 @@ private:
     void decrypt(std::uint64_t offset, std::uint8_t* bytes, std::size_t len) const;
     void close();
     void close_handle();  // the system's part of close()
-    static std::intptr_t duplicate_handle(std::intptr_t handle);  // kClosed on failure
+    static std::intptr_t duplicate_handle(std::intptr_t handle, std::string* why);  // kClosed on failure
 
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;  // a file descriptor, or a HANDLE on Windows
