@@ -376,7 +376,7 @@ TEST(VorbisVariant, SingleBlockSetupsReadAndDecode) {
 // The phone encoder's set-up among those of a step, or null.
 const soundlib::VorbisSetup* phone_setup(const std::vector<soundlib::VorbisSetup>& setups) {
     for (const soundlib::VorbisSetup& s : setups) {
-        if (s.variant == soundlib::VorbisVariant::phone_256_2048) return &s;
+        if (s.variant == soundlib::VorbisVariant::phone) return &s;
     }
     return nullptr;
 }
@@ -421,7 +421,7 @@ TEST(VorbisVariant, PhoneBuildsRebuildTheirBanksSetups) {
         });
         if (c.rate == 15000) continue;
         ASSERT_NE(end, e) << std::hex << c.crc << std::dec << " at " << c.rate << " Hz";
-        EXPECT_EQ(static_cast<std::uint8_t>(soundlib::VorbisVariant::phone_256_2048), e->variant);
+        EXPECT_EQ(static_cast<std::uint8_t>(soundlib::VorbisVariant::phone), e->variant);
         EXPECT_GE(e->step, c.first_step);
         EXPECT_LE(e->step, c.last_step);
     }
