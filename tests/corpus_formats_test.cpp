@@ -15,7 +15,7 @@
 
 namespace {
 
-const char* const kFolders[] = {"banks", "synthetic",        "containers", "vorbis", "vorbis-mobile",
+const char* const kFolders[] = {"banks", "synthetic", "containers", "vorbis", "vorbis-mobile",
                                 "vorbis-unmatched", "encrypted", "loops"};
 
 struct Output {
