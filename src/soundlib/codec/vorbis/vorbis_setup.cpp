@@ -363,13 +363,20 @@ bool make_variant(const VorbisSetup& stock, const VariantRule* rule, std::uint32
     return true;
 }
 
-// `base` with its residues ended at another lowpass, for its own block
-// sizes; the rest as it is.
-bool with_lowpass(const VorbisSetup& base, std::uint32_t channels, std::uint32_t rate, double lowpass_khz,
-                  VorbisVariant variant, VorbisSetup& out) {
+// `base`, made with lowpass `was_khz`, with the residues that end at that
+// lowpass ended at `lowpass_khz` instead (for its own block sizes); the
+// rest as it is, such as a residue libvorbisenc ends elsewhere (the LFE
+// channel's of six).
+bool with_lowpass(const VorbisSetup& base, std::uint32_t channels, std::uint32_t rate, double was_khz,
+                  double lowpass_khz, VorbisVariant variant, VorbisSetup& out) {
     VorbisSetupHeader h;
     const std::uint32_t blocks[2] = {base.block_short, base.block_long};
-    if (!read_vorbis_setup(base.packet, channels, h) || !set_residue_ends(h, blocks, lowpass_khz, rate)) return false;
+    if (!read_vorbis_setup(base.packet, channels, h)) return false;
+    VorbisSetupHeader was = h, now = h;
+    if (!set_residue_ends(was, blocks, was_khz, rate) || !set_residue_ends(now, blocks, lowpass_khz, rate)) return false;
+    for (std::size_t i = 0; i < h.residues.size(); ++i) {
+        if (h.residues[i].end == was.residues[i].end) h.residues[i].end = now.residues[i].end;
+    }
     out.packet = write_vorbis_setup(h, channels);
     out.crc = crc32(out.packet.data(), out.packet.size());
     out.variant = variant;
@@ -404,7 +411,8 @@ std::vector<VorbisSetup> make_setups(std::uint32_t channels, std::uint32_t rate,
     if (make_variant(stock, phone_rule(stock.block_short, stock.block_long, quality), channels, rate,
                      phone_lowpass_khz, phone) ||
         (phone_lowpass_khz != lowpass_khz &&
-         with_lowpass(has_variant ? variant : stock, channels, rate, phone_lowpass_khz, VorbisVariant::phone, phone))) {
+         with_lowpass(has_variant ? variant : stock, channels, rate, lowpass_khz, phone_lowpass_khz,
+                      VorbisVariant::phone, phone))) {
         keep(std::move(phone));
     }
     return setups;
