@@ -373,7 +373,9 @@ bool with_lowpass(const VorbisSetup& base, std::uint32_t channels, std::uint32_t
     const std::uint32_t blocks[2] = {base.block_short, base.block_long};
     if (!read_vorbis_setup(base.packet, channels, h)) return false;
     VorbisSetupHeader was = h, now = h;
-    if (!set_residue_ends(was, blocks, was_khz, rate) || !set_residue_ends(now, blocks, lowpass_khz, rate)) return false;
+    if (!set_residue_ends(was, blocks, was_khz, rate) || !set_residue_ends(now, blocks, lowpass_khz, rate)) {
+        return false;
+    }
     for (std::size_t i = 0; i < h.residues.size(); ++i) {
         if (h.residues[i].end == was.residues[i].end) h.residues[i].end = now.residues[i].end;
     }
