@@ -15,7 +15,8 @@
 
 namespace {
 
-const char* const kFolders[] = {"banks", "synthetic", "containers", "vorbis", "vorbis-mobile", "encrypted", "loops"};
+const char* const kFolders[] = {"banks", "synthetic", "containers", "vorbis", "vorbis-mobile",
+                                "vorbis-unmatched", "encrypted", "loops"};
 
 struct Output {
     std::string path;

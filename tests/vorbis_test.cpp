@@ -376,7 +376,7 @@ TEST(VorbisVariant, SingleBlockSetupsReadAndDecode) {
 // The phone encoder's set-up among those of a step, or null.
 const soundlib::VorbisSetup* phone_setup(const std::vector<soundlib::VorbisSetup>& setups) {
     for (const soundlib::VorbisSetup& s : setups) {
-        if (s.variant == soundlib::VorbisVariant::phone_256_2048) return &s;
+        if (s.variant == soundlib::VorbisVariant::phone) return &s;
     }
     return nullptr;
 }
@@ -387,13 +387,16 @@ TEST(VorbisVariant, PhoneBuildsRebuildTheirBanksSetups) {
         int first_step, last_step;  // the steps that make this CRC
         std::uint32_t crc;
     };
-    // The five CRCs of real phone banks, and the same headers elsewhere: the
+    // The six CRCs of real phone banks, and the same headers elsewhere: the
     // residue ends follow the lowpass as a share of the Nyquist frequency.
+    // At 48 kHz the band of quality 0.5 to 0.6 (one set of residue books)
+    // with the lowpass stopped at 22.05 kHz; stock's lowpass there is still
+    // below that at 0.5.
     const Case cases[] = {
         {1, 22050, 6, 8, 0x744ca4d0},   {1, 22050, 9, 11, 0x49fd480c},  {1, 22050, 55, 100, 0x8d00698d},
         {2, 22050, 55, 100, 0x8c957fd1}, {2, 24000, 9, 10, 0x682eafcb},  {1, 16000, 8, 10, 0x744ca4d0},
         {1, 15000, 6, 8, 0x49fd480c},   {1, 24000, 55, 100, 0x8d00698d}, {2, 22050, 1, 2, 0x682eafcb},
-        {2, 16000, 55, 100, 0x8c957fd1},
+        {2, 16000, 55, 100, 0x8c957fd1}, {2, 48000, 56, 63, 0x6c87a72f},
     };
     for (const Case& c : cases) {
         for (const int step : {c.first_step, c.last_step}) {
@@ -421,7 +424,7 @@ TEST(VorbisVariant, PhoneBuildsRebuildTheirBanksSetups) {
         });
         if (c.rate == 15000) continue;
         ASSERT_NE(end, e) << std::hex << c.crc << std::dec << " at " << c.rate << " Hz";
-        EXPECT_EQ(static_cast<std::uint8_t>(soundlib::VorbisVariant::phone_256_2048), e->variant);
+        EXPECT_EQ(static_cast<std::uint8_t>(soundlib::VorbisVariant::phone), e->variant);
         EXPECT_GE(e->step, c.first_step);
         EXPECT_LE(e->step, c.last_step);
     }
@@ -478,6 +481,137 @@ TEST(VorbisVariant, PhoneSetupsAreBuiltAsLibvorbisencLaysThemOut) {
         EXPECT_EQ(nullptr, phone_setup(soundlib::make_vorbis_setups(1, rate, 1))) << rate;
         EXPECT_EQ(nullptr, phone_setup(soundlib::make_vorbis_setups(2, rate, 80))) << rate;
     }
+}
+
+// The lowpass libvorbisenc chooses for this quality, in kHz (0 when it
+// refuses the channels and rate).
+double libvorbisenc_lowpass(std::uint32_t channels, std::uint32_t rate, float quality) {
+    double khz = 0;
+    vorbis_info vi;
+    vorbis_info_init(&vi);
+    if (vorbis_encode_setup_vbr(&vi, channels, rate, quality) != 0 ||
+        vorbis_encode_ctl(&vi, OV_ECTL_LOWPASS_GET, &khz) != 0) {
+        khz = 0;
+    }
+    vorbis_info_clear(&vi);
+    return khz;
+}
+
+// libvorbisenc's own set-up for this quality with its lowpass set to
+// `lowpass_khz`; empty when it refuses.
+ByteVector libvorbisenc_with_lowpass(std::uint32_t channels, std::uint32_t rate, float quality, double lowpass_khz) {
+    ByteVector setup;
+    vorbis_info vi;
+    vorbis_info_init(&vi);
+    if (vorbis_encode_setup_vbr(&vi, channels, rate, quality) == 0 &&
+        vorbis_encode_ctl(&vi, OV_ECTL_LOWPASS_SET, &lowpass_khz) == 0 && vorbis_encode_setup_init(&vi) == 0) {
+        vorbis_dsp_state vd;
+        vorbis_comment vc;
+        vorbis_comment_init(&vc);
+        if (vorbis_analysis_init(&vd, &vi) == 0) {
+            ogg_packet ident, comment, code;
+            if (vorbis_analysis_headerout(&vd, &vc, &ident, &comment, &code) == 0) {
+                setup.assign(code.packet, code.packet + code.bytes);
+            }
+            vorbis_dsp_clear(&vd);
+        }
+        vorbis_comment_clear(&vc);
+    }
+    vorbis_info_clear(&vi);
+    return setup;
+}
+
+TEST(VorbisVariant, PhoneEncoderAtEveryStoredRate) {
+    // The rates bank headers store (12 kHz as one source reads code 3), one
+    // and two channels, every step: where the phone encoder's set-up is
+    // generated, what reading it shows must be the rule that made it, and
+    // the build-time table must name that rule for its CRC; everywhere else
+    // it makes what stock or the other variant makes, and none is generated.
+    const std::uint32_t rates[] = {8000, 11000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};
+    const auto* table_end = soundlib::kVorbisSetupTable + soundlib::kVorbisSetupTableSize;
+    int by_floors = 0, by_lowpass = 0;
+    for (const std::uint32_t channels : {1u, 2u}) {
+        for (const std::uint32_t rate : rates) {
+            const bool tabulated = std::find(std::begin(soundlib::kVorbisTableRates),
+                                             std::end(soundlib::kVorbisTableRates),
+                                             rate) != std::end(soundlib::kVorbisTableRates);
+            for (int step = 1; step <= 100; ++step) {
+                const std::string at = std::to_string(channels) + " ch " + std::to_string(rate) + " Hz, step " +
+                                       std::to_string(step);
+                const std::vector<soundlib::VorbisSetup> setups = soundlib::make_vorbis_setups(channels, rate, step);
+                ASSERT_FALSE(setups.empty()) << at;
+                const soundlib::VorbisSetup& stock = setups[0];
+                const soundlib::VorbisSetup* p = phone_setup(setups);
+                const float quality = soundlib::vorbis_quality_for_step(step);
+                const double lowpass_khz = libvorbisenc_lowpass(channels, rate, quality);
+                ASSERT_GT(lowpass_khz, 0) << at;
+
+                // The rule: at 15 to 26 kHz, 256/2048 blocks where stock has
+                // one block size, and from quality 0.5 up; above 44.1 kHz,
+                // residues ended at 22.05 kHz where libvorbisenc's lowpass
+                // is higher.
+                const bool top_band = static_cast<float>(quality + 0.0000001) >= 0.5f;
+                const bool floors_rule = rate >= 15000 && rate <= 26000 &&
+                                         (stock.block_short == stock.block_long || top_band);
+                const bool lowpass_rule = rate > 44100 && lowpass_khz > 22.05;
+                if (!floors_rule && !lowpass_rule) {
+                    EXPECT_EQ(nullptr, p) << at;
+                    continue;
+                }
+                ASSERT_NE(nullptr, p) << at;
+                EXPECT_EQ(step, p->quality);
+                EXPECT_EQ(256u, p->block_short) << at;
+                EXPECT_EQ(2048u, p->block_long) << at;
+                EXPECT_TRUE(libvorbis_takes(channels, rate, *p)) << at;
+                soundlib::VorbisSetupHeader h;
+                ASSERT_TRUE(soundlib::read_vorbis_setup(p->packet, channels, h)) << at;
+                ASSERT_EQ(2u, h.modes.size()) << at;
+                EXPECT_EQ(0u, h.modes[0].blockflag);
+                EXPECT_EQ(1u, h.modes[1].blockflag);
+                if (floors_rule) {
+                    ++by_floors;
+                    ASSERT_EQ(2u, h.floors.size()) << at;
+                    EXPECT_EQ(128u, h.floors[0].range) << at;
+                    EXPECT_EQ(top_band ? 11u : 4u, h.floors[0].posts) << at;
+                    EXPECT_EQ(1024u, h.floors[1].range) << at;
+                    EXPECT_EQ(27u, h.floors[1].posts) << at;
+                } else {
+                    // Byte for byte what libvorbisenc makes with its lowpass
+                    // set to 22.05 kHz (stock has 256/2048 blocks wherever
+                    // its lowpass passes that): no residue ends later than
+                    // stock's, one at least earlier (the short blocks' of
+                    // one channel at 48 kHz still reach the end: 7.35 of 8
+                    // partitions, rounded up).
+                    ++by_lowpass;
+                    EXPECT_EQ(libvorbisenc_with_lowpass(channels, rate, quality, 22.05), p->packet) << at;
+                    soundlib::VorbisSetupHeader s;
+                    ASSERT_TRUE(soundlib::read_vorbis_setup(stock.packet, channels, s)) << at;
+                    EXPECT_EQ(s.books.size(), h.books.size()) << at;
+                    ASSERT_EQ(s.residues.size(), h.residues.size()) << at;
+                    bool earlier = false;
+                    for (std::size_t r = 0; r < h.residues.size(); ++r) {
+                        EXPECT_LE(h.residues[r].end, s.residues[r].end) << at << ", residue " << r;
+                        earlier = earlier || h.residues[r].end < s.residues[r].end;
+                    }
+                    EXPECT_TRUE(earlier) << at;
+                }
+                if (!tabulated) continue;
+                const auto* e =
+                    std::find_if(soundlib::kVorbisSetupTable, table_end, [&](const soundlib::VorbisSetupTableEntry& t) {
+                        return t.channels == channels && t.rate == rate && t.crc == p->crc;
+                    });
+                ASSERT_NE(table_end, e) << at;
+                EXPECT_EQ(static_cast<std::uint8_t>(soundlib::VorbisVariant::phone), e->variant) << at;
+                const soundlib::VorbisSetup* again = phone_setup(soundlib::make_vorbis_setups(channels, rate, e->step));
+                ASSERT_NE(nullptr, again) << at;
+                EXPECT_EQ(p->crc, again->crc) << at;
+            }
+        }
+    }
+    // Both rules at work somewhere (a libvorbisenc that moved its bands
+    // would leave one of them idle).
+    EXPECT_GT(by_floors, 0);
+    EXPECT_GT(by_lowpass, 0);
 }
 
 TEST(VorbisSetupPacket, FloorBooksShiftAndShiftBack) {

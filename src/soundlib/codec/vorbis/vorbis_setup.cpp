@@ -195,27 +195,35 @@ const VariantRule* variant_rule(std::uint32_t block_short, std::uint32_t block_l
     return nullptr;
 }
 
-// Where the phone encoder differs from the variant above: only at 15 to
-// 26 kHz, whose stock template has 1024/1024 blocks below quality 0.05 and
-// 512/1024 above, and whose top quality band starts at 0.5.
+// Where the phone encoder's blocks and floors differ from the variant
+// above: only at 15 to 26 kHz, whose stock template has 1024/1024 blocks
+// below quality 0.05 and 512/1024 above, and whose top quality band starts
+// at 0.5.
 const VariantRule* phone_rule(std::uint32_t block_short, std::uint32_t block_long, float quality) {
     // libvorbisenc nudges the quality up by 1e-7, in float, before it picks
     // the band.
     const bool top_band = static_cast<float>(quality + 0.0000001) >= 0.5f;
     if (block_short == 1024 && block_long == 1024) {
         static const VariantFloors floors = both_floors_of(0.05f, 4);
-        static const VariantRule rule{256, 2048, VorbisVariant::phone_256_2048, 2, 512, 17,
+        static const VariantRule rule{256, 2048, VorbisVariant::phone, 2, 512, 17,
                                       floors.floors.empty() ? nullptr : &floors};
         return &rule;
     }
     if (block_short == 512 && block_long == 1024 && top_band) {
         static const VariantFloors floors = both_floors_of(0.45f, 11);
-        static const VariantRule rule{256, 2048, VorbisVariant::phone_256_2048, 2, 256, 7,
+        static const VariantRule rule{256, 2048, VorbisVariant::phone, 2, 256, 7,
                                       floors.floors.empty() ? nullptr : &floors};
         return &rule;
     }
     return nullptr;
 }
+
+// The phone encoder's lowpass: libvorbisenc's, but never above half of
+// 44.1 kHz. It only tells at rates above 44.1 kHz, where libvorbisenc's
+// lowpass passes that from quality 0.51 up (its band from 0.5 to 0.6
+// climbs from 20.1 kHz to 48).
+constexpr double kPhoneLowpassKhz = 22.05;
+double phone_lowpass(double lowpass_khz) { return std::min(lowpass_khz, kPhoneLowpassKhz); }
 
 // A residue ends where libvorbisenc puts it: at the lowpass (at most the
 // Nyquist frequency), as a share of the block half, rounded up to a
@@ -355,22 +363,59 @@ bool make_variant(const VorbisSetup& stock, const VariantRule* rule, std::uint32
     return true;
 }
 
+// `base`, made with lowpass `was_khz`, with the residues that end at that
+// lowpass ended at `lowpass_khz` instead (for its own block sizes); the
+// rest as it is, such as a residue libvorbisenc ends elsewhere (the LFE
+// channel's of six).
+bool with_lowpass(const VorbisSetup& base, std::uint32_t channels, std::uint32_t rate, double was_khz,
+                  double lowpass_khz, VorbisVariant variant, VorbisSetup& out) {
+    VorbisSetupHeader h;
+    const std::uint32_t blocks[2] = {base.block_short, base.block_long};
+    if (!read_vorbis_setup(base.packet, channels, h)) return false;
+    VorbisSetupHeader was = h, now = h;
+    if (!set_residue_ends(was, blocks, was_khz, rate) || !set_residue_ends(now, blocks, lowpass_khz, rate)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < h.residues.size(); ++i) {
+        if (h.residues[i].end == was.residues[i].end) h.residues[i].end = now.residues[i].end;
+    }
+    out.packet = write_vorbis_setup(h, channels);
+    out.crc = crc32(out.packet.data(), out.packet.size());
+    out.variant = variant;
+    out.block_short = blocks[0];
+    out.block_long = blocks[1];
+    return true;
+}
+
 std::vector<VorbisSetup> make_setups(std::uint32_t channels, std::uint32_t rate, int step) {
     std::vector<VorbisSetup> setups(1);
     double lowpass_khz = 0;
     const float quality = vorbis_quality_for_step(step);
     if (!stock_setup(channels, rate, quality, setups[0], lowpass_khz)) return {};
     setups[0].quality = step;
-    const VariantRule* rules[] = {variant_rule(setups[0].block_short, setups[0].block_long),
-                                  phone_rule(setups[0].block_short, setups[0].block_long, quality)};
-    for (const VariantRule* rule : rules) {
-        VorbisSetup variant;
-        if (!make_variant(setups[0], rule, channels, rate, lowpass_khz, variant)) continue;
-        const bool repeated = std::any_of(setups.begin(), setups.end(),
-                                          [&](const VorbisSetup& s) { return s.crc == variant.crc; });
-        if (repeated) continue;
-        variant.quality = step;
-        setups.push_back(std::move(variant));
+    const auto keep = [&](VorbisSetup&& s) {
+        const bool repeated =
+            std::any_of(setups.begin(), setups.end(), [&](const VorbisSetup& t) { return t.crc == s.crc; });
+        if (repeated) return;
+        s.quality = step;
+        setups.push_back(std::move(s));
+    };
+    const VorbisSetup stock = setups[0];
+    // The variant's set-up, or stock's where the variant makes nothing else.
+    VorbisSetup variant;
+    const bool has_variant = make_variant(stock, variant_rule(stock.block_short, stock.block_long), channels, rate,
+                                          lowpass_khz, variant);
+    if (has_variant) keep(VorbisSetup(variant));
+    // The phone encoder's: its own blocks and floors where it has them,
+    // otherwise the variant's; its residues end at its own lowpass.
+    VorbisSetup phone;
+    const double phone_lowpass_khz = phone_lowpass(lowpass_khz);
+    if (make_variant(stock, phone_rule(stock.block_short, stock.block_long, quality), channels, rate,
+                     phone_lowpass_khz, phone) ||
+        (phone_lowpass_khz != lowpass_khz &&
+         with_lowpass(has_variant ? variant : stock, channels, rate, lowpass_khz, phone_lowpass_khz,
+                      VorbisVariant::phone, phone))) {
+        keep(std::move(phone));
     }
     return setups;
 }

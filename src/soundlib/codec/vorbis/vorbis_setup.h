@@ -25,12 +25,14 @@ std::uint32_t crc32(const std::uint8_t* data, std::size_t size);
 // where the template has one block size (512 at 11 kHz and below, 1024
 // from 15 to 26 kHz below quality 0.05) it forces 256.
 //
-// Phone builds come from another version of it, which differs at 15 to
-// 26 kHz only: below quality 0.05 it forces 256/2048 too (floors 128 x 4
-// and 1024 x 27; the long blocks get the residue libvorbisenc finds one
-// entry past the template's only one), and from quality 0.5 up its short
-// blocks get the 128 x 11 floor.
-enum class VorbisVariant : std::uint8_t { stock = 0, blocks_256_2048 = 1, blocks_256 = 2, phone_256_2048 = 3 };
+// Phone builds come from another version of it, which differs in two
+// places. At 15 to 26 kHz: below quality 0.05 it forces 256/2048 too
+// (floors 128 x 4 and 1024 x 27; the long blocks get the residue
+// libvorbisenc finds one entry past the template's only one), and from
+// quality 0.5 up its short blocks get the 128 x 11 floor. Above 44.1 kHz:
+// its lowpass stops at 22.05 kHz, so where libvorbisenc's is higher
+// (quality 0.51 and up) the residues end there.
+enum class VorbisVariant : std::uint8_t { stock = 0, blocks_256_2048 = 1, blocks_256 = 2, phone = 3 };
 
 // A generated setup header and the block sizes of the encoder set-up that
 // produced it (the identification header must carry the same ones).
