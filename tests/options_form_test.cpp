@@ -2,6 +2,8 @@
 // in .wav, loops, listings, the summary and the exit statuses.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <algorithm>
 #include <filesystem>
 #include <cctype>
@@ -14,6 +16,7 @@
 #endif
 
 #include "bank_writer.h"
+#include "driver/sound_selection.h"
 #include "support/platform_expectations.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
@@ -199,6 +202,69 @@ TEST(OptionsForm, SoundSelectionKeepsEachSoundsName) {
     ASSERT_EQ(0, run_bankrip({"-q", "-s", "1", "-s", "3-4", "--sound=b", "-o", "o", "b.fsb"}, dir.path()).status);
     // Sound 1 is the second "a": named as it is in a full run.
     EXPECT_EQ((std::vector<std::string>{"a (2).wav", "b.wav", "c.wav", "d.wav"}), list_dir(dir.file("o")));
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// -s by the file's name and by pattern; a value that picks nothing says
+// what it could have meant.
+TEST(OptionsForm, SoundsArePickedByFileNameAndPatternAndMissesGetAHint) {
+    TempDir dir;
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({pcm("vo_hello.wav", 2), pcm("vo_bye", 2),
+                                                          pcm("rabbit_scream", 2), pcm("rabbit_scream", 2)},
+                                                         2));
+    ASSERT_EQ(0, run_bankrip({"-q", "-s", "vo_*", "-s", "rabbit_scream (2).wav", "-o", "o", "b.fsb"}, dir.path()).status);
+    EXPECT_EQ((std::vector<std::string>{"rabbit_scream (2).wav", "vo_bye.wav", "vo_hello.wav"}), list_dir(dir.file("o")));
+    ASSERT_EQ(0, run_bankrip({"-q", "-s", "[r]*", "-s", "vo_b?e.wav", "-o", "p", "b.fsb"}, dir.path()).status);
+    EXPECT_EQ((std::vector<std::string>{"rabbit_scream (2).wav", "rabbit_scream.wav", "vo_bye.wav"}),
+              list_dir(dir.file("p")));
+
+    const ToolRun missed = run_bankrip({"-q", "-l", "-s", "rabit_scream", "-s", "12", "-s", "xyzzy*", "b.fsb"}, dir.path());
+    EXPECT_EQ(1, missed.status);
+    EXPECT_TRUE(has(missed.err, "--sound 'rabit_scream' picked no sound of the banks read; the closest name is "
+                                "'rabbit_scream'")) << missed.err;
+    EXPECT_TRUE(has(missed.err, "--sound '12' picked no sound of the banks read; the sounds are numbered 0 to 3"))
+        << missed.err;
+    EXPECT_TRUE(has(missed.err, "--sound 'xyzzy*' picked no sound")) << missed.err;
+
+    EXPECT_TRUE(matches_pattern("a*b*c", "axxbyyc"));
+    EXPECT_FALSE(matches_pattern("a*b*c", "axxbyy"));
+    EXPECT_TRUE(matches_pattern("[!x]?", "ab"));
+    EXPECT_TRUE(matches_pattern("[a-c]", "b"));
+    EXPECT_TRUE(matches_pattern("[", "["));
+    const std::string many(2000, 'a');
+    EXPECT_FALSE(matches_pattern("*a*a*a*a*a*a*a*b", many.c_str())) << "and quickly";
+}
+
+// The summary's time counts the last workers' sounds.
+TEST(OptionsForm, TheSummaryTimeIsTheWholeRunWithWorkers) {
+    TempDir dir;
+    std::vector<Sound> sounds;
+    for (const char* name : {"sa", "sb", "sc", "sd", "se", "sf", "sg", "sh"}) sounds.push_back(pcm(name, 3000000));
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5(sounds, 2));
+    const auto start = std::chrono::steady_clock::now();
+    const ToolRun run = run_bankrip({"-q", "-j", "4", "-o", "o", "b.fsb"}, dir.path());
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(0, run.status) << run.err;
+    const auto at = run.err.find(" in ");
+    ASSERT_NE(std::string::npos, at) << run.err;
+    const double said = std::stod(run.err.substr(at + 4));
+    if (took >= 0.2) {
+        EXPECT_GE(said, took / 2 - 0.05) << run.err;
+    }
+    EXPECT_LE(said, took + 0.05) << run.err;
+}
+
+// -o naming a file: said once; no line names a file that was never written.
+TEST(OptionsForm, AnOutputThatIsAFileListsNoFiles) {
+    TempDir dir;
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({pcm("a", 2), pcm("b", 2)}, 2));
+    write_file(dir.file("afile"), Bytes{1});
+    const ToolRun run = run_bankrip({"-o", "afile", "b.fsb"}, dir.path());
+    EXPECT_EQ(1, run.status);
+    EXPECT_TRUE(has(run.err, "it is a file, not a folder")) << run.err;
+    EXPECT_FALSE(has(run.out, "a.wav")) << run.out;
+    EXPECT_FALSE(has(run.err, "a.wav")) << run.err;
 }
 
 TEST(OptionsForm, ListingWritesNothingAndJsonIsOneDocument) {

@@ -391,8 +391,9 @@ void Run::finish(std::chrono::steady_clock::time_point start) {
     if (options_.json) json_.finish();
     if (counts_.banks > 0) {
         for (const std::string& value : sounds_.unused()) {
-            std::fprintf(stderr, "bankrip: --sound '%s' picked no sound of the banks read\n",
-                         printable_name(value).c_str());
+            const std::string hint = sounds_.hint(value);
+            std::fprintf(stderr, "bankrip: --sound '%s' picked no sound of the banks read%s\n",
+                         printable_name(value).c_str(), hint.empty() ? "" : ("; " + printable_name(hint)).c_str());
             failed_ = true;
         }
     }
@@ -503,10 +504,10 @@ void Run::sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob
             check_result(FMOD_Sound_GetSubSound(work->bank, index, &subsound));
             char name[256];
             check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
-            const bool picked = sounds_.picks(index, name);
             // Named all the same, so that a sound's file is called the same
             // whichever sounds are picked.
             const std::string file_name = subsound_file_name(subsound, index, used_names, style_);
+            const bool picked = sounds_.picks(index, name, file_name);
             if (!picked) continue;
             SoundFacts sound;
             if (options_.list || options_.json) sound = describe(subsound, index, options_.scan);

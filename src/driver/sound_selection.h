@@ -1,5 +1,7 @@
 // Which sounds of a bank -s/--sound picks: indices and ranges counted from
-// 0 ("3", "0-9", "3,7,12-15"), or exact sound names.
+// 0 ("3", "0-9", "3,7,12-15"), a sound's exact name or the name of its file
+// ("rabbit_scream_2.wav"), or a shell-style pattern of either ("vo_*",
+// "step?.wav", "[ab]*").
 #pragma once
 
 #include <cstdint>
@@ -17,10 +19,14 @@ public:
     bool add(const std::string& value, std::string& error);
 
     bool all() const { return ranges_.empty() && names_.empty(); }
-    // Also notes which values picked something.
-    bool picks(int index, const char* name);
+    // Also notes which values picked something, and for those that did
+    // not, the names that came closest.
+    bool picks(int index, const char* name, const std::string& file_name);
     // The values given that have picked no sound so far, as given.
     std::vector<std::string> unused() const;
+    // What a value that picked nothing could have meant: the closest name
+    // seen, or the indices there were. Empty when nothing comes to mind.
+    std::string hint(const std::string& value) const;
 
 private:
     struct Range {
@@ -31,4 +37,13 @@ private:
     std::vector<std::pair<std::string, std::size_t>> names_;
     std::vector<std::string> values_;
     std::vector<bool> used_;
+    // Per value: the nearest sound name seen and how far it was.
+    std::vector<std::pair<std::string, std::size_t>> nearest_;
+    std::int64_t highest_index_ = -1;
+    static constexpr std::uint64_t kMostCompared = 1 << 16;
+    std::uint64_t compared_ = 0;
 };
+
+// True when `text` matches the shell-style `pattern`: * any run, ? any one
+// character (byte), [abc] / [a-z] / [!a] one of a set.
+bool matches_pattern(const char* pattern, const char* text);
