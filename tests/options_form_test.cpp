@@ -147,7 +147,7 @@ TEST(OptionsForm, FoldersAndSeveralBanksGetAFolderEach) {
     write_file(dir.file("game/readme.txt"), Bytes(300, 'r'));
     write_file(dir.file("solo.fsb"), bankwriter::write_fsb4({pcm("x", 2)}));
 #if !defined(_WIN32)
-    std::filesystem::create_directory_symlink(dir.file("game/Audio"), dir.file("game/loop"));  // not followed
+    std::filesystem::create_directory_symlink(dir.file("game/Audio"), dir.file("game/loop"));  // Audio again: read once
 #endif
     const ToolRun run = run_bankrip({"-q", "-o", "out", "game", "solo.fsb"}, dir.path());
     EXPECT_EQ(0, run.status) << run.err;
@@ -254,6 +254,32 @@ TEST(OptionsForm, TheSummaryTimeIsTheWholeRunWithWorkers) {
     }
     EXPECT_LE(said, took + 0.05) << run.err;
 }
+
+#if !defined(_WIN32)
+// Links in a walked folder are followed, to files and to folders; each
+// bank is read once however many links reach it, and a cycle ends.
+TEST(OptionsForm, AWalkFollowsLinksAndReadsEachBankOnce) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    fs::create_directories(dir.file("real"));
+    fs::create_directories(dir.file("walk/sub"));
+    write_file(dir.file("real/a.fsb"), bankwriter::write_fsb5({pcm("a", 2)}, 2));
+    write_file(dir.file("real/b.fsb"), bankwriter::write_fsb5({pcm("b", 2)}, 2));
+    fs::create_symlink("../real/a.fsb", dir.file("walk/a1.fsb"));
+    fs::create_symlink("../real/a.fsb", dir.file("walk/a2.fsb"));
+    fs::create_directory_symlink("../../real", dir.file("walk/sub/real"));
+    fs::create_directory_symlink("..", dir.file("walk/sub/up"));
+    fs::create_symlink("/nonexistent.fsb", dir.file("walk/broken.fsb"));
+    const ToolRun run = run_bankrip({"--json", "-o", dir.file("o"), dir.file("walk")});
+    EXPECT_EQ(0, run.status) << run.err;
+    const auto doc = nlohmann::json::parse(run.out);
+    ASSERT_EQ(2u, doc["banks"].size()) << run.out;
+    EXPECT_TRUE(file_exists(dir.file("o/a1/a.wav")));
+    EXPECT_TRUE(file_exists(dir.file("o/sub/real/b/b.wav")));
+    EXPECT_FALSE(fs::exists(dir.file("o/a2")));
+    EXPECT_TRUE(fs::is_symlink(dir.file("walk/a1.fsb"))) << "nothing is written through a link";
+}
+#endif
 
 // -o naming a file: said once; no line names a file that was never written.
 TEST(OptionsForm, AnOutputThatIsAFileListsNoFiles) {

@@ -1,5 +1,8 @@
 #include "driver/operands.h"
 
+#include <set>
+#include <utility>
+
 #include "platform/folders.h"
 #include "platform/platform.h"
 
@@ -41,11 +44,21 @@ bool ends_with(const std::string& text, const std::string& end) {
 
 // The files below `folder`, depth first in name order; `relative` is the
 // path from the folder operand. An explicit stack: no depth limit.
-void walk(const std::string& root, std::vector<BankJob>& jobs, std::vector<OperandProblem>& problems) {
+// Files and folders already taken, by identity.
+using Seen = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+
+bool first_time(Seen& seen, const platform::FileId& id) {
+    return !id.known || seen.insert({id.device, id.file}).second;
+}
+
+void walk(const std::string& root, std::vector<BankJob>& jobs, std::vector<OperandProblem>& problems, Seen& files,
+          Seen& folders) {
     struct Pending {
         std::string relative;             // from the root, as a path
         std::vector<std::string> levels;  // the same, folder by folder
+        bool via_link = false;
     };
+    if (!first_time(folders, platform::file_id(root))) return;
     std::vector<Pending> pending{{}};
     while (!pending.empty()) {
         const Pending here = pending.back();
@@ -60,10 +73,13 @@ void walk(const std::string& root, std::vector<BankJob>& jobs, std::vector<Opera
         std::vector<Pending> subfolders;
         for (const auto& e : entries) {
             const std::string rel = here.relative.empty() ? e.name : here.relative + kSep + e.name;
+            const bool via_link = here.via_link || e.link;
             if (e.kind == platform::EntryKind::regular_file) {
-                jobs.push_back({joined(root, rel), levels_of(here.levels, e.name), false, e.id});
-            } else if (e.kind == platform::EntryKind::folder) {
-                subfolders.push_back({rel, here.levels});
+                if (first_time(files, e.id)) {
+                    jobs.push_back({joined(root, rel), levels_of(here.levels, e.name), false, e.id, via_link});
+                }
+            } else if (e.kind == platform::EntryKind::folder && first_time(folders, e.id)) {
+                subfolders.push_back({rel, here.levels, via_link});
                 subfolders.back().levels.push_back(e.name);
             }
         }
@@ -93,11 +109,12 @@ std::vector<BankJob> bank_jobs(const std::vector<std::string>& operands, std::ve
     }
     std::vector<BankJob> jobs;
     bool any_folder = false;
+    Seen files, folders;
     for (const auto& path : expanded) {
         switch (platform::entry_kind(path)) {
             case platform::EntryKind::folder:
                 any_folder = true;
-                walk(path, jobs, problems);
+                walk(path, jobs, problems, files, folders);
                 break;
             case platform::EntryKind::missing:
                 problems.push_back({path, "no such file or folder"});

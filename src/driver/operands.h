@@ -20,6 +20,9 @@ struct BankJob {
     bool named = true;
     // For a file found in a folder: the file the walk saw.
     platform::FileId seen;
+    // Found through a symbolic link: opened through it, and read only when
+    // it is still the file the walk saw.
+    bool via_link = false;
 };
 
 // Whether a file's name says it is a bank: it ends in ".fsb" or ".bank", or
@@ -31,6 +34,8 @@ struct OperandProblem {
     std::string reason;
 };
 
-// Walks folders (recursively, links not followed) and, on Windows, expands
+// Walks folders (recursively, following symbolic links to files and folders;
+// each file and folder taken once, however many links reach it, so a cycle
+// ends) and, on Windows, expands
 // wildcards. Operands that are missing or cannot be walked go to `problems`.
 std::vector<BankJob> bank_jobs(const std::vector<std::string>& operands, std::vector<OperandProblem>& problems);

@@ -435,7 +435,7 @@ void Run::bank(const BankJob& job) {
     // What a walk found is read as it was found: not through a link put in
     // its place since, and only when it is still the same file.
     const FMOD_MODE mode = FMOD_CREATESTREAM | (options_.scan ? SOUNDLIB_SCAN : 0u) |
-                           (job.named ? 0u : SOUNDLIB_NOFOLLOW);
+                           (job.named || job.via_link ? 0u : SOUNDLIB_NOFOLLOW);
     const std::vector<std::string> keys = bank_keys(job.path, options_.keys);
     KeyExinfo key_info(keys);
     wait_for_room();

@@ -15,8 +15,9 @@ EntryKind entry_kind(const std::string& path);
 
 struct FolderEntry {
     std::string name;
-    EntryKind kind;  // a symbolic link is `other`: never followed
-    FileId id;       // of a regular file, as the walk found it
+    EntryKind kind;  // through a symbolic link, what it leads to (POSIX); a link to nothing is `other`
+    FileId id;       // of the file or folder, as the walk found it
+    bool link = false;  // reached through a symbolic link
 };
 
 // The entries of a folder, without "." and "..", sorted by name. False,

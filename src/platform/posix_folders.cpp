@@ -52,8 +52,16 @@ bool list_folder(const std::string& folder, std::vector<FolderEntry>& entries, s
             failure = errno;
             break;
         }
+        // Reading through a link is safe (only writing through one is not):
+        // it counts as what it leads to, and the walk keeps a bank or a
+        // folder reached twice, or a cycle, from being read again.
+        const bool link = S_ISLNK(st.st_mode);
+        if (link && fstatat(fd, e->d_name, &st, 0) != 0) {
+            entries.push_back({name, EntryKind::other, FileId{}, true});  // leads nowhere
+            continue;
+        }
         const FileId id{true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-        entries.push_back({name, kind_of(st.st_mode), id});
+        entries.push_back({name, kind_of(st.st_mode), id, link});
     }
     closedir(dir);
     if (failure != 0) {
