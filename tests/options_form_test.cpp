@@ -281,6 +281,26 @@ TEST(OptionsForm, AWalkFollowsLinksAndReadsEachBankOnce) {
 }
 #endif
 
+// A file with its bank further in: read when named, as --scan would; in a
+// walk, passed over with a hint that names it.
+TEST(OptionsForm, ABankFurtherInIsReadWhenNamedAndHintedInAWalk) {
+    TempDir dir;
+    Bytes archive(1000, 0x5A);
+    const Bytes bank = bankwriter::write_fsb5({pcm("inside", 2)}, 2);
+    archive.insert(archive.end(), bank.begin(), bank.end());
+    std::filesystem::create_directories(dir.file("game"));
+    write_file(dir.file("game/data.pak"), archive);
+    const ToolRun named = run_bankrip({"-o", "o", "game/data.pak"}, dir.path());
+    EXPECT_EQ(0, named.status) << named.err;
+    EXPECT_TRUE(file_exists(dir.file("o/inside.wav")));
+    EXPECT_TRUE(has(named.err, "game/data.pak: no bank at its start; the banks found further in are read")) << named.err;
+    const ToolRun walked = run_bankrip({"-o", "w", "game"}, dir.path());
+    EXPECT_EQ(0, walked.status) << walked.err;
+    EXPECT_TRUE(has(walked.err, "passed over, with no bank at their start: game/data.pak; --scan looks inside"))
+        << walked.err;
+    EXPECT_FALSE(has(run_bankrip({"--scan", "-o", "s", "game"}, dir.path()).err, "passed over"));
+}
+
 // -o naming a file: said once; no line names a file that was never written.
 TEST(OptionsForm, AnOutputThatIsAFileListsNoFiles) {
     TempDir dir;

@@ -131,6 +131,7 @@ struct BankWork {
     std::string path;
     platform::FileId file;
     BankPlace place;  // settled on the main thread before any sound is handed out
+    bool scanned = false;  // read as --scan reads: its sounds' offsets are listed
     // A worker could not take a handle of its own on the bank: its other
     // sounds are not written, and that is said once.
     std::atomic<bool> no_handle{false};
@@ -269,6 +270,7 @@ private:
     std::uint64_t banks_begun_ = 0;
 
     InOrder order_;
+    std::vector<std::string> passed_over_;  // the first few files without a bank, for the hint
     std::atomic<int> open_banks_{0};
     int banks_ahead_ = kBanksAhead;
     ConsoleCapture said_;  // the main thread's console text, while there are workers
@@ -404,6 +406,18 @@ void Run::finish(std::chrono::steady_clock::time_point start) {
             failed_ = true;
         }
     }
+    if (counts_.passed_over > 0 && !options_.scan) {
+        // Which files, and where to look further: a game archive holds its
+        // banks past its start.
+        std::string which;
+        for (const std::string& path : passed_over_) which += (which.empty() ? "" : ", ") + printable_name(path);
+        if (counts_.passed_over > passed_over_.size()) {
+            which += " and " + with_thousands(counts_.passed_over - passed_over_.size()) + " more";
+        }
+        std::fprintf(stderr, "bankrip: passed over, with no bank at their start: %s; --scan looks inside files "
+                             "for banks further in\n",
+                     which.c_str());
+    }
     std::fprintf(stderr, "%s\n", summary_line(counts_, seconds, options_.list).c_str());
 }
 
@@ -440,12 +454,30 @@ void Run::bank(const BankJob& job) {
     KeyExinfo key_info(keys);
     wait_for_room();
     FMOD_SOUND* bank = nullptr;
-    const FMOD_RESULT opened = FMOD_System_CreateSound(system_, job.path.c_str(), mode, key_info.get(), &bank);
+    FMOD_RESULT opened = FMOD_System_CreateSound(system_, job.path.c_str(), mode, key_info.get(), &bank);
+    bool scanned = options_.scan;
+    if (opened == FMOD_ERR_FORMAT && job.named && !options_.scan) {
+        // A file named on the command line with no bank at its start: one
+        // further in (a game archive) is what the user is after.
+        FMOD_SOUND* inside = nullptr;
+        if (FMOD_System_CreateSound(system_, job.path.c_str(), mode | SOUNDLIB_SCAN, key_info.get(), &inside) ==
+            FMOD_OK) {
+            bank = inside;
+            opened = FMOD_OK;
+            scanned = true;
+            const std::string path = job.path;
+            step([path] {
+                report(path, "no bank at its start; the banks found further in are read, as --scan reads them");
+            });
+        }
+    }
     if (opened != FMOD_OK) {
         // A file met in a folder that holds no bank is no one's concern,
         // unless its name says it is one (an encrypted bank, say).
         if (!job.named && opened == FMOD_ERR_FORMAT && !named_like_a_bank(job.path)) {
-            step([this] {
+            const std::string path = job.path;
+            step([this, path] {
+                if (passed_over_.size() < 3) passed_over_.push_back(path);
                 ++counts_.passed_over;
                 if (status_) status_->file_done();
             });
@@ -459,6 +491,7 @@ void Run::bank(const BankJob& job) {
     work->serial = ++banks_begun_;
     work->bank = bank;
     work->path = job.path;
+    work->scanned = scanned;
     work->file = opened_file(bank);
     if (!job.named && job.seen.known && !same_file(work->file, job.seen)) {
         unreadable(job.path, "it is no longer the file found when its folder was walked; not read");
@@ -510,7 +543,7 @@ void Run::sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob
             const bool picked = sounds_.picks(index, name, file_name);
             if (!picked) continue;
             SoundFacts sound;
-            if (options_.list || options_.json) sound = describe(subsound, index, options_.scan);
+            if (options_.list || options_.json) sound = describe(subsound, index, work->scanned);
             if (!place.settled) settle(job, place);
             if (options_.list) {
                 sound.output = place.shown + file_name;
