@@ -301,6 +301,22 @@ TEST(OptionsForm, ABankFurtherInIsReadWhenNamedAndHintedInAWalk) {
     EXPECT_FALSE(has(run_bankrip({"--scan", "-o", "s", "game"}, dir.path()).err, "passed over"));
 }
 
+// Operands in JSON and listings in the order given, unreadable ones where
+// they stand.
+TEST(OptionsForm, OperandsKeepTheirCommandLineOrder) {
+    TempDir dir;
+    write_file(dir.file("z.fsb"), bankwriter::write_fsb5({pcm("z", 2)}, 2));
+    write_file(dir.file("a.fsb"), bankwriter::write_fsb5({pcm("a", 2)}, 2));
+    const ToolRun run = run_bankrip({"--json", "-l", "z.fsb", "missing.fsb", "a.fsb"}, dir.path());
+    EXPECT_EQ(1, run.status);
+    const auto doc = nlohmann::json::parse(run.out);
+    ASSERT_EQ(3u, doc["banks"].size()) << run.out;
+    EXPECT_EQ("z.fsb", doc["banks"][0]["path"]);
+    EXPECT_EQ("missing.fsb", doc["banks"][1]["path"]);
+    EXPECT_TRUE(doc["banks"][1].contains("error"));
+    EXPECT_EQ("a.fsb", doc["banks"][2]["path"]);
+}
+
 // -o naming a file: said once; no line names a file that was never written.
 TEST(OptionsForm, AnOutputThatIsAFileListsNoFiles) {
     TempDir dir;

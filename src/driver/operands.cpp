@@ -67,7 +67,7 @@ void walk(const std::string& root, std::vector<BankJob>& jobs, std::vector<Opera
         std::vector<platform::FolderEntry> entries;
         std::string error;
         if (!platform::list_folder(folder, entries, error)) {
-            problems.push_back({folder, "cannot read the folder: " + error});
+            problems.push_back({folder, "cannot read the folder: " + error, jobs.size()});
             continue;
         }
         std::vector<Pending> subfolders;
@@ -117,7 +117,7 @@ std::vector<BankJob> bank_jobs(const std::vector<std::string>& operands, std::ve
                 walk(path, jobs, problems, files, folders);
                 break;
             case platform::EntryKind::missing:
-                problems.push_back({path, "no such file or folder"});
+                problems.push_back({path, "no such file or folder", jobs.size()});
                 break;
             default:
                 jobs.push_back({path, levels_of({}, file_name_of(path)), true, {}});

@@ -32,6 +32,7 @@ bool named_like_a_bank(const std::string& path);
 struct OperandProblem {
     std::string path;
     std::string reason;
+    std::size_t before = 0;  // comes before this job: operands stay in command-line order
 };
 
 // Walks folders (recursively, following symbolic links to files and folders;

@@ -722,8 +722,12 @@ int run_options_form(int argc, char** argv) {
         std::vector<OperandProblem> problems;
         const std::vector<BankJob> jobs = bank_jobs(options.operands, problems);
         run.expect_banks(jobs.size());
-        for (const auto& p : problems) run.problem(p);
-        for (const auto& job : jobs) run.bank(job);
+        // In command-line order: an operand that cannot be read where it was given.
+        std::size_t next_problem = 0;
+        for (std::size_t i = 0; i <= jobs.size(); ++i) {
+            while (next_problem < problems.size() && problems[next_problem].before <= i) run.problem(problems[next_problem++]);
+            if (i < jobs.size()) run.bank(jobs[i]);
+        }
     } catch (const std::bad_alloc&) {
         run.out_of_memory();
     }
