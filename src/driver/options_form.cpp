@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 #include <functional>
 #include <memory>
 #include <new>
@@ -46,6 +47,35 @@ int banks_ahead(int workers) {
     return static_cast<int>(std::clamp<std::uint64_t>(spare / 4, 1, kBanksAhead));
 }
 static_assert(kStepsAhead + kMostJobs <= platform::kMostFilesAtOnce);
+
+// How much a walk reads of the files it passes over, looking for a bank's
+// magic further in: a little of each, and a bound for the run.
+constexpr std::uint64_t kProbedPerFile = 4 << 20;
+constexpr std::uint64_t kMostProbed = 256 << 20;
+
+// "FSB3", "FSB4" or "FSB5" in the file's first bytes.
+bool may_hold_a_bank(const std::string& path, std::uint64_t& probed) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");  // on Windows, names in the ANSI code page only: a hint missed, no more
+    if (!f) return false;
+    std::vector<char> buffer(1 << 20);
+    std::size_t kept = 0;  // the last bytes of the chunk before, for a magic across chunks
+    bool found = false;
+    for (std::uint64_t read = 0; !found && read < kProbedPerFile;) {
+        const std::size_t got = std::fread(buffer.data() + kept, 1, buffer.size() - kept, f);
+        if (got == 0) break;
+        read += got;
+        probed += got;
+        const std::size_t end = kept + got;
+        for (std::size_t i = 0; i + 4 <= end && !found; ++i) {
+            found = buffer[i] == 'F' && buffer[i + 1] == 'S' && buffer[i + 2] == 'B' && buffer[i + 3] >= '3' &&
+                    buffer[i + 3] <= '5';
+        }
+        kept = std::min<std::size_t>(3, end);
+        std::memmove(buffer.data(), buffer.data() + end - kept, kept);
+    }
+    std::fclose(f);
+    return found;
+}
 
 void report(const std::string& path, const std::string& reason) {
     console_write(stderr, "bankrip: " + printable_name(path) + ": " + printable_name(reason) + "\n");
@@ -271,6 +301,8 @@ private:
 
     InOrder order_;
     std::vector<std::string> passed_over_;  // the first few files without a bank, for the hint
+    std::uint64_t passed_over_with_magic_ = 0;
+    std::uint64_t passed_over_probed_ = 0;  // bytes read looking for a bank's magic
     std::atomic<int> open_banks_{0};
     int banks_ahead_ = kBanksAhead;
     ConsoleCapture said_;  // the main thread's console text, while there are workers
@@ -406,16 +438,16 @@ void Run::finish(std::chrono::steady_clock::time_point start) {
             failed_ = true;
         }
     }
-    if (counts_.passed_over > 0 && !options_.scan) {
+    if (passed_over_with_magic_ > 0 && !options_.scan) {
         // Which files, and where to look further: a game archive holds its
         // banks past its start.
         std::string which;
         for (const std::string& path : passed_over_) which += (which.empty() ? "" : ", ") + printable_name(path);
-        if (counts_.passed_over > passed_over_.size()) {
-            which += " and " + with_thousands(counts_.passed_over - passed_over_.size()) + " more";
+        if (passed_over_with_magic_ > passed_over_.size()) {
+            which += " and " + with_thousands(passed_over_with_magic_ - passed_over_.size()) + " more";
         }
-        std::fprintf(stderr, "bankrip: passed over, with no bank at their start: %s; --scan looks inside files "
-                             "for banks further in\n",
+        std::fprintf(stderr, "bankrip: passed over, with no bank at their start but a bank's magic further in: %s; "
+                             "--scan looks inside them\n",
                      which.c_str());
     }
     std::fprintf(stderr, "%s\n", summary_line(counts_, seconds, options_.list).c_str());
@@ -476,8 +508,12 @@ void Run::bank(const BankJob& job) {
         // unless its name says it is one (an encrypted bank, say).
         if (!job.named && opened == FMOD_ERR_FORMAT && !named_like_a_bank(job.path)) {
             const std::string path = job.path;
-            step([this, path] {
-                if (passed_over_.size() < 3) passed_over_.push_back(path);
+            // Whether it may hold a bank further in, for the hint: a
+            // bounded look for a bank's magic.
+            const bool maybe = passed_over_probed_ < kMostProbed && may_hold_a_bank(job.path, passed_over_probed_);
+            step([this, path, maybe] {
+                if (maybe && passed_over_.size() < 3) passed_over_.push_back(path);
+                if (maybe) ++passed_over_with_magic_;
                 ++counts_.passed_over;
                 if (status_) status_->file_done();
             });

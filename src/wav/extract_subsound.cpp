@@ -32,12 +32,13 @@ void report(const std::string& path, const std::string& reason) {
 }
 
 // The library's text for a code, without its trailing space, with the
-// library's own detail when it has one.
-std::string library_reason(FMOD_SOUND* subsound, FMOD_RESULT result) {
+// library's own detail when it has one; in the options form, the detail
+// alone when there is one (what failed, in words of its own).
+std::string library_reason(FMOD_SOUND* subsound, FMOD_RESULT result, const ExtractStyle& style) {
     std::string text = result_message(result);
     while (!text.empty() && text.back() == ' ') text.pop_back();
     const std::string detail = soundlib_error_detail(subsound);
-    if (!detail.empty()) text += " (" + detail + ")";
+    if (!detail.empty()) text = style.no_empty_files ? detail : text + " (" + detail + ")";
     return text;
 }
 
@@ -271,7 +272,7 @@ void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destinat
     FMOD_SOUND_FORMAT format;
     if (const FMOD_RESULT r = FMOD_Sound_GetFormat(subsound, &type, &format, &shape.channels, &shape.bits);
         r != FMOD_OK) {
-        return settle_unwritten(sound, library_reason(subsound, r) + "; no file written");
+        return settle_unwritten(sound, library_reason(subsound, r, style) + "; no file written");
     }
 
     unsigned int pcm_bytes = 0;
@@ -322,7 +323,7 @@ void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destinat
         return;
     }
     if (const FMOD_RESULT r = stored ? stored_preamble(subsound, output_format, shape) : FMOD_OK; r != FMOD_OK) {
-        return settle_unwritten(sound, library_reason(subsound, r) + "; no file written");
+        return settle_unwritten(sound, library_reason(subsound, r, style) + "; no file written");
     }
     const std::size_t chunk_bytes = static_cast<std::size_t>(block_align) * CHUNK_FRAMES;
     TransferBuffer& transfer_buffer = style.buffer ? *style.buffer : process_buffer;
@@ -351,7 +352,7 @@ void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destinat
     sound.keep = write_ok && !sound.nothing_decoded && !sound.empty;
     if (!write_ok) sound.writer_error = writer->error();
     sound.file_bytes = writer->bytes();
-    if (read_failed) sound.read_failure = library_reason(subsound, read_result);
+    if (read_failed) sound.read_failure = library_reason(subsound, read_result, style);
     // Damaged units were given as silence; the file keeps its length.
     const char* unit = nullptr;
     const char* first = nullptr;

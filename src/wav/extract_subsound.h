@@ -52,8 +52,9 @@ struct ExtractStyle {
     const std::string* file_name = nullptr;
     TransferBuffer* buffer = nullptr;  // a worker's own; null: the process's
     // The options form: a sound with nothing in it gets no file (the first
-    // form writes a header alone), and its progress line says nothing of a
-    // destination that could not be used.
+    // form writes a header alone), its progress line says nothing of a
+    // destination that could not be used, and a failure is said in the
+    // library's own words for its cause, without the vendor-style prefix.
     bool no_empty_files = false;
 };
 
