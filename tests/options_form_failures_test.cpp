@@ -231,6 +231,52 @@ TEST(OptionsFormFailures, ASoundWhoseHeaderCannotBeReadAgainHasNoFormat) {
     FMOD_System_Release(system);
 }
 
+
+// A rate no file can hold (0 Hz, or one a 32-bit field only just holds):
+// refused with the reason, in every format; the listing gives the bank's
+// own rate.
+TEST(OptionsFormFailures, ARateNoFileCanHoldIsRefusedNotMadeUp) {
+    TempDir dir;
+    std::vector<Sound> sounds;
+    for (const std::uint32_t rate : {0u, 0xFFFFFFFFu}) {
+        Sound s = pcm(rate ? "huge" : "zero", 100);
+        Bytes payload(4);
+        bankwriter::put32(payload, 0, rate);
+        s.chunks.push_back({2, payload});
+        sounds.push_back(s);
+    }
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5(sounds, 2));
+    for (const char* format : {"wav", "flac"}) {
+        const ToolRun run = run_bankrip({"--json", "--format", format, "-o", dir.file(format), dir.file("b.fsb")});
+        EXPECT_EQ(1, run.status) << run.err;
+        EXPECT_TRUE(has(run.err, "the bank gives it a sample rate of 0 Hz, which no file can hold; not written")) << run.err;
+        EXPECT_TRUE(has(run.err, "a sample rate of 4294967295 Hz")) << run.err;
+        EXPECT_TRUE(list_dir(dir.file(format)).empty());
+        const auto doc = nlohmann::json::parse(run.out);
+        EXPECT_EQ("not written", doc["banks"][0]["sounds"][0]["status"]);
+    }
+    const auto listed = nlohmann::json::parse(run_bankrip({"--json", "-l", dir.file("b.fsb")}).out);
+    EXPECT_EQ(0, listed["banks"][0]["sounds"][0]["rate"]);
+    EXPECT_EQ(4294967295u, listed["banks"][0]["sounds"][1]["rate"].get<std::uint64_t>());
+}
+
+
+// A sound of 0 channels is refused for what it is, in every format; never
+// "FLAC holds at most 8 channels".
+TEST(OptionsFormFailures, ASoundOfNoChannelsIsRefusedForWhatItIs) {
+    TempDir dir;
+    Sound none = pcm("none", 100);
+    none.chunks.push_back({1, Bytes{0}});  // a channel-count chunk of 0
+    write_file(dir.file("b.fsb"), bankwriter::write_fsb5({none, pcm("fine", 10)}, 2));
+    for (const char* format : {"wav", "flac"}) {
+        const ToolRun run = run_bankrip({"--format", format, "-o", dir.file(format), dir.file("b.fsb")});
+        EXPECT_EQ(1, run.status) << run.err;
+        EXPECT_FALSE(has(run.err, "8 channels")) << run.err;
+        EXPECT_TRUE(has(run.err, "channels")) << run.err;
+        EXPECT_EQ(1u, list_dir(dir.file(format)).size()) << run.err;
+    }
+}
+
 #if !defined(_WIN32)
 // Workers that cannot all be started (an address space too small for their
 // stacks): the run goes on with those that did, says so once, and ends as

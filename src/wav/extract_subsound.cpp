@@ -171,6 +171,7 @@ OutputFormat decoded_format(FMOD_SOUND* subsound, const ExtractStyle& style, std
     check_result(FMOD_Sound_GetDefaults(subsound, &frequency, nullptr, nullptr, nullptr));
     shape.is_float = format == FMOD_SOUND_FORMAT_PCMFLOAT;
     shape.sample_rate = whole_hz(frequency);
+    if (shape.sample_rate == 0) return OutputFormat::wav;  // no file holds it: refused when written, with why
     std::string reason;
     if (flac_can_hold(shape, reason)) return OutputFormat::flac;
     if (why) *why = "as WAV: " + reason;
@@ -305,7 +306,11 @@ void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destinat
                                 std::to_string(audio_bytes) + " bytes of audio do not fit in a WAV file; not written");
     }
     if (!whole_rate(frequency, shape.sample_rate)) {
-        return settle_unwritten(sound, "the bank gives it a sample rate of " + std::to_string(std::llround(frequency)) +
+        // The bank's own figure, as the listing gives it (a float that
+        // large rounds up past the 32 bits the bank stores).
+        const unsigned long long given =
+            frequency >= 4294967040.0f ? 0xFFFFFFFFull : static_cast<unsigned long long>(std::llround(frequency));
+        return settle_unwritten(sound, "the bank gives it a sample rate of " + std::to_string(given) +
                                            " Hz, which no file can hold; not written");
     }
     if (output_format == OutputFormat::wav &&
