@@ -36,7 +36,7 @@ constexpr int kSlots = kMostFilesAtOnce;
 // kRemoving: the handler has the slot; its owner no longer touches it.
 enum SlotState : int { kFree, kClaimed, kCreating, kKnown, kRemoving };
 struct Unfinished {
-    int folder = -1;
+    int folder;  // set before the slot is claimed: no initializer, so the table costs no page until used
     char name[64];
     char shown[4096];
 };
