@@ -277,6 +277,27 @@ TEST(OptionsFormFailures, ASoundOfNoChannelsIsRefusedForWhatItIs) {
     }
 }
 
+
+// A bank cut short: the sounds whose data it no longer reaches are said in
+// one line with their count, not one line each; every sound's line that got
+// no file says so.
+TEST(OptionsFormFailures, ACutBankSaysOnceWhatItLost) {
+    TempDir dir;
+    std::vector<Sound> sounds;
+    for (const char* name : {"a", "b", "c", "d", "e", "f", "g"}) sounds.push_back(pcm(name, 4000));
+    Bytes bank = bankwriter::write_fsb5(sounds, 2);
+    bank.resize(bank.size() - 5 * 8000 - 100);  // b ends in part, c to g are gone
+    write_file(dir.file("cut.fsb"), bank);
+    const ToolRun run = run_bankrip({"-o", dir.file("o"), dir.file("cut.fsb")});
+    EXPECT_EQ(1, run.status);
+    EXPECT_TRUE(has(run.err, "the file ends before the data of 5 sounds (it is truncated): c.wav, d.wav, e.wav and 2 more; "
+                             "not written")) << run.err;
+    EXPECT_FALSE(has(run.err, "e.wav: ")) << run.err;
+    EXPECT_TRUE(has(run.out, "e.wav (not written)\n")) << run.out;
+    EXPECT_TRUE(has(run.out, "a.wav.\n")) << run.out;
+    EXPECT_EQ((std::vector<std::string>{"a.wav", "b.wav"}), list_dir(dir.file("o")));
+}
+
 #if !defined(_WIN32)
 // Workers that cannot all be started (an address space too small for their
 // stacks): the run goes on with those that did, says so once, and ends as

@@ -162,6 +162,10 @@ struct BankWork {
     platform::FileId file;
     BankPlace place;  // settled on the main thread before any sound is handed out
     bool scanned = false;  // read as --scan reads: its sounds' offsets are listed
+    // Sounds whose data the file does not reach (a cut bank): said once,
+    // when the bank is done. On the main thread.
+    std::uint64_t past_the_end = 0;
+    std::vector<std::string> past_the_end_names;  // the first few
     // A worker could not take a handle of its own on the bank: its other
     // sounds are not written, and that is said once.
     std::atomic<bool> no_handle{false};
@@ -190,6 +194,7 @@ struct SoundOutcome {
     Extracted extracted;
     std::string failure;  // a sound that could not be dealt with at all
     std::shared_ptr<BankWork> bank_lost;  // set when it failed with its bank's other sounds
+    std::shared_ptr<BankWork> bank;       // the bank it is of
 };
 
 class Run {
@@ -207,6 +212,7 @@ public:
         style_.format = options.format;
         style_.keep_original = options.keep_original;
         style_.no_empty_files = true;
+        style_.say_unwritten = true;
         style_.progress = options.quiet ? nullptr : options.json ? stderr : stdout;
         // On a terminal, one status line instead of a line per sound.
         if (!options.quiet && !options.json && !options.list && stderr_is_terminal()) {
@@ -554,7 +560,17 @@ void Run::bank(const BankJob& job) {
             failed_ = true;
         });
     }
-    step([this] {
+    step([this, work] {
+        if (work->past_the_end > 0) {
+            std::string names;
+            for (const std::string& n : work->past_the_end_names) names += (names.empty() ? "" : ", ") + n;
+            if (work->past_the_end > work->past_the_end_names.size()) {
+                names += " and " + with_thousands(work->past_the_end - work->past_the_end_names.size()) + " more";
+            }
+            report(work->path, "the file ends before the data of " + with_thousands(work->past_the_end) +
+                                   (work->past_the_end == 1 ? " sound" : " sounds") + " (it is truncated): " + names +
+                                   "; not written");
+        }
         if (options_.json) json_.end_bank();
         if (status_) status_->file_done();
     });
@@ -622,6 +638,7 @@ void Run::write(const std::shared_ptr<BankWork>& work, FMOD_SOUND* subsound, int
         extract_subsound(subsound, index, place.shown, *place.folder, unused, work->file, place.usable, style,
                          &outcome.extracted);
         outcome.facts = std::move(facts);
+        outcome.bank = work;
         return step([this, outcome = std::move(outcome)] { record(outcome); });
     }
     // What is said of the sound when the worker runs out of memory even to
@@ -657,6 +674,7 @@ SoundOutcome Run::write_on_worker(int worker, const std::shared_ptr<BankWork>& w
                                   const std::string& file_name, SoundInProgress& sound) {
     SoundOutcome outcome;
     outcome.bank_path = work->path;
+    outcome.bank = work;
     outcome.facts = std::move(facts);
     outcome.facts.index = index;
     if (work->no_handle) {
@@ -716,6 +734,15 @@ void Run::record(const SoundOutcome& outcome) {
     if (!outcome.failure.empty()) return sound_failed(outcome.bank_path, outcome.facts.index, outcome.failure);
     SoundFacts sound = outcome.facts;
     const Extracted& extracted = outcome.extracted;
+    if (extracted.past_the_end && outcome.bank) {
+        BankWork& work = *outcome.bank;
+        if (work.past_the_end_names.size() < 3) {
+            const std::string& path = extracted.path;
+            const auto slash = path.find_last_of(std::string("/") + platform::kSeparator);
+            work.past_the_end_names.push_back(printable_name(slash == std::string::npos ? path : path.substr(slash + 1)));
+        }
+        ++work.past_the_end;
+    }
     sound.output = extracted.path;
     sound.format = format_name(extracted.format);
     sound.status = status_text(extracted.written);

@@ -27,6 +27,19 @@ void print_now(const char* text) {
     if (progress_stream) console_write(progress_stream, text);
 }
 
+// The bank-first form prints a chunk's dot whether or not the chunk gave
+// anything; the options form only for what reached the file.
+thread_local bool dot_for_nothing = true;
+
+// How a progress line ends for a sound that got no file: plainly, or (in
+// the options form) saying so, so that no line reads as a file written.
+const char* unwritten_end(const SoundInProgress& sound, const char* why = "not written") {
+    static thread_local std::string end;
+    if (!sound.say_unwritten || sound.line_end.empty()) return sound.line_end.c_str();
+    end = std::string(" (") + why + ")\n";
+    return end.c_str();
+}
+
 void report(const std::string& path, const std::string& reason) {
     console_write(stderr, "bankrip: " + printable_name(path) + ": " + printable_name(reason) + "\n");
 }
@@ -92,7 +105,7 @@ Transfer transfer_decoded(FMOD_SOUND* subsound, TransferBuffer& transfer_buffer,
         write_ok = write_ok && writer.write(transfer_buffer.data(), delivered);
         written += delivered;
         if (delivered > 0) ++t.units;
-        print_now(".");
+        if (delivered > 0 || dot_for_nothing) print_now(".");
     };
     for (unsigned int j = 0; j < chunk_count && write_ok; ++j) {
         transfer(j * CHUNK_FRAMES, chunk_bytes);
@@ -218,7 +231,7 @@ namespace {
 // A sound dealt with before any file was made: its line ends, the reason
 // is reported, and nothing is left to finish.
 void settle_unwritten(SoundInProgress& sound, const std::string& reason) {
-    print_now(sound.line_end.c_str());
+    print_now(unwritten_end(sound));
     if (!reason.empty()) report(sound.path, reason);
     sound.settled = true;
     sound.extracted.written = Written::not_at_all;
@@ -235,9 +248,12 @@ bool whole_rate(float frequency, std::uint32_t& rate) {
 
 }  // namespace
 
-void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, platform::OutputFolder& folder,
-                    UsedNames& used_names, const platform::FileId& bank_file, bool destination_usable,
-                    const ExtractStyle& style, SoundInProgress& sound) {
+namespace {
+
+// write_subsound's work; it lets go of the held progress after.
+void write_sound(FMOD_SOUND* subsound, int index, const std::string& destination, platform::OutputFolder& folder,
+                 UsedNames& used_names, const platform::FileId& bank_file, bool destination_usable,
+                 const ExtractStyle& style, SoundInProgress& sound) {
     progress_stream = style.progress;
     sound.progress = style.progress;
     Extracted& extracted = sound.extracted;
@@ -263,7 +279,13 @@ void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destinat
     // The options form prints no line for a file it cannot make in a
     // destination it has said it cannot use.
     const bool silent = style.no_empty_files && !destination_usable;
-    if (!silent) print_now(shown.c_str());
+    sound.say_unwritten = style.say_unwritten;
+    dot_for_nothing = !style.say_unwritten;
+    if (silent) {
+        // nothing: the destination was said to be unusable
+    } else {
+        print_now(shown.c_str());
+    }
     sound.line_end = silent ? "" : format_note.empty() ? "\n" : " (" + format_note + ")\n";
 
     // A sound the library can give no format for (its header says 0
@@ -321,7 +343,7 @@ void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destinat
     // Nothing to write: the options form makes no file of it, whatever its
     // format (the stored units of an empty sound may not even make a start).
     if (style.no_empty_files && shape.frames == 0) {
-        print_now(sound.line_end.c_str());
+        print_now(unwritten_end(sound, "no audio"));
         report(sound.path, "it holds no audio; no file written");
         sound.settled = true;
         sound.extracted.written = Written::empty;
@@ -370,6 +392,14 @@ void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destinat
     }
 }
 
+}  // namespace
+
+void write_subsound(FMOD_SOUND* subsound, int index, const std::string& destination, platform::OutputFolder& folder,
+                    UsedNames& used_names, const platform::FileId& bank_file, bool destination_usable,
+                    const ExtractStyle& style, SoundInProgress& sound) {
+    write_sound(subsound, index, destination, folder, used_names, bank_file, destination_usable, style, sound);
+}
+
 Written finish_subsound(SoundInProgress& sound, Extracted* extracted) {
     const auto done = [&](Written written, std::uint64_t bytes = 0) {
         sound.extracted.written = written;
@@ -385,7 +415,8 @@ Written finish_subsound(SoundInProgress& sound, Extracted* extracted) {
     } else {
         sound.file.discard();
     }
-    print_now(sound.line_end.c_str());
+    const bool written = sound.keep && !write_failed;
+    print_now(written ? sound.line_end.c_str() : unwritten_end(sound, sound.empty ? "no audio" : "not written"));
     const std::string& path = sound.path;
     if (write_failed) {
         const std::string why = sound.file.error().empty() ? sound.writer_error : sound.file.error();
@@ -395,6 +426,13 @@ Written finish_subsound(SoundInProgress& sound, Extracted* extracted) {
     const std::string also = sound.damage.empty() ? "" : "; " + sound.damage;
     if (!sound.read_failure.empty()) {
         if (sound.nothing_decoded || sound.empty) {
+            // Many sounds of a cut bank lie past its end: the caller says so
+            // once, with their count.
+            if (sound.say_unwritten && sound.frames_written == 0 &&
+                sound.read_failure.rfind("the file ends before this sound's data", 0) == 0) {
+                sound.extracted.past_the_end = true;
+                return done(Written::not_at_all);
+            }
             report(path, sound.read_failure + also + "; no file written");
             return done(Written::not_at_all, sound.file_bytes);
         }

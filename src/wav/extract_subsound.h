@@ -56,6 +56,10 @@ struct ExtractStyle {
     // destination that could not be used, and a failure is said in the
     // library's own words for its cause, without the vendor-style prefix.
     bool no_empty_files = false;
+    // The options form: the line of a sound that got no file says so, and
+    // sounds whose data the file does not reach at all are left to the
+    // caller to say, once for the bank.
+    bool say_unwritten = false;
 };
 
 // What became of one subsound's file.
@@ -65,6 +69,9 @@ struct Extracted {
     std::uint64_t bytes = 0;  // the file's size, when written
     OutputFormat format = OutputFormat::wav;
     bool loop_fits = false;   // it loops, and the loop lies in the frames written (else no "smpl" chunk)
+    // Not written, and not said: the file ends before the sound's data
+    // (with say_unwritten).
+    bool past_the_end = false;
 };
 
 // The format the subsound is written in: Ogg or MP3 when the style keeps
@@ -95,6 +102,7 @@ struct SoundInProgress {
     std::FILE* progress = stdout;
     std::string path;             // as messages give it
     std::string line_end;         // the progress line's end, with the format note
+    bool say_unwritten = false;
     bool keep = false;            // complete, with something in it worth keeping
     bool write_failed = false;
     bool nothing_decoded = false; // a read failed before anything came
