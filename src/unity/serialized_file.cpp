@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <map>
 
 namespace unity {
 
@@ -396,10 +397,24 @@ bool read_serialized_file(const ByteSource& source, SerializedFile& file, std::s
         error = "its type list does not fit its metadata";
         return false;
     }
-    file.types.resize(static_cast<std::size_t>(types));
-    for (SerializedType& type : file.types) {
-        if (!read_type(in, format, file.type_trees, type, error)) return false;
+    if (static_cast<std::size_t>(types) > kMostTypes) {
+        error = "its type list has more than " + std::to_string(kMostTypes) + " entries";
+        return false;
     }
+    std::size_t all_nodes = 0;
+    for (std::int32_t t = 0; t < types; ++t) {
+        SerializedType type;
+        if (!read_type(in, format, file.type_trees, type, error)) return false;
+        all_nodes += type.tree.size();
+        if (all_nodes > kMostAllTypeNodes) {
+            error = "its type trees have more than " + std::to_string(kMostAllTypeNodes) + " fields in all";
+            return false;
+        }
+        file.types.push_back(std::move(type));
+    }
+    // Before format 16 an object names its type by class ID.
+    std::map<std::int32_t, int> by_class;
+    for (std::size_t t = file.types.size(); t > 0; --t) by_class[file.types[t - 1].class_id] = static_cast<int>(t - 1);
     bool big_ids = false;
     if (format < 14) big_ids = in.i32() != 0;
     const std::int32_t objects = in.i32();
@@ -422,9 +437,8 @@ bool read_serialized_file(const ByteSource& source, SerializedFile& file, std::s
         const std::int32_t type_id = in.i32();
         if (format < 16) {
             object.class_id = static_cast<std::int16_t>(in.u16());
-            for (std::size_t t = 0; t < file.types.size(); ++t) {
-                if (file.types[t].class_id == type_id) object.type_index = static_cast<int>(t);
-            }
+            const auto found = by_class.find(type_id);
+            if (found != by_class.end()) object.type_index = found->second;
         } else if (type_id >= 0 && static_cast<std::size_t>(type_id) < file.types.size()) {
             object.type_index = type_id;
             object.class_id = file.types[static_cast<std::size_t>(type_id)].class_id;

@@ -58,7 +58,9 @@ private:
 
 // What the reader takes on at most.
 constexpr std::uint64_t kMostMetadata = 64u << 20;   // bytes of header, types and object table
+constexpr std::size_t kMostTypes = 1u << 16;         // entries of the type list
 constexpr std::size_t kMostTypeNodes = 1u << 16;     // nodes of one type tree
+constexpr std::size_t kMostAllTypeNodes = 1u << 20;  // nodes of all the file's type trees
 constexpr std::size_t kMostTreeDepth = 64;           // levels of one type tree
 constexpr std::size_t kMostTypeString = 4096;        // bytes of a type or field name in a tree
 constexpr std::size_t kMostClipText = 16384;         // bytes of a clip's name or source
