@@ -1,7 +1,7 @@
 // Makes the fuzzers' seed inputs with the bank writer: small banks of every
 // family and every codec we decode (and two we do not), .bank files, banks
 // back to back; and subsound names for the naming target.
-//   make_fuzz_seeds BANK_DIR NAME_DIR
+//   make_fuzz_seeds BANK_DIR NAME_DIR UNITY_DIR
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bank_writer.h"
+#include "support/unity_writer.h"
 #include "vorbis_encoder.h"
 #include "soundlib/codec/vorbis/vorbis_setup.h"
 
@@ -299,14 +300,35 @@ void make_names(const std::string& dir) {
     for (const auto& [name, bytes] : seeds) save(dir, name, Bytes(bytes.begin(), bytes.end()));
 }
 
+// Serialized files: each way of writing the header, the type list and the
+// object table, with clips to read.
+void make_unity(const std::string& dir) {
+    const std::vector<unitywriter::Clip> clips = {{20, "tick-tock", "sharedassets0.resource", 0, 4096},
+                                                  {21, "coin-1", "sharedassets0.resource", 4096, 1234}};
+    for (const std::uint32_t format : {9u, 10u, 12u, 15u, 17u, 19u, 21u, 22u}) {
+        for (const bool trees : {false, true}) {
+            unitywriter::Layout layout;
+            layout.format = format;
+            layout.type_trees = trees;
+            layout.big_endian = format % 2 == 0;
+            layout.extra_field = trees && format >= 17;
+            layout.common_strings = trees && format >= 19;
+            layout.unity_version = format >= 22 ? "2020.3.36f1" : format >= 17 ? "2017.3.1f1" : "5.6.0f3";
+            const unitywriter::Bytes file = unitywriter::write_serialized(layout, clips);
+            save(dir, "format" + std::to_string(format) + (trees ? "_trees" : ""), Bytes(file.begin(), file.end()));
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_fuzz_seeds BANK_DIR NAME_DIR\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: make_fuzz_seeds BANK_DIR NAME_DIR UNITY_DIR\n");
         return 2;
     }
     make_banks(argv[1]);
     make_names(argv[2]);
+    make_unity(argv[3]);
     return failed ? 1 : 0;
 }

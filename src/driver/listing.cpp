@@ -96,6 +96,9 @@ void TextListing::sound(const SoundFacts& s) {
     part_offset_ = s.bank_offset;
     put_formatted(out_, "%6d  ", s.index);
     put(out_, s.name.empty() ? "(no name)" : printable_name(s.name));
+    if (s.named_by_clip) {
+        put(out_, " (clip in " + printable_name(s.name_file) + ", path ID " + std::to_string(s.name_path_id) + ")");
+    }
     put_formatted(out_, "  %s  %d ch  %u Hz  %u frames  %s", s.codec.c_str(), s.channels, s.rate, s.frames,
                   duration(s.frames, s.rate).c_str());
     if (s.loops) put_formatted(out_, "  loop %u-%u", s.loop_start, s.loop_end);
@@ -122,6 +125,12 @@ void JsonListing::sound(const SoundFacts& s) {
     nlohmann::ordered_json o;
     o["index"] = s.index;
     put_text(o, "name", s.name);
+    if (s.named_by_clip) {
+        nlohmann::ordered_json source;
+        put_text(source, "file", s.name_file);
+        source["path_id"] = s.name_path_id;
+        o["name_source"] = source;
+    }
     o["codec"] = s.codec;
     o["channels"] = s.channels;
     o["rate"] = s.rate;

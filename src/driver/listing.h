@@ -20,6 +20,11 @@ struct SoundFacts {
     unsigned int loop_end = 0;  // the last frame of the loop
     std::uint64_t bank_offset = 0;
     bool show_bank_offset = false;
+    // Named after a Unity AudioClip: the serialized file that holds it and
+    // its path ID there.
+    bool named_by_clip = false;
+    std::string name_file;
+    std::int64_t name_path_id = 0;
     std::string output;  // the file written, or that would be written
     const char* format = "wav";  // of that file: wav, flac, ogg, mp3
     const char* status = "listed";  // written, written in part, not written, listed

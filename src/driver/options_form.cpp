@@ -22,11 +22,13 @@
 #include "driver/sound_workers.h"
 #include "driver/status_line.h"
 #include "driver/summary.h"
+#include "driver/unity_names.h"
 #include "platform/platform.h"
 #include "result/result.h"
 #include "soundlib/soundlib.h"
 #include "wav/console.h"
 #include "wav/extract_subsound.h"
+#include "wav/sound_writer.h"
 
 namespace {
 
@@ -86,6 +88,16 @@ platform::FileId opened_file(FMOD_SOUND* bank) {
     unsigned long long device = 0, file = 0;
     if (soundlib_bank_file_identity(bank, &device, &file) != FMOD_OK) return {};
     return {true, device, file};
+}
+
+// Whether the file starts with an FSB5 bank: a Unity resource file does.
+bool starts_with_fsb5(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");  // on Windows, names in the ANSI code page only: no clip names then
+    if (!f) return false;
+    char magic[4] = {};
+    const bool fsb5 = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "FSB5", 4) == 0;
+    std::fclose(f);
+    return fsb5;
 }
 
 bool same_file(const platform::FileId& a, const platform::FileId& b) {
@@ -250,7 +262,7 @@ private:
     // Before a bank is opened: until fewer than kBanksAhead are open.
     void wait_for_room();
     void settle(const BankJob& job, BankPlace& place);
-    void sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob& job);
+    void sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob& job, const ResourceNames& names);
     void write(const std::shared_ptr<BankWork>& work, FMOD_SOUND* subsound, int index, SoundFacts facts,
                const std::string& file_name);
     SoundOutcome write_on_worker(int worker, const std::shared_ptr<BankWork>& work, int index, SoundFacts facts,
@@ -300,6 +312,7 @@ private:
     platform::OutputFolder root_;
     int root_state_ = 0;  // 0 not tried yet, 1 open, -1 cannot be used
     BankFolders folders_;
+    UnityNames unity_names_;  // each folder's Unity serialized files, read once
     RunCounts counts_;
     bool damaged_ = false;
     bool failed_ = false;  // something the summary does not count went wrong
@@ -544,6 +557,14 @@ void Run::bank(const BankJob& job) {
     if (FMOD_Sound_GetNumSubSounds(bank, &count) != FMOD_OK) count = 0;
     const bool damaged = report_bank_notes(bank);
     const BankFacts facts{job.path, soundlib_bank_encrypted(bank) != 0, ""};
+    // A Unity resource file: its banks named after the clips that point to them.
+    ResourceNames names;
+    if (!facts.encrypted && starts_with_fsb5(job.path)) names = unity_names_.names_for(job.path);
+    if (!names.said.empty()) {
+        const std::string path = job.path;
+        const std::string said = names.said;
+        step([path, said] { report(path, said); });
+    }
     step([this, facts, count, damaged] {
         damaged_ = damaged || damaged_;
         ++counts_.banks;
@@ -552,7 +573,7 @@ void Run::bank(const BankJob& job) {
         if (options_.list && !options_.json) text_.begin_bank(facts, count);
     });
     try {
-        sounds(work, count, job);
+        sounds(work, count, job, names);
     } catch (const std::bad_alloc&) {
         const std::string path = job.path;
         step([this, path] {
@@ -576,7 +597,7 @@ void Run::bank(const BankJob& job) {
     });
 }
 
-void Run::sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob& job) {
+void Run::sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob& job, const ResourceNames& names) {
     UsedNames used_names;
     // Every name is given here, in order, before any file is written: the
     // same names whatever the number of workers. A volume that ignores case
@@ -591,11 +612,26 @@ void Run::sounds(const std::shared_ptr<BankWork>& work, int count, const BankJob
             check_result(FMOD_Sound_GetName(subsound, name, sizeof name));
             // Named all the same, so that a sound's file is called the same
             // whichever sounds are picked.
-            const std::string file_name = subsound_file_name(subsound, index, used_names, style_);
-            const bool picked = sounds_.picks(index, name, file_name);
+            const ClipName* clip = nullptr;
+            unsigned long long bank_offset = 0;
+            if (!names.by_offset.empty() && soundlib_subsound_bank_offset(subsound, &bank_offset) == FMOD_OK) {
+                const auto found = names.by_offset.find(bank_offset);
+                if (found != names.by_offset.end()) clip = &found->second;
+            }
+            const std::string file_name =
+                clip ? output_name(clip->name.c_str(), index, used_names, style_.always_wav,
+                                   format_extension(subsound_format(subsound, style_, nullptr)))
+                     : subsound_file_name(subsound, index, used_names, style_);
+            const bool picked = sounds_.picks(index, clip ? clip->name.c_str() : name, file_name);
             if (!picked) continue;
             SoundFacts sound;
             if (options_.list || options_.json) sound = describe(subsound, index, work->scanned);
+            if (clip) {
+                sound.name = clip->name;
+                sound.name_file = clip->file;
+                sound.name_path_id = clip->path_id;
+                sound.named_by_clip = true;
+            }
             if (!place.settled) settle(job, place);
             if (options_.list) {
                 sound.output = place.shown + file_name;
