@@ -603,3 +603,38 @@ TEST(Rebuild, ListAndJsonSayWhatBecomesOfEachSoundAndWriteNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Rebuild, AFullDiskLeavesNoBankBehind) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no per-process file size limit to stand in for a full disk";
+#endif
+    Made m;
+    make(m, fsb5_three(), "three.fsb");
+    Wav w;
+    w.data = tone(40000, 1, 16);  // 80 KB: past the limit below
+    write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+    const ToolRun run =
+        run_tool(BANKRIP_PATH, {"--replace", m.dir.file("u"), "-o", m.dir.file("r"), m.bank}, "", 16384);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("nothing written")) << run.err;
+    EXPECT_TRUE(list_dir(m.dir.file("r")).empty()) << "neither the bank nor its temporary file";
+    // With room, the same run writes it.
+    ASSERT_EQ(0, rebuild(m.dir, m.bank).status);
+    EXPECT_EQ(std::vector<std::string>{"three.fsb"}, list_dir(m.dir.file("r")));
+}
+
+TEST(Rebuild, SoundSelectionsAndSeveralBanksDoNotGoWithReplace) {
+    Made m;
+    make(m, fsb5_three(), "three.fsb");
+    ToolRun run = rebuild(m.dir, m.bank, {"-s", "1"});
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("--sound does not go with --replace")) << run.err;
+    run = run_bankrip({"--replace", m.dir.file("u"), "-o", m.dir.file("r"), m.bank, m.bank});
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("exactly one bank")) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(m.dir.file("r")));
+}
+
+}  // namespace

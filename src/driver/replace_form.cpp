@@ -55,6 +55,10 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
         say("--replace cannot rebuild banks found with --scan inside other files");
         return 2;
     }
+    if (!options.sounds.all()) {
+        say("--sound does not go with --replace: the files in the folder say which sounds change");
+        return 2;
+    }
     const std::string& path = options.operands.front();
     const std::vector<std::string> keys = bank_keys(path, options.keys);
     KeyExinfo key_info(keys);
@@ -108,6 +112,11 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
     style.format = OutputFormat::wav;
     style.no_empty_files = true;
     UsedNames used;
+    // Named as the unpack named them: on a volume that takes names differing
+    // only in case as one, such names were numbered as repeats.
+    platform::OutputFolder replace_folder;
+    std::string folder_error;
+    if (count > 0 && replace_folder.open(options.replace, folder_error)) used.fold_case = replace_folder.folds_case();
     std::vector<std::string> names(static_cast<std::size_t>(count));
     std::map<int, std::pair<std::string, std::string>> given;
     std::set<std::string> matched;
