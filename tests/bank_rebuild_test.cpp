@@ -417,6 +417,45 @@ TEST(Rebuild, Fsb5ReplacementsLongerShorterOtherRatesChannelsAndLoops) { check_c
 
 TEST(Rebuild, Fsb4ReplacementsLongerShorterOtherRatesChannelsAndLoops) { check_cases(fsb4_three, "three.fsb"); }
 
+TEST(Rebuild, Fsb3ReplacementsLongerShorterOtherRatesChannelsAndLoops) {
+    for (const std::uint32_t version : {0x00030000u, 0x00030001u}) {
+        SCOPED_TRACE(version);
+        check_cases(
+            [version] {
+                auto sounds = three_sounds();
+                sounds[1].flags = 0x10 | 0x02;
+                return bankwriter::write_fsb3(sounds, version);
+            },
+            "three.fsb");
+    }
+}
+
+TEST(Rebuild, Fsb5Version0ReplacementsLongerShorterOtherRatesChannelsAndLoops) {
+    // Version 0: the same bank with a main header of 0x40 bytes.
+    check_cases(
+        [] {
+            Bytes b = fsb5_three();
+            b[4] = 0;
+            b.insert(b.begin() + 0x3C, 4, 0);
+            return b;
+        },
+        "three.fsb");
+}
+
+TEST(Rebuild, AWholeSoundLoopAnFsb5BankCannotSayIsRefused) {
+    Made m;
+    make(m, fsb5_three(), "three.fsb");
+    Wav w;
+    w.data = tone(3000, 1, 16);
+    w.loop = true;
+    w.loop_start = 0;
+    w.loop_end = 2999;
+    write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+    const ToolRun run = rebuild(m.dir, m.bank, {"--list"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("takes as no loop")) << run.err;
+}
+
 TEST(Rebuild, BankFileKeepsItsOtherChunksAndAlignsTheBank) {
     Made m;
     make(m, bankwriter::write_fev({fsb5_three()}), "three.bank");

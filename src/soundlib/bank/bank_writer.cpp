@@ -520,6 +520,20 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
             r.loop_start = r.info.loop_start;
             r.loop_end = r.info.loop_end;
         }
+        if (r.loops && part.family == BankFamily::fsb5) {
+            SubsoundInfo check;
+            check.frames = wav.frames;
+            check.loop_start = r.loop_start;
+            check.loop_end = r.loop_end;
+            if (!fsb5_sound_loops(check, true)) {
+                errors.push_back(where + "its loop (" + std::to_string(r.loop_start) + " to " +
+                                 std::to_string(r.loop_end) + ") covers the whole sound, or all but its last " +
+                                 "1,152 frames at most, which an FSB5 bank takes as no loop (" +
+                                 sound_text(bank, index) + ")");
+                decisions_.push_back(d);
+                continue;
+            }
+        }
         d.replaced = true;
         decisions_.push_back(d);
         replacements_.emplace(index, std::move(r));
@@ -694,16 +708,6 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                         h.chunks.emplace_back(3, std::move(payload));
                     }
                 }
-                SubsoundInfo check;
-                check.frames = wav.frames;
-                check.loop_start = r->loops ? r->loop_start : 0;
-                check.loop_end = r->loops ? r->loop_end : static_cast<std::uint32_t>(wav.frames ? wav.frames - 1 : 0);
-                if (r->loops && !fsb5_sound_loops(check, true)) {
-                    error = r->wav.shown + ": its loop (" + std::to_string(r->loop_start) + " to " +
-                            std::to_string(r->loop_end) +
-                            ") covers (nearly) the whole sound, which this bank's format takes as no loop";
-                    return false;
-                }
                 h.word = word;
                 Bytes made = serialize_fsb5_header(h);
                 headers.insert(headers.end(), made.begin(), made.end());
@@ -735,8 +739,6 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
             put32(head.data() + 0x14, static_cast<std::uint32_t>(new_data_bytes));
         } else {
             put32(head.data() + 0x0C, static_cast<std::uint32_t>(new_data_bytes));
-            const bool fsb30 = part.family == BankFamily::fsb3 && part.version == 0x00030000;
-            (void)fsb30;
             for (std::uint32_t i = 0; i < part.count; ++i) {
                 Replacement* r = replaced(i);
                 if (!r) continue;
