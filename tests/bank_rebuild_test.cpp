@@ -142,6 +142,15 @@ Bytes stored_header(soundlib::Bank& bank, int i) {
     Bytes b(static_cast<std::size_t>(to - from));
     bank.file().read_exact(from, b.data(), b.size());
     if (part->family == soundlib::BankFamily::fsb5 && b.size() >= 8) {
+        // Its word and chunks, without what pads the header region after them.
+        std::size_t end = 8;
+        for (bool more = b[0] & 1; more && end + 4 <= b.size();) {
+            const std::uint32_t c = b[end] | b[end + 1] << 8 | b[end + 2] << 16 |
+                                    static_cast<std::uint32_t>(b[end + 3]) << 24;
+            more = c & 1;
+            end += 4 + ((c >> 1) & 0x00FFFFFF);
+        }
+        b.resize(std::min(end, b.size()));
         b[0] &= 0x7F;
         for (int k = 1; k < 4; ++k) b[k] = 0;
         b[4] &= 0xFC;
@@ -491,6 +500,37 @@ TEST(Rebuild, BankFileKeepsItsOtherChunksAndAlignsTheBank) {
     const std::uint32_t snd_size = new_file[snd + 4] | new_file[snd + 5] << 8 | new_file[snd + 6] << 16 |
                                    static_cast<std::uint32_t>(new_file[snd + 7]) << 24;
     EXPECT_EQ(after->parts().front().end, snd + 8 + snd_size);
+}
+
+TEST(Rebuild, ABankFileWhoseHeadersGrowKeepsItsDataOnAMultipleOf32) {
+    // A chunk (not understood, kept) of the size that puts the data region
+    // on a multiple of 32, as the authoring tool's banks have it.
+    Bytes fsb;
+    for (std::size_t size = 0; size < 32; ++size) {
+        auto sounds = three_sounds();
+        sounds[0].chunks.push_back({13, Bytes(size, 7)});
+        fsb = bankwriter::write_fsb5(sounds, 2);
+        const std::uint64_t data_at = 0x3C + (fsb[0x0C] | fsb[0x0D] << 8) + (fsb[0x10] | fsb[0x11] << 8);
+        if (data_at % 32 == 0) break;
+    }
+    Made m;
+    make(m, bankwriter::write_fev({fsb}), "grow.bank");
+    ASSERT_EQ(0u, (m.before->parts().front().data_start - m.before->parts().front().start) % 32);
+    Wav w;
+    w.rate = 12345;  // a rate chunk more in its header
+    w.channels = 3;  // and a channel chunk
+    w.data = tone(999, 3, 16);
+    write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+    ASSERT_EQ(0, rebuild(m.dir, m.bank).status);
+    auto after = open_bank(rebuilt_path(m.dir, m.bank));
+    ASSERT_TRUE(after);
+    const soundlib::BankPart& part = after->parts().front();
+    EXPECT_GT(part.names_start - part.headers_start,
+              m.before->parts().front().names_start - m.before->parts().front().headers_start);
+    EXPECT_EQ(0u, part.data_start % 32);
+    expect_same_but(*m.before, *after, 1, w.data);
+    EXPECT_EQ(12345u, after->info(1).frequency);
+    EXPECT_EQ(3u, after->info(1).channels);
 }
 
 TEST(Rebuild, EncryptedBanksAreEncryptedAgainWithTheirKey) {

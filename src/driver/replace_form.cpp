@@ -33,6 +33,15 @@ private:
     platform::OutputFile& file_;
 };
 
+// Paths are UTF-8 here, on every system.
+std::filesystem::path as_path(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+std::string as_text(const std::filesystem::path& path) {
+    const std::u8string u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
 std::string base_name(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -87,7 +96,7 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
     std::map<std::string, std::string> files;  // name -> path
     {
         std::error_code ec;
-        std::filesystem::directory_iterator it(std::filesystem::path(options.replace), ec), end;
+        std::filesystem::directory_iterator it(as_path(options.replace), ec), end;
         if (ec) {
             say(options.replace + ": cannot be read as a folder (" + ec.message() + ")");
             return 1;
@@ -95,8 +104,8 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
         for (; it != end; it.increment(ec)) {
             if (ec) break;
             if (it->is_directory(ec)) continue;
-            const std::string name = it->path().filename().string();
-            files[name] = it->path().string();
+            const std::string name = as_text(it->path().filename());
+            files[name] = as_text(it->path());
         }
         if (ec) {
             say(options.replace + ": cannot be read to its end (" + ec.message() + ")");
