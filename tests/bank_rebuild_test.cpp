@@ -451,6 +451,35 @@ TEST(Rebuild, Fsb5Version0ReplacementsLongerShorterOtherRatesChannelsAndLoops) {
         "three.fsb");
 }
 
+TEST(Rebuild, ShortHeadersKeepTheFirstSoundsRateAndChannelsForAll) {
+    // Bank flag 0x02: sounds after the first have basic headers and take the
+    // first one's rate and channels; so a file with others is refused for
+    // any of them, naming what fits, and one with the same goes in.
+    if (!corpus_present()) GTEST_SKIP() << "no corpus beside the project";
+    const std::string bank = kCorpus + "/loops/loop_13_fsb4_basic_mode_2.fsb";
+    for (const int which : {0, 2}) {
+        SCOPED_TRACE(which);
+        Made m;
+        make(m, read_file(bank), "short.fsb");
+        const std::string file = m.dir.file("u/" + sound_files(m.bank)[static_cast<std::size_t>(which)]);
+        Wav other;
+        other.rate = 22050;
+        other.data = tone(700, 1, 16);
+        write_file(file, wav_bytes(other));
+        const ToolRun refused = rebuild(m.dir, m.bank);
+        EXPECT_EQ(1, refused.status);
+        EXPECT_NE(std::string::npos, refused.err.find("1 channels at 44100 Hz would fit")) << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(rebuilt_path(m.dir, m.bank)));
+        Wav same = other;
+        same.rate = 44100;
+        write_file(file, wav_bytes(same));
+        ASSERT_EQ(0, rebuild(m.dir, m.bank).status);
+        auto after = open_bank(rebuilt_path(m.dir, m.bank));
+        ASSERT_TRUE(after);
+        expect_same_but(*m.before, *after, which, same.data);
+    }
+}
+
 TEST(Rebuild, AWholeSoundLoopAnFsb5BankCannotSayIsRefused) {
     Made m;
     make(m, fsb5_three(), "three.fsb");

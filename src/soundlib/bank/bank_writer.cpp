@@ -455,6 +455,12 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
                       " Hz, but this bank gives every sound the rate and channels of its first: " +
                       std::to_string(r.info.channels) + " channels at " + std::to_string(r.info.frequency) +
                       " Hz would fit";
+        } else if (part.family != BankFamily::fsb5 && in_part == 0 && (part.flags & 0x02) && part.count > 1 &&
+                   (wav.channels != r.info.channels || wav.rate != r.info.frequency)) {
+            refused = std::to_string(wav.channels) + " channels at " + std::to_string(wav.rate) +
+                      " Hz, but the other sounds of this bank take their rate and channels from this one: " +
+                      std::to_string(r.info.channels) + " channels at " + std::to_string(r.info.frequency) +
+                      " Hz would fit";
         } else if (part.family != BankFamily::fsb5 && wav.rate > 0x7FFFFFFF) {
             refused = "a rate of " + std::to_string(wav.rate) + " Hz, more than the bank's header holds";
         } else if (basic && wav.has_loop) {
