@@ -7,7 +7,7 @@ _bankrip() {
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     # The options of bankrip --help (tests/support/completion_check.py
     # keeps the two in step): those that take a value, and the others.
-    local with_value='-o --output -s --sound -k --key --format -j --jobs'
+    local with_value='-o --output -s --sound -k --key --format -j --jobs --replace'
     local plain='-l --list --json --no-loops --keep-original --scan -q --quiet -v --verbose -h --help -V --version'
 
     # The first form, a bank first: then the destination folder.
@@ -41,7 +41,7 @@ _bankrip() {
         option=$prev
     fi
     case $option in
-        -o | --output)
+        -o | --output | --replace)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -d -P "$prefix" -- "$value")
             return 0 ;;

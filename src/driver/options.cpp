@@ -59,6 +59,11 @@ const char* const HELP_TEXT =
     "                     (else the environment variable BANKRIP_KEY, else a file\n"
     "                     .fsbkey in the bank's folder)\n"
     "      --scan         find banks at any offset of any file (game archives)\n"
+    "      --replace DIR  write the bank (one) again into the -o folder, under its\n"
+    "                     own name: each sound whose file in DIR (named as\n"
+    "                     unpacking names it) holds other samples is replaced\n"
+    "                     by that file (PCM sounds; WAV files). With --list or\n"
+    "                     --json, say what would become of each sound\n"
     "  -j, --jobs N       write N sounds at once (default: one per processor this\n"
     "                     run may use); names and files are the same for any N\n"
     "  -q, --quiet        print only errors and the summary\n"
@@ -92,7 +97,7 @@ std::string version_text() {
 
 namespace {
 
-enum LongOnly { kJson = 256, kNoLoops, kScan, kFormat, kKeepOriginal };
+enum LongOnly { kJson = 256, kNoLoops, kScan, kFormat, kKeepOriginal, kReplace };
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},     {"version", no_argument, nullptr, 'V'},
@@ -104,6 +109,7 @@ const option kLongOptions[] = {
     {"keep-original", no_argument, nullptr, kKeepOriginal},
     {"format", required_argument, nullptr, kFormat}, {"jobs", required_argument, nullptr, 'j'},
     {"verbose", no_argument, nullptr, 'v'},
+    {"replace", required_argument, nullptr, kReplace},
     {nullptr, 0, nullptr, 0}};
 
 // The option getopt_long just refused, as the user wrote it: a long one
@@ -172,6 +178,13 @@ ParseOutcome parse_options(int argc, char** argv, Options& options, std::string&
                 }
                 break;
             case kKeepOriginal: options.keep_original = true; break;
+            case kReplace:
+                if (*optarg == '\0') {
+                    error = "--replace needs a folder";
+                    return ParseOutcome::usage_error;
+                }
+                options.replace = optarg;
+                break;
             case 'q': options.quiet = true; break;
             case 'v': options.verbose = true; break;
             case 'j':

@@ -21,6 +21,7 @@ struct Options {
     OutputFormat format = OutputFormat::wav;  // --format: decoded samples as WAV or FLAC
     bool keep_original = false;         // --keep-original: Vorbis and MPEG as stored
     int jobs = 1;                       // -j: sounds written at once (default: the processors usable)
+    std::string replace;                // --replace: rebuild the bank with the files of this folder
     bool verbose = false;               // -v: every sound's line, also under the status line
 };
 

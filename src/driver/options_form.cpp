@@ -19,6 +19,7 @@
 #include "driver/listing.h"
 #include "driver/operands.h"
 #include "driver/options.h"
+#include "driver/replace_form.h"
 #include "driver/sound_workers.h"
 #include "driver/status_line.h"
 #include "driver/summary.h"
@@ -816,6 +817,12 @@ int run_options_form(int argc, char** argv) {
     }
     platform::remove_unfinished_file_on_interrupt();
     check_failures_throw();
+    if (!options.replace.empty()) {
+        const int status = run_replace(options, system);
+        FMOD_System_Close(system);
+        FMOD_System_Release(system);
+        return status;
+    }
     Run run(options, system);
     try {
         std::vector<OperandProblem> problems;

@@ -35,6 +35,7 @@ bool Bank::open_same(const Bank& other, std::string* why) {
     if (!file_.open_same(other.file_, why)) return false;
     name_ = other.name_;
     parts_ = other.parts_;
+    scanned_ = other.scanned_;
     records_ = other.records_;  // read-only once made: shared, not copied
     notes_ = other.notes_;
     notes_text_ = other.notes_text_;
@@ -47,6 +48,7 @@ bool Bank::open_same(const Bank& other, std::string* why) {
 
 BankReadError Bank::read_banks(const OpenOptions& options) {
     std::vector<SubsoundRecord> records;
+    scanned_ = options.scan;
     BankReadError error = locate_banks(file_, parts_, notes_, options, &report_);
     if (error.code == FMOD_OK) {
         // Every part's count is checked against its header region, so this

@@ -97,6 +97,13 @@ public:
     // decoded or stored (nothing when it is not open).
     const DamageReport* damage(int index) const;
 
+    // What the bank writer rebuilds from: the file, the banks found in it,
+    // each subsound's record, and whether the file was scanned for them.
+    BankFile& file() { return file_; }
+    const std::vector<BankPart>& parts() const { return parts_; }
+    const std::vector<SubsoundRecord>& records() const { return *records_; }
+    bool scanned() const { return scanned_; }
+
     // The reason behind a subsound's last failure.
     void set_detail(int index, std::string text);
     const std::string& detail(int index) const;
@@ -132,6 +139,7 @@ private:
     std::vector<BankNote> notes_;
     std::string notes_text_;
     OpenReport report_;
+    bool scanned_ = false;
     // Before the streams: their decoders may use it until they go.
     CodecCache own_cache_;
     CodecCache* cache_ = &own_cache_;

@@ -17,6 +17,9 @@ public:
 
     std::uint64_t start() const { return start_; }
     std::uint64_t end() const { return end_; }
+    const std::string& key() const { return key_; }
+    bool reverses_bits() const { return reverse_; }
+    std::uint64_t origin() const { return origin_; }
 
     // Decrypts in place the len bytes at p that were read at file offset
     // `offset` (all inside [start, end)).

@@ -70,6 +70,13 @@ public:
     bool add_cipher(BankCipher cipher);
     void drop_last_cipher() { ciphers_.pop_back(); }
     bool encrypted() const { return !ciphers_.empty(); }
+    // The range of the file a key decrypts holding `offset`; null when none.
+    const BankCipher* cipher_at(std::uint64_t offset) const {
+        for (const BankCipher& c : ciphers_) {
+            if (offset >= c.start() && offset < c.end()) return &c;
+        }
+        return nullptr;
+    }
 
 private:
     // Reads straight from the system; short only at the end or on error.

@@ -1,0 +1,921 @@
+#include "soundlib/bank/bank_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "soundlib/bank/loop_rule.h"
+#include "soundlib/io/bytes.h"
+
+namespace soundlib {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void put64(std::uint8_t* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint64_t align32(std::uint64_t v) { return (v + 31) / 32 * 32; }
+
+// ---- WAV input -------------------------------------------------------------
+
+constexpr std::uint16_t kWavePcm = 1;
+constexpr std::uint16_t kWaveFloat = 3;
+constexpr std::uint16_t kWaveExtensible = 0xFFFE;
+
+// The samples of frames [first, first + count) of the WAV, each as a value
+// in [-1, 1) (exact: every integer and float sample is a double).
+bool read_wav_samples(const WavInput& wav, std::uint64_t first, std::uint32_t count, std::vector<double>& out) {
+    const std::uint32_t sample_bytes = static_cast<std::uint32_t>(wav.bits / 8);
+    const std::size_t n = static_cast<std::size_t>(count) * wav.channels;
+    Bytes raw(n * sample_bytes);
+    if (!wav.file->read_exact(wav.data_offset + first * wav.channels * sample_bytes, raw.data(), raw.size())) {
+        return false;
+    }
+    out.resize(n);
+    const std::uint8_t* p = raw.data();
+    for (std::size_t i = 0; i < n; ++i, p += sample_bytes) {
+        if (wav.is_float) {
+            float f;
+            std::memcpy(&f, p, 4);  // little-endian hosts only, as the rest of the library
+            out[i] = f;
+        } else if (wav.bits == 8) {
+            out[i] = (static_cast<int>(p[0]) - 128) / 128.0;
+        } else if (wav.bits == 16) {
+            out[i] = static_cast<std::int16_t>(le16(p)) / 32768.0;
+        } else if (wav.bits == 24) {
+            const std::int32_t v = static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 8) |
+                                                             (static_cast<std::uint32_t>(p[1]) << 16) |
+                                                             (static_cast<std::uint32_t>(p[2]) << 24)) >> 8;
+            out[i] = v / 8388608.0;
+        } else {
+            out[i] = static_cast<std::int32_t>(le32(p)) / 2147483648.0;
+        }
+    }
+    return true;
+}
+
+// The decoded output of the library in the same terms.
+void decoded_samples(const PcmFormat& format, const std::uint8_t* p, std::size_t n, std::vector<double>& out) {
+    out.resize(n);
+    const int bytes = format.bits / 8;
+    for (std::size_t i = 0; i < n; ++i, p += bytes) {
+        if (format.format == FMOD_SOUND_FORMAT_PCMFLOAT) {
+            float f;
+            std::memcpy(&f, p, 4);
+            out[i] = f;
+        } else if (format.bits == 8) {
+            out[i] = (static_cast<int>(p[0]) - 128) / 128.0;
+        } else if (format.bits == 16) {
+            out[i] = static_cast<std::int16_t>(le16(p)) / 32768.0;
+        } else if (format.bits == 24) {
+            const std::int32_t v = static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 8) |
+                                                             (static_cast<std::uint32_t>(p[1]) << 16) |
+                                                             (static_cast<std::uint32_t>(p[2]) << 24)) >> 8;
+            out[i] = v / 8388608.0;
+        } else {
+            out[i] = static_cast<std::int32_t>(le32(p)) / 2147483648.0;
+        }
+    }
+}
+
+// ---- the bank's PCM formats -----------------------------------------------
+
+bool is_pcm(Codec c) {
+    return c == Codec::pcm8 || c == Codec::pcm16 || c == Codec::pcm24 || c == Codec::pcm32 || c == Codec::pcmfloat;
+}
+
+std::uint32_t stored_sample_bytes(Codec c) {
+    switch (c) {
+        case Codec::pcm8: return 1;
+        case Codec::pcm16: return 2;
+        case Codec::pcm24: return 3;
+        default: return 4;
+    }
+}
+
+const char* stored_format_text(Codec c) {
+    switch (c) {
+        case Codec::pcm8: return "8-bit";
+        case Codec::pcm16: return "16-bit";
+        case Codec::pcm24: return "24-bit";
+        case Codec::pcm32: return "32-bit integer";
+        default: return "32-bit float";
+    }
+}
+
+std::string wav_format_text(const WavInput& wav) {
+    return wav.is_float ? "32-bit float" : std::to_string(wav.bits) + "-bit";
+}
+
+// Stores one sample in the bank's format; false when it cannot be stored
+// exactly.
+bool store_sample(double d, const SubsoundInfo& info, std::uint8_t* p) {
+    if (info.codec == Codec::pcmfloat) {
+        const float f = static_cast<float>(d);
+        if (static_cast<double>(f) != d) return false;
+        std::memcpy(p, &f, 4);
+        return true;
+    }
+    const int bits = static_cast<int>(stored_sample_bytes(info.codec)) * 8;
+    const double x = std::ldexp(d, bits - 1);
+    const double top = std::ldexp(1.0, bits - 1);
+    if (!(x >= -top && x < top) || std::floor(x) != x) return false;
+    const std::int64_t v = static_cast<std::int64_t>(x);
+    const auto u = static_cast<std::uint32_t>(v);
+    switch (info.codec) {
+        case Codec::pcm8: p[0] = static_cast<std::uint8_t>(info.pcm8_signed ? u : u + 128); break;
+        case Codec::pcm16:
+            if (info.pcm_big_endian) {
+                p[0] = static_cast<std::uint8_t>(u >> 8);
+                p[1] = static_cast<std::uint8_t>(u);
+            } else {
+                put16(p, u);
+            }
+            break;
+        case Codec::pcm24:
+            p[0] = static_cast<std::uint8_t>(u);
+            p[1] = static_cast<std::uint8_t>(u >> 8);
+            p[2] = static_cast<std::uint8_t>(u >> 16);
+            break;
+        default: put32(p, u); break;
+    }
+    return true;
+}
+
+constexpr std::uint32_t kBlockFrames = 4096;
+constexpr std::size_t kCopyBuffer = 1 << 16;
+
+std::string sound_text(Bank& bank, int index) {
+    const std::string name = bank.name(index);
+    return "sound " + std::to_string(index) + (name.empty() ? "" : " (" + name + ")");
+}
+
+// ---- FSB5 sample headers ---------------------------------------------------
+
+constexpr std::uint32_t kFsb5Frequencies[] = {4000,  8000,  11000, 11025, 16000, 22050,
+                                              24000, 32000, 44100, 48000, 96000};
+constexpr std::uint32_t kFsb5Channels[] = {1, 2, 6, 8};
+
+struct Fsb5Header {
+    std::uint64_t word = 0;
+    std::vector<std::pair<std::uint32_t, Bytes>> chunks;
+    std::size_t bytes = 0;  // as stored
+};
+
+bool parse_fsb5_header(BankFile& file, std::uint64_t pos, std::uint64_t end, Fsb5Header& h) {
+    std::uint8_t w[8];
+    if (pos + 8 > end || !file.read_exact(pos, w, 8)) return false;
+    h.word = le64(w);
+    std::uint64_t at = pos + 8;
+    bool more = h.word & 1;
+    while (more) {
+        std::uint8_t cw[4];
+        if (at + 4 > end || !file.read_exact(at, cw, 4)) return false;
+        const std::uint32_t c = le32(cw);
+        more = c & 1;
+        const std::uint32_t size = (c >> 1) & 0x00FFFFFF;
+        Bytes payload(size);
+        if (at + 4 + size > end || !file.read_exact(at + 4, payload.data(), size)) return false;
+        h.chunks.emplace_back(c >> 25, std::move(payload));
+        at += 4 + size;
+    }
+    h.bytes = static_cast<std::size_t>(at - pos);
+    return true;
+}
+
+Bytes serialize_fsb5_header(const Fsb5Header& h) {
+    Bytes out(8);
+    std::uint64_t word = h.word & ~std::uint64_t{1};
+    if (!h.chunks.empty()) word |= 1;
+    put64(out.data(), word);
+    for (std::size_t i = 0; i < h.chunks.size(); ++i) {
+        const auto& [type, payload] = h.chunks[i];
+        std::uint8_t cw[4];
+        put32(cw, (i + 1 < h.chunks.size() ? 1u : 0u) | static_cast<std::uint32_t>(payload.size() << 1) | (type << 25));
+        out.insert(out.end(), cw, cw + 4);
+        out.insert(out.end(), payload.begin(), payload.end());
+    }
+    return out;
+}
+
+Bytes* find_chunk(Fsb5Header& h, std::uint32_t type) {
+    for (auto& [t, payload] : h.chunks) {
+        if (t == type) return &payload;
+    }
+    return nullptr;
+}
+
+// ---- the output ----------------------------------------------------------
+
+// One stretch of the output: bytes of the input copied, bytes made here, or
+// a replaced sound's samples; encrypted when its bank is.
+struct Piece {
+    enum Kind { copy, literal, samples } kind = copy;
+    std::uint64_t src = 0;
+    std::uint64_t size = 0;  // copy: bytes; samples: bytes of samples, then `pad` zeros
+    Bytes bytes;
+    int sound = -1;
+    std::uint64_t pad = 0;
+    const BankCipher* cipher = nullptr;
+    std::uint64_t cipher_origin = 0;  // where key position 0 falls in the output
+};
+
+std::uint64_t piece_size(const Piece& p) {
+    switch (p.kind) {
+        case Piece::copy: return p.size;
+        case Piece::literal: return p.bytes.size();
+        case Piece::samples: return p.size + p.pad;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool open_wav_input(const std::string& path, const std::string& shown, WavInput& wav, std::string& why) {
+    wav.shown = shown;
+    std::string open_why;
+    if (wav.file->open(path, &open_why) != BankFile::OpenError::none) {
+        why = open_why;
+        return false;
+    }
+    BankFile& f = *wav.file;
+    const std::uint64_t size = f.size();
+    std::uint8_t head[12];
+    if (!f.read_exact(0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) {
+        why = "not a WAV file (it does not start as one: \"RIFF\", a size, \"WAVE\")";
+        return false;
+    }
+    const std::uint64_t riff_end = 8 + static_cast<std::uint64_t>(le32(head + 4));
+    if (riff_end > size) {
+        why = "cut short, or its header lies about its size: it announces " + std::to_string(riff_end) +
+              " bytes, the file has " + std::to_string(size);
+        return false;
+    }
+    bool have_format = false, have_data = false;
+    std::uint16_t tag = 0;
+    std::uint64_t data_bytes = 0;
+    std::uint32_t block = 0;
+    for (std::uint64_t pos = 12; pos + 8 <= riff_end;) {
+        std::uint8_t ch[8];
+        if (!f.read_exact(pos, ch, 8)) break;
+        const std::uint64_t chunk_size = le32(ch + 4);
+        const std::uint64_t body = pos + 8;
+        if (body + chunk_size > riff_end) {
+            why = "its \"" + std::string(reinterpret_cast<char*>(ch), 4) + "\" chunk announces " +
+                  std::to_string(chunk_size) + " bytes, more than the file holds: it is cut short or lies about "
+                  "its size";
+            return false;
+        }
+        if (std::memcmp(ch, "fmt ", 4) == 0 && chunk_size >= 16) {
+            std::uint8_t fmt[40] = {};
+            f.read_exact(body, fmt, static_cast<std::size_t>(std::min<std::uint64_t>(chunk_size, sizeof fmt)));
+            tag = le16(fmt);
+            wav.channels = le16(fmt + 2);
+            wav.rate = le32(fmt + 4);
+            block = le16(fmt + 12);
+            wav.bits = le16(fmt + 14);
+            if (tag == kWaveExtensible && chunk_size >= 40) tag = le16(fmt + 24);
+            have_format = true;
+        } else if (std::memcmp(ch, "data", 4) == 0) {
+            wav.data_offset = body;
+            data_bytes = chunk_size;
+            have_data = true;
+        } else if (std::memcmp(ch, "smpl", 4) == 0 && chunk_size >= 36 + 24) {
+            std::uint8_t smpl[60];
+            f.read_exact(body, smpl, sizeof smpl);
+            if (le32(smpl + 28) >= 1) {
+                wav.has_loop = true;
+                wav.loop_start = le32(smpl + 36 + 8);
+                wav.loop_end = le32(smpl + 36 + 12);
+            }
+        }
+        pos = body + chunk_size + (chunk_size & 1);
+    }
+    if (!have_format) {
+        why = "a WAV file without a format (\"fmt \") chunk";
+        return false;
+    }
+    if (!have_data) {
+        why = "a WAV file without a \"data\" chunk";
+        return false;
+    }
+    if (wav.channels == 0) {
+        why = "its format says 0 channels";
+        return false;
+    }
+    if (tag == kWaveFloat) {
+        if (wav.bits != 32) {
+            why = std::to_string(wav.bits) + "-bit float samples; only 32-bit float is taken";
+            return false;
+        }
+        wav.is_float = true;
+    } else if (tag != kWavePcm) {
+        why = "its samples are not PCM or float (format " + std::to_string(tag) + ")";
+        return false;
+    } else if (wav.bits != 8 && wav.bits != 16 && wav.bits != 24 && wav.bits != 32) {
+        why = std::to_string(wav.bits) + "-bit samples; 8, 16, 24 and 32-bit are taken";
+        return false;
+    }
+    if (wav.rate == 0) {
+        why = "its format says a rate of 0 Hz";
+        return false;
+    }
+    const std::uint32_t frame_bytes = wav.channels * static_cast<std::uint32_t>(wav.bits / 8);
+    if (block != frame_bytes) {
+        why = "its format gives " + std::to_string(block) + " bytes a frame where " +
+              std::to_string(wav.channels) + " channels of " + std::to_string(wav.bits) + " bits take " +
+              std::to_string(frame_bytes);
+        return false;
+    }
+    if (data_bytes % frame_bytes != 0) {
+        why = "its \"data\" chunk (" + std::to_string(data_bytes) + " bytes) does not hold whole frames of " +
+              std::to_string(frame_bytes) + " bytes";
+        return false;
+    }
+    wav.frames = data_bytes / frame_bytes;
+    if (wav.has_loop && (wav.loop_start > wav.loop_end || wav.loop_end >= wav.frames)) {
+        why = "its \"smpl\" loop (" + std::to_string(wav.loop_start) + " to " + std::to_string(wav.loop_end) +
+              ") does not lie inside its " + std::to_string(wav.frames) + " frames";
+        return false;
+    }
+    return true;
+}
+
+bool BankRebuild::check(Bank& bank, std::string& why) {
+    if (bank.scanned()) {
+        why = "its banks were found by scanning inside another file; such a file cannot be rebuilt";
+        return false;
+    }
+    std::uint8_t magic[4] = {};
+    bank.file().read_exact(0, magic, 4);
+    const bool riff = std::memcmp(magic, "RIFF", 4) == 0;
+    if (!riff && bank.parts().size() > 1) {
+        why = "it holds banks back to back (a Unity resource file); rebuilding those is not built";
+        return false;
+    }
+    if (bank.parts().empty()) {
+        why = "it holds no bank to rebuild";
+        return false;
+    }
+    for (const BankPart& part : bank.parts()) {
+        if (part.end > part.limit || part.end > bank.file().size()) {
+            why = "it is truncated: a truncated bank cannot be rebuilt";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, std::string>>& files,
+                       std::vector<std::string>& errors) {
+    bank_ = &bank;
+    decisions_.clear();
+    replacements_.clear();
+    std::string why;
+    if (!check(bank, why)) {
+        errors.push_back(why);
+        return false;
+    }
+    std::vector<double> mine, theirs;
+    for (int index = 0; index < bank.count(); ++index) {
+        SoundDecision d;
+        d.index = index;
+        const auto given = files.find(index);
+        if (given == files.end()) {
+            decisions_.push_back(d);
+            continue;
+        }
+        d.file = given->second.second;
+        const std::string where = d.file + ": ";
+        Replacement r;
+        if (!open_wav_input(given->second.first, given->second.second, r.wav, why)) {
+            errors.push_back(where + why);
+            decisions_.push_back(d);
+            continue;
+        }
+        r.info = bank.info(index);
+        const WavInput& wav = r.wav;
+        // The same samples as the sound's own: the sound stays as stored.
+        bool same = wav.channels == r.info.channels && wav.rate == r.info.frequency && wav.frames == r.info.frames &&
+                    !r.info.problem;
+        FMOD_RESULT code = FMOD_OK;
+        PcmStream* stream = same ? bank.stream(index, code) : nullptr;
+        if (same && (!stream || code != FMOD_OK)) same = false;
+        if (same) {
+            stream->seek(0);
+            const std::uint32_t frame_bytes = stream->format().frame_bytes();
+            Bytes decoded(static_cast<std::size_t>(kBlockFrames) * frame_bytes);
+            for (std::uint64_t at = 0; same && at < wav.frames;) {
+                const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, wav.frames - at));
+                std::size_t delivered = 0;
+                const FMOD_RESULT rr = stream->read(decoded.data(), std::size_t{n} * frame_bytes, delivered);
+                if ((rr != FMOD_OK && rr != FMOD_ERR_FILE_EOF) || delivered != std::size_t{n} * frame_bytes ||
+                    !read_wav_samples(wav, at, n, theirs)) {
+                    same = false;
+                    break;
+                }
+                decoded_samples(stream->format(), decoded.data(), std::size_t{n} * wav.channels, mine);
+                same = mine == theirs;
+                at += n;
+            }
+        }
+        if (same) {
+            decisions_.push_back(d);
+            continue;
+        }
+        // A new sound: one this bank's header and format can hold exactly.
+        if (!is_pcm(r.info.codec)) {
+            errors.push_back(where + "it would replace " + sound_text(bank, index) + ", a " +
+                             codec_name(r.info.codec) + " sound: replacing " + codec_name(r.info.codec) +
+                             " sounds is not built yet (PCM sounds only)");
+            decisions_.push_back(d);
+            continue;
+        }
+        const BankPart& part = bank.parts()[static_cast<std::size_t>(
+            std::upper_bound(bank.parts().begin(), bank.parts().end(), static_cast<std::uint32_t>(index),
+                             [](std::uint32_t i, const BankPart& p) { return i < p.first_index; }) -
+            bank.parts().begin() - 1)];
+        const std::uint32_t in_part = static_cast<std::uint32_t>(index) - part.first_index;
+        const bool basic = part.family != BankFamily::fsb5 && in_part > 0 && (part.flags & 0x02);
+        std::string refused;
+        if (wav.channels > 255) {
+            refused = std::to_string(wav.channels) + " channels; a bank's sound holds at most 255";
+        } else if (basic && (wav.channels != r.info.channels || wav.rate != r.info.frequency)) {
+            refused = std::to_string(wav.channels) + " channels at " + std::to_string(wav.rate) +
+                      " Hz, but this bank gives every sound the rate and channels of its first: " +
+                      std::to_string(r.info.channels) + " channels at " + std::to_string(r.info.frequency) +
+                      " Hz would fit";
+        } else if (part.family != BankFamily::fsb5 && in_part == 0 && (part.flags & 0x02) && part.count > 1 &&
+                   (wav.channels != r.info.channels || wav.rate != r.info.frequency)) {
+            refused = std::to_string(wav.channels) + " channels at " + std::to_string(wav.rate) +
+                      " Hz, but the other sounds of this bank take their rate and channels from this one: " +
+                      std::to_string(r.info.channels) + " channels at " + std::to_string(r.info.frequency) +
+                      " Hz would fit";
+        } else if (part.family != BankFamily::fsb5 && wav.rate > 0x7FFFFFFF) {
+            refused = "a rate of " + std::to_string(wav.rate) + " Hz, more than the bank's header holds";
+        } else if (basic && wav.has_loop) {
+            refused = "a loop, which this bank's short headers cannot hold";
+        } else if (part.family == BankFamily::fsb5 && wav.frames >= (std::uint64_t{1} << 30)) {
+            refused = "more frames than the bank's header holds";
+        } else if (wav.frames * r.info.channels * stored_sample_bytes(r.info.codec) > 0xFFFFFFF0u) {
+            refused = "more than 4 GiB of samples";
+        }
+        if (refused.empty() && part.family != BankFamily::fsb5) {
+            // A duplicate shares the data of the sound before it.
+            const auto& recs = bank.records();
+            const auto idx = static_cast<std::size_t>(index);
+            const bool shares = (idx > 0 && recs[idx - 1].data == recs[idx].data && recs[idx].size != 0 &&
+                                 in_part > 0) ||
+                                (idx + 1 < recs.size() && in_part + 1 < part.count &&
+                                 recs[idx + 1].data == recs[idx].data && recs[idx].size != 0);
+            if (shares) refused = "the sound shares its data with another (a duplicate); replacing it is not built";
+        }
+        if (!refused.empty()) {
+            errors.push_back(where + "it has " + refused + " (" + sound_text(bank, index) + ")");
+            decisions_.push_back(d);
+            continue;
+        }
+        // Every sample must be stored exactly in the bank's format.
+        std::uint8_t scratch[4];
+        bool exact = true;
+        std::uint64_t bad = 0;
+        for (std::uint64_t at = 0; exact && at < wav.frames; at += kBlockFrames) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, wav.frames - at));
+            if (!read_wav_samples(wav, at, n, theirs)) {
+                errors.push_back(where + "its samples cannot be read");
+                exact = false;
+                bad = ~std::uint64_t{0};
+                break;
+            }
+            for (std::size_t i = 0; i < theirs.size(); ++i) {
+                if (!store_sample(theirs[i], r.info, scratch)) {
+                    exact = false;
+                    bad = at + i / wav.channels;
+                    break;
+                }
+            }
+        }
+        if (!exact) {
+            if (bad != ~std::uint64_t{0}) {
+                errors.push_back(where + "its " + wav_format_text(wav) + " samples do not all fit the " +
+                                 stored_format_text(r.info.codec) + " samples " + sound_text(bank, index) +
+                                 " is stored in (frame " + std::to_string(bad) +
+                                 " is the first that does not); convert it to " + stored_format_text(r.info.codec) +
+                                 " first");
+            }
+            decisions_.push_back(d);
+            continue;
+        }
+        // Loop: the file's own, else the old one when it still fits, else none.
+        if (wav.has_loop) {
+            r.loops = true;
+            r.loop_start = wav.loop_start;
+            r.loop_end = wav.loop_end;
+        } else if (r.info.loops && r.info.loop_end < wav.frames) {
+            r.loops = true;
+            r.loop_start = r.info.loop_start;
+            r.loop_end = r.info.loop_end;
+        }
+        if (r.loops && part.family == BankFamily::fsb5) {
+            SubsoundInfo check;
+            check.frames = wav.frames;
+            check.loop_start = r.loop_start;
+            check.loop_end = r.loop_end;
+            if (!fsb5_sound_loops(check, true)) {
+                errors.push_back(where + "its loop (" + std::to_string(r.loop_start) + " to " +
+                                 std::to_string(r.loop_end) + ") covers the whole sound, or all but its last " +
+                                 "1,152 frames at most, which an FSB5 bank takes as no loop (" +
+                                 sound_text(bank, index) + ")");
+                decisions_.push_back(d);
+                continue;
+            }
+        }
+        d.replaced = true;
+        decisions_.push_back(d);
+        replacements_.emplace(index, std::move(r));
+    }
+    return errors.empty();
+}
+
+namespace {
+
+// Lays out one FSB bank of the file: its rebuilt header regions, then its
+// data, as pieces. `out_start` is where the bank begins in the output.
+struct PartLayout {
+    std::vector<Piece> pieces;
+    std::uint64_t size = 0;
+};
+
+}  // namespace
+
+bool BankRebuild::write(ByteSink& out, std::string& error) {
+    Bank& bank = *bank_;
+    BankFile& file = bank.file();
+    const auto& records = bank.records();
+    std::vector<Piece> pieces;
+    std::uint64_t out_pos = 0;
+    auto add = [&](Piece p) {
+        out_pos += piece_size(p);
+        pieces.push_back(std::move(p));
+    };
+    auto copy = [&](std::uint64_t from, std::uint64_t to, const BankCipher* cipher, std::uint64_t origin) {
+        if (to <= from) return;
+        Piece p;
+        p.kind = Piece::copy;
+        p.src = from;
+        p.size = to - from;
+        p.cipher = cipher;
+        p.cipher_origin = origin;
+        add(std::move(p));
+    };
+    auto literal = [&](Bytes bytes, const BankCipher* cipher, std::uint64_t origin) {
+        Piece p;
+        p.kind = Piece::literal;
+        p.bytes = std::move(bytes);
+        p.cipher = cipher;
+        p.cipher_origin = origin;
+        add(std::move(p));
+    };
+
+    // One part: header regions rebuilt in memory, data as pieces.
+    auto lay_out_part = [&](const BankPart& part) -> bool {
+        const BankCipher* cipher = file.cipher_at(part.start);
+        const std::uint64_t origin = out_pos + (cipher ? cipher->origin() - part.start : 0);
+        const std::uint64_t first = part.first_index;
+        auto replaced = [&](std::uint32_t i) -> Replacement* {
+            const auto it = replacements_.find(static_cast<int>(first + i));
+            return it == replacements_.end() ? nullptr : &it->second;
+        };
+        const std::uint64_t old_data_bytes = part.data_end - part.data_start;
+        // New data slots, in order.
+        std::vector<std::uint64_t> slot(part.count), sample_bytes(part.count, 0), pad(part.count, 0);
+        for (std::uint32_t i = 0; i < part.count; ++i) {
+            const SubsoundRecord& rec = records[first + i];
+            if (Replacement* r = replaced(i)) {
+                sample_bytes[i] = r->wav.frames * r->wav.channels * stored_sample_bytes(r->info.codec);
+                const bool last = i + 1 == part.count;
+                const bool aligned = part.family == BankFamily::fsb5 || (part.flags & 0x40);
+                if (aligned && (!last || old_data_bytes % 32 == 0)) pad[i] = align32(sample_bytes[i]) - sample_bytes[i];
+                slot[i] = sample_bytes[i] + pad[i];
+            } else if (part.family == BankFamily::fsb5) {
+                slot[i] = rec.size;
+            } else {
+                // Up to the next sound's data (or the end of the data region).
+                std::uint64_t next = old_data_bytes;
+                for (std::uint32_t j = i + 1; j < part.count; ++j) {
+                    if (records[first + j].data > rec.data) {
+                        next = records[first + j].data;
+                        break;
+                    }
+                }
+                const bool duplicate_of_previous = i > 0 && records[first + i - 1].data == rec.data;
+                slot[i] = duplicate_of_previous ? 0 : next - rec.data;
+            }
+        }
+        std::uint64_t new_data_bytes = 0;
+        std::vector<std::uint64_t> new_offset(part.count);
+        for (std::uint32_t i = 0; i < part.count; ++i) {
+            const bool duplicate_of_previous =
+                part.family != BankFamily::fsb5 && i > 0 && records[first + i - 1].data == records[first + i].data &&
+                !replaced(i);
+            new_offset[i] = duplicate_of_previous ? new_offset[i - 1] : new_data_bytes;
+            new_data_bytes += slot[i];
+        }
+        if (new_data_bytes > 0xFFFFFFFFu) {
+            error = "the rebuilt bank's data would pass 4 GiB";
+            return false;
+        }
+
+        Bytes head(static_cast<std::size_t>(part.data_start - part.start));
+        if (!file.read_exact(part.start, head.data(), head.size())) {
+            error = "the bank's headers cannot be read again";
+            return false;
+        }
+        const std::uint64_t hs = part.headers_start - part.start;
+        if (part.family == BankFamily::fsb5) {
+            // Sample headers one by one; the name table as it is.
+            Bytes headers;
+            const std::uint64_t headers_end = part.names_start;
+            for (std::uint32_t i = 0; i < part.count; ++i) {
+                const std::uint64_t at = part.headers_start + records[first + i].header;
+                const std::uint64_t next =
+                    i + 1 < part.count ? part.headers_start + records[first + i + 1].header : headers_end;
+                Fsb5Header h;
+                if (!parse_fsb5_header(file, at, headers_end, h)) {
+                    error = sound_text(bank, static_cast<int>(first + i)) + ": its header cannot be read again";
+                    return false;
+                }
+                if (new_offset[i] % 32 != 0 || new_offset[i] / 32 > 0x07FFFFFF) {
+                    error = "the rebuilt bank's data offsets do not fit its headers";
+                    return false;
+                }
+                Replacement* r = replaced(i);
+                if (!r) {
+                    // As stored, with its data offset moved.
+                    Bytes raw(static_cast<std::size_t>(next - at));
+                    file.read_exact(at, raw.data(), raw.size());
+                    std::uint64_t word = le64(raw.data());
+                    word = (word & ~(std::uint64_t{0x07FFFFFF} << 7)) | ((new_offset[i] / 32) << 7);
+                    put64(raw.data(), word);
+                    headers.insert(headers.end(), raw.begin(), raw.end());
+                    continue;
+                }
+                const WavInput& wav = r->wav;
+                std::uint64_t word = h.word;
+                word = (word & ((std::uint64_t{1} << 34) - 1)) | (wav.frames << 34);
+                word = (word & ~(std::uint64_t{0x07FFFFFF} << 7)) | ((new_offset[i] / 32) << 7);
+                // Rate and channels: the code when it can say them and no chunk does.
+                const auto set_code_or_chunk = [&](std::uint32_t type, std::uint32_t value, const std::uint32_t* table,
+                                                   std::size_t table_size, int shift, std::uint64_t mask,
+                                                   std::size_t payload_bytes) {
+                    if (Bytes* c = find_chunk(h, type)) {
+                        if (payload_bytes == 1) {
+                            (*c)[0] = static_cast<std::uint8_t>(value);
+                        } else if (c->size() >= 4) {
+                            put32(c->data(), value);
+                        }
+                        return;
+                    }
+                    for (std::size_t k = 0; k < table_size; ++k) {
+                        if (table[k] == value) {
+                            word = (word & ~(mask << shift)) | (static_cast<std::uint64_t>(k) << shift);
+                            return;
+                        }
+                    }
+                    Bytes payload(payload_bytes);
+                    if (payload_bytes == 1) {
+                        payload[0] = static_cast<std::uint8_t>(value);
+                    } else {
+                        put32(payload.data(), value);
+                    }
+                    h.chunks.emplace_back(type, std::move(payload));
+                };
+                set_code_or_chunk(1, wav.channels, kFsb5Channels, std::size(kFsb5Channels), 5, 0x03, 1);
+                set_code_or_chunk(2, wav.rate, kFsb5Frequencies, std::size(kFsb5Frequencies), 1, 0x0F, 4);
+                Bytes* loop = find_chunk(h, 3);
+                if (r->loops || loop) {
+                    Bytes payload(8);
+                    put32(payload.data(), r->loops ? r->loop_start : 0);
+                    put32(payload.data() + 4,
+                          r->loops ? r->loop_end : static_cast<std::uint32_t>(wav.frames ? wav.frames - 1 : 0));
+                    if (loop && loop->size() >= 8) {
+                        std::copy(payload.begin(), payload.end(), loop->begin());
+                    } else if (!loop) {
+                        h.chunks.emplace_back(3, std::move(payload));
+                    }
+                }
+                h.word = word;
+                Bytes made = serialize_fsb5_header(h);
+                headers.insert(headers.end(), made.begin(), made.end());
+                // What followed its chunks (padding) stays.
+                const std::uint64_t tail_from = at + h.bytes;
+                if (next > tail_from) {
+                    Bytes tail(static_cast<std::size_t>(next - tail_from));
+                    file.read_exact(tail_from, tail.data(), tail.size());
+                    headers.insert(headers.end(), tail.begin(), tail.end());
+                }
+            }
+            const std::uint64_t old_headers_bytes = part.names_start - part.headers_start;
+            // Keep the data region where the authoring tool puts it, on a
+            // multiple of 32 from the bank's start, when it was there.
+            const std::uint64_t old_data_at = part.data_start - part.start;
+            std::uint64_t new_data_at = hs + headers.size() + part.names_bytes;
+            if (old_data_at % 32 == 0 && new_data_at % 32 != 0 && headers.size() != old_headers_bytes) {
+                headers.resize(headers.size() + static_cast<std::size_t>(align32(new_data_at) - new_data_at), 0);
+            }
+            Bytes names(head.begin() + static_cast<std::ptrdiff_t>(part.names_start - part.start), head.end());
+            head.resize(static_cast<std::size_t>(hs));
+            head.insert(head.end(), headers.begin(), headers.end());
+            head.insert(head.end(), names.begin(), names.end());
+            if (headers.size() > 0xFFFFFFFFu) {
+                error = "the rebuilt headers would pass 4 GiB";
+                return false;
+            }
+            put32(head.data() + 0x0C, static_cast<std::uint32_t>(headers.size()));
+            put32(head.data() + 0x14, static_cast<std::uint32_t>(new_data_bytes));
+        } else {
+            put32(head.data() + 0x0C, static_cast<std::uint32_t>(new_data_bytes));
+            for (std::uint32_t i = 0; i < part.count; ++i) {
+                Replacement* r = replaced(i);
+                if (!r) continue;
+                std::uint8_t* h = head.data() + hs + records[first + i].header;
+                const WavInput& wav = r->wav;
+                const bool basic = i > 0 && (part.flags & 0x02);
+                const auto stored = static_cast<std::uint32_t>(sample_bytes[i]);
+                if (basic) {
+                    put32(h, static_cast<std::uint32_t>(wav.frames));
+                    put32(h + 4, stored);
+                    continue;
+                }
+                put32(h + 0x20, static_cast<std::uint32_t>(wav.frames));
+                put32(h + 0x24, stored);
+                std::uint32_t flags = le32(h + 0x30) & ~0x07u;
+                flags |= r->loops ? 0x02u : 0x01u;
+                if (flags & 0x60) flags = (flags & ~0x60u) | (wav.channels == 1 ? 0x20u : wav.channels == 2 ? 0x40u : 0u);
+                put32(h + 0x28, r->loops ? r->loop_start : 0);
+                put32(h + 0x2C, r->loops ? r->loop_end : static_cast<std::uint32_t>(wav.frames ? wav.frames - 1 : 0));
+                put32(h + 0x30, flags);
+                put32(h + 0x34, wav.rate);
+                put16(h + 0x3E, wav.channels);
+            }
+        }
+        literal(std::move(head), cipher, origin);
+        for (std::uint32_t i = 0; i < part.count; ++i) {
+            if (slot[i] == 0) continue;
+            if (replaced(i)) {
+                Piece p;
+                p.kind = Piece::samples;
+                p.sound = static_cast<int>(first + i);
+                p.size = sample_bytes[i];
+                p.pad = pad[i];
+                p.cipher = cipher;
+                p.cipher_origin = origin;
+                add(std::move(p));
+            } else {
+                const std::uint64_t from = part.data_start + records[first + i].data;
+                copy(from, from + slot[i], cipher, origin);
+            }
+        }
+        return true;
+    };
+
+    const std::uint64_t size = file.size();
+    std::uint8_t magic[4] = {};
+    file.read_exact(0, magic, 4);
+    const auto& parts = bank.parts();
+    if (std::memcmp(magic, "RIFF", 4) != 0) {
+        const BankPart& part = parts.front();
+        copy(0, part.start, nullptr, 0);
+        if (!lay_out_part(part)) return false;
+        const BankCipher* cipher = file.cipher_at(part.end);
+        copy(part.end, size, cipher, cipher ? 0 : 0);
+    } else {
+        std::uint8_t head[12];
+        file.read_exact(0, head, 12);
+        const std::uint64_t riff_end = std::min<std::uint64_t>(8 + std::uint64_t{le32(head + 4)}, size);
+        literal(Bytes(head, head + 12), nullptr, 0);
+        const std::size_t riff_piece = 0;
+        std::size_t next_part = 0;
+        for (std::uint64_t pos = 12; pos + 8 <= riff_end;) {
+            std::uint8_t ch[8];
+            file.read_exact(pos, ch, 8);
+            const std::uint64_t chunk_size = le32(ch + 4);
+            const std::uint64_t data = pos + 8;
+            const std::uint64_t end = std::min(data + chunk_size, riff_end);
+            const std::uint64_t padded = std::min(end + (chunk_size & 1), riff_end);
+            const bool holds_part = next_part < parts.size() && parts[next_part].start >= data &&
+                                    parts[next_part].start < end;
+            if (!holds_part) {
+                if (next_part < parts.size() && parts[next_part].start < padded) {
+                    error = "its bank lies inside a \"" + std::string(reinterpret_cast<char*>(ch), 4) +
+                            "\" chunk, not a top-level \"SND \" one; rebuilding that is not built";
+                    return false;
+                }
+                copy(pos, padded, nullptr, 0);
+                pos = padded;
+                continue;
+            }
+            if (std::memcmp(ch, "SND ", 4) != 0) {
+                error = "its bank lies inside a chunk other than \"SND \"; rebuilding that is not built";
+                return false;
+            }
+            const std::size_t header_piece = pieces.size();
+            literal(Bytes(ch, ch + 8), nullptr, 0);
+            const std::uint64_t chunk_out = out_pos;
+            std::uint64_t at = data;
+            bool first_part = true;
+            while (next_part < parts.size() && parts[next_part].start < end) {
+                const BankPart& part = parts[next_part];
+                if (first_part && part.start == align32(data)) {
+                    // The bank on a multiple of 32 from the start of the file.
+                    literal(Bytes(static_cast<std::size_t>(align32(out_pos) - out_pos), 0), nullptr, 0);
+                } else {
+                    copy(at, part.start, nullptr, 0);
+                }
+                first_part = false;
+                if (!lay_out_part(part)) return false;
+                at = part.end;
+                ++next_part;
+            }
+            copy(at, end, nullptr, 0);
+            const std::uint64_t new_chunk_size = out_pos - chunk_out;
+            if (new_chunk_size > 0xFFFFFFFFu) {
+                error = "the rebuilt \"SND \" chunk would pass 4 GiB";
+                return false;
+            }
+            put32(pieces[header_piece].bytes.data() + 4, static_cast<std::uint32_t>(new_chunk_size));
+            if (new_chunk_size & 1) literal(Bytes(1, 0), nullptr, 0);
+            pos = padded;
+        }
+        if (out_pos - 8 > 0xFFFFFFFFu) {
+            error = "the rebuilt file would pass 4 GiB";
+            return false;
+        }
+        put32(pieces[riff_piece].bytes.data() + 4, static_cast<std::uint32_t>(out_pos - 8));
+        copy(riff_end, size, nullptr, 0);
+    }
+
+    // Out it goes, through one buffer.
+    Bytes buffer(kCopyBuffer);
+    std::uint64_t written = 0;
+    std::vector<double> samples;
+    auto emit = [&](std::uint8_t* p, std::size_t n, const Piece& piece) -> bool {
+        if (piece.cipher) {
+            BankCipher::encrypt(p, n, piece.cipher->key(), piece.cipher->reverses_bits(), written - piece.cipher_origin);
+        }
+        if (!out.write(p, n)) {
+            error = "the rebuilt bank cannot be written";
+            return false;
+        }
+        written += n;
+        return true;
+    };
+    for (Piece& piece : pieces) {
+        if (piece.kind == Piece::literal) {
+            if (!emit(piece.bytes.data(), piece.bytes.size(), piece)) return false;
+        } else if (piece.kind == Piece::copy) {
+            for (std::uint64_t at = 0; at < piece.size;) {
+                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), piece.size - at));
+                if (!file.read_exact(piece.src + at, buffer.data(), n)) {
+                    error = "the bank cannot be read again at offset " + std::to_string(piece.src + at);
+                    return false;
+                }
+                if (!emit(buffer.data(), n, piece)) return false;
+                at += n;
+            }
+        } else {
+            const Replacement& r = replacements_.at(piece.sound);
+            const std::uint32_t sb = stored_sample_bytes(r.info.codec);
+            Bytes block(static_cast<std::size_t>(kBlockFrames) * r.wav.channels * sb);
+            for (std::uint64_t at = 0; at < r.wav.frames; at += kBlockFrames) {
+                const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.wav.frames - at));
+                if (!read_wav_samples(r.wav, at, n, samples)) {
+                    error = r.wav.shown + ": its samples cannot be read again";
+                    return false;
+                }
+                for (std::size_t i = 0; i < samples.size(); ++i) {
+                    if (!store_sample(samples[i], r.info, block.data() + i * sb)) {
+                        error = r.wav.shown + ": it changed while the bank was rebuilt";
+                        return false;
+                    }
+                }
+                if (!emit(block.data(), samples.size() * sb, piece)) return false;
+            }
+            Bytes zeros(static_cast<std::size_t>(piece.pad), 0);
+            if (!zeros.empty() && !emit(zeros.data(), zeros.size(), piece)) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace soundlib

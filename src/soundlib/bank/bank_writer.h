@@ -1,0 +1,86 @@
+// Rebuilds an open bank with some of its sounds replaced by WAV files: the
+// bank's own kind (FSB3, FSB4, FSB5, a .bank file around an FSB5), encrypted
+// again with the key it was read with. Sounds not replaced keep their stored
+// bytes and every header field but the offsets and sizes that must move;
+// whatever is not understood is copied as it is. Data is copied through a
+// buffer: the bank is never held in memory, only its header regions.
+//
+// Replacing is for PCM sounds: the WAV's samples are converted to the bank's
+// PCM format when that is exact, and refused otherwise.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "soundlib/bank.h"
+
+namespace soundlib {
+
+// Where the rebuilt bank goes, from its first byte on.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual bool write(const void* data, std::size_t size) = 0;
+};
+
+// A WAV file opened as a replacement: its format, where its samples lie,
+// and its loop (from its "smpl" chunk).
+struct WavInput {
+    std::string shown;  // the name messages give
+    std::unique_ptr<BankFile> file = std::make_unique<BankFile>();
+    bool is_float = false;
+    int bits = 16;
+    std::uint32_t channels = 0;
+    std::uint32_t rate = 0;
+    std::uint64_t data_offset = 0;
+    std::uint64_t frames = 0;
+    bool has_loop = false;
+    std::uint32_t loop_start = 0;
+    std::uint32_t loop_end = 0;  // inclusive
+};
+
+// Opens and checks a WAV file; false with the reason in `why`.
+bool open_wav_input(const std::string& path, const std::string& shown, WavInput& wav, std::string& why);
+
+// What becomes of one sound of the bank.
+struct SoundDecision {
+    int index = 0;
+    bool replaced = false;
+    std::string file;  // the replacement file given for it; empty: none
+};
+
+class BankRebuild {
+public:
+    // Whether the file's layout is one this writer rebuilds; false with
+    // the reason in `why` (a file of banks back to back, a truncated bank).
+    bool check(Bank& bank, std::string& why);
+
+    // Decides for every sound, from the files given per sound index (paths,
+    // and how messages name them): a file whose samples, rate and channels
+    // equal the sound's own keeps the sound as stored; the others replace
+    // theirs. False when something cannot be done; `errors` then says
+    // every reason, one per line, and nothing may be written.
+    bool plan(Bank& bank, const std::map<int, std::pair<std::string, std::string>>& files,
+              std::vector<std::string>& errors);
+    const std::vector<SoundDecision>& decisions() const { return decisions_; }
+
+    // Writes the rebuilt bank (after a plan that succeeded). False with
+    // the reason in `error`.
+    bool write(ByteSink& out, std::string& error);
+
+private:
+    struct Replacement {
+        WavInput wav;
+        SubsoundInfo info;  // the sound as stored before
+        bool loops = false;
+        std::uint32_t loop_start = 0, loop_end = 0;
+    };
+    Bank* bank_ = nullptr;
+    std::vector<SoundDecision> decisions_;
+    std::map<int, Replacement> replacements_;
+};
+
+}  // namespace soundlib

@@ -1,0 +1,748 @@
+// Putting sounds back (--replace): banks rebuilt with some sounds replaced by
+// WAV files are read again by our reader, with every other sound, and every
+// header field that need not move, as it was; a rebuild from the unpack's own
+// files is the bank byte for byte; bad replacement files leave no bank.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "bank_writer.h"
+#include "soundlib/bank.h"
+#include "soundlib/io/bank_cipher.h"
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using bankwriter::Bytes;
+
+const std::string kCorpus = CORPUS_DIR;
+
+void put_le(Bytes& b, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// A WAV file: 8-bit unsigned, 16/24/32-bit integer or (bits 0) 32-bit float
+// samples given as raw little-endian bytes.
+struct Wav {
+    std::uint32_t rate = 44100;
+    std::uint32_t channels = 1;
+    int bits = 16;  // 0: float
+    Bytes data;
+    bool loop = false;
+    std::uint32_t loop_start = 0, loop_end = 0;
+};
+
+Bytes wav_bytes(const Wav& w) {
+    const int bytes = w.bits == 0 ? 4 : w.bits / 8;
+    Bytes fmt;
+    put_le(fmt, w.bits == 0 ? 3 : 1, 2);
+    put_le(fmt, w.channels, 2);
+    put_le(fmt, w.rate, 4);
+    put_le(fmt, static_cast<std::uint64_t>(w.rate) * w.channels * bytes, 4);
+    put_le(fmt, w.channels * bytes, 2);
+    put_le(fmt, bytes * 8, 2);
+    Bytes body{'W', 'A', 'V', 'E'};
+    auto chunk = [&](const char* id, const Bytes& payload) {
+        body.insert(body.end(), id, id + 4);
+        put_le(body, payload.size(), 4);
+        body.insert(body.end(), payload.begin(), payload.end());
+        if (payload.size() & 1) body.push_back(0);
+    };
+    chunk("fmt ", fmt);
+    chunk("data", w.data);
+    if (w.loop) {
+        Bytes smpl(36 + 24, 0);
+        smpl[28] = 1;
+        for (int i = 0; i < 4; ++i) {
+            smpl[36 + 8 + i] = static_cast<std::uint8_t>(w.loop_start >> (8 * i));
+            smpl[36 + 12 + i] = static_cast<std::uint8_t>(w.loop_end >> (8 * i));
+        }
+        chunk("smpl", smpl);
+    }
+    Bytes out{'R', 'I', 'F', 'F'};
+    put_le(out, body.size(), 4);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+// A tone of `frames` frames in the library's decoded format of `bits` bits
+// (8: unsigned; 0: float): its bytes are what the replaced sound must decode to.
+Bytes tone(std::uint64_t frames, std::uint32_t channels, int bits, double hz = 441.0) {
+    Bytes out;
+    for (std::uint64_t i = 0; i < frames; ++i) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            const auto v = static_cast<std::int32_t>(std::lround(9000 * std::sin(0.01 * hz * (c + 1) * i)));
+            if (bits == 8) {
+                out.push_back(static_cast<std::uint8_t>(128 + v / 256));
+            } else if (bits == 16) {
+                put_le(out, static_cast<std::uint32_t>(v), 2);
+            } else if (bits == 24) {
+                put_le(out, static_cast<std::uint32_t>(v) << 8, 3);
+            } else if (bits == 32) {
+                put_le(out, static_cast<std::uint32_t>(v) << 16, 4);
+            } else {
+                const float f = static_cast<float>(v) / 32768.0f;
+                std::uint32_t u;
+                std::memcpy(&u, &f, 4);
+                put_le(out, u, 4);
+            }
+        }
+    }
+    return out;
+}
+
+int library_bits(const soundlib::PcmFormat& f) { return f.format == FMOD_SOUND_FORMAT_PCMFLOAT ? 0 : f.bits; }
+
+std::unique_ptr<soundlib::Bank> open_bank(const std::string& path, std::vector<std::string> keys = {}) {
+    auto bank = std::make_unique<soundlib::Bank>();
+    soundlib::OpenOptions options;
+    options.keys = std::move(keys);
+    if (bank->open(path, options).code != FMOD_OK) return nullptr;
+    return bank;
+}
+
+Bytes decoded(soundlib::Bank& bank, int i) {
+    FMOD_RESULT code;
+    soundlib::PcmStream* s = bank.stream(i, code);
+    if (!s) return {};
+    s->seek(0);
+    Bytes out(s->total_frames() * s->format().frame_bytes());
+    std::size_t got = 0;
+    s->read(out.data(), out.size(), got);
+    out.resize(got);
+    return out;
+}
+
+bool is_pcm(soundlib::Codec c) {
+    using soundlib::Codec;
+    return c == Codec::pcm8 || c == Codec::pcm16 || c == Codec::pcm24 || c == Codec::pcm32 || c == Codec::pcmfloat;
+}
+
+// The bytes of sound i's header as stored: FSB5 with its data offset masked
+// out (it moves), FSB3/FSB4 as they are.
+Bytes stored_header(soundlib::Bank& bank, int i) {
+    const auto& parts = bank.parts();
+    const soundlib::BankPart* part = &parts.front();
+    for (const auto& p : parts) {
+        if (p.first_index <= static_cast<std::uint32_t>(i)) part = &p;
+    }
+    const auto& records = bank.records();
+    const std::uint32_t in_part = static_cast<std::uint32_t>(i) - part->first_index;
+    const std::uint64_t from = part->headers_start + records[static_cast<std::size_t>(i)].header;
+    const std::uint64_t headers_end = part->family == soundlib::BankFamily::fsb5 ? part->names_start : part->data_start;
+    const std::uint64_t to = in_part + 1 < part->count
+                                 ? part->headers_start + records[static_cast<std::size_t>(i) + 1].header
+                                 : headers_end;
+    Bytes b(static_cast<std::size_t>(to - from));
+    bank.file().read_exact(from, b.data(), b.size());
+    if (part->family == soundlib::BankFamily::fsb5 && b.size() >= 8) {
+        // Its word and chunks, without what pads the header region after them.
+        std::size_t end = 8;
+        for (bool more = b[0] & 1; more && end + 4 <= b.size();) {
+            const std::uint32_t c = b[end] | b[end + 1] << 8 | b[end + 2] << 16 |
+                                    static_cast<std::uint32_t>(b[end + 3]) << 24;
+            more = c & 1;
+            end += 4 + ((c >> 1) & 0x00FFFFFF);
+        }
+        b.resize(std::min(end, b.size()));
+        b[0] &= 0x7F;
+        for (int k = 1; k < 4; ++k) b[k] = 0;
+        b[4] &= 0xFC;
+    }
+    return b;
+}
+
+// The main header of the first bank with the fields that move (sizes) zeroed.
+Bytes main_header(soundlib::Bank& bank) {
+    const soundlib::BankPart& part = bank.parts().front();
+    Bytes b(static_cast<std::size_t>(part.headers_start - part.start));
+    bank.file().read_exact(part.start, b.data(), b.size());
+    const bool fsb5 = part.family == soundlib::BankFamily::fsb5;
+    for (const std::size_t at : fsb5 ? std::vector<std::size_t>{0x0C, 0x14} : std::vector<std::size_t>{0x0C}) {
+        for (int k = 0; k < 4; ++k) b[at + k] = 0;
+    }
+    return b;
+}
+
+// Unpacks `bank` into dir/u (every sound as a WAV), runs --replace with
+// dir/u into dir/r, and gives the tool's run.
+ToolRun unpack(const TempDir& dir, const std::string& bank, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"-q", "-o", dir.file("u")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(bank);
+    return run_bankrip(args);
+}
+
+ToolRun rebuild(const TempDir& dir, const std::string& bank, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"--replace", dir.file("u"), "-o", dir.file("r")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(bank);
+    return run_bankrip(args);
+}
+
+std::string rebuilt_path(const TempDir& dir, const std::string& bank) {
+    return dir.file("r/" + std::filesystem::path(bank).filename().string());
+}
+
+// Each sound's file name in the unpack, from --json.
+std::vector<std::string> sound_files(const std::string& bank, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"-l", "--json"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(bank);
+    const ToolRun run = run_bankrip(args);
+    std::vector<std::string> names;
+    const auto doc = nlohmann::json::parse(run.out);
+    for (const auto& s : doc["banks"][0]["sounds"]) {
+        names.push_back(std::filesystem::path(s["output"].get<std::string>()).filename().string());
+    }
+    return names;
+}
+
+std::vector<std::string> corpus_banks(const std::vector<std::string>& folders) {
+    std::vector<std::string> banks;
+    for (const std::string& folder : folders) {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(kCorpus + "/" + folder, ec)) {
+            if (e.is_regular_file() && e.path().filename().string()[0] != '.') banks.push_back(e.path().string());
+        }
+    }
+    std::sort(banks.begin(), banks.end());
+    return banks;
+}
+
+// Checks that `after` is `before` with sound `replaced` (if any) decoding to
+// `expected`, every other sound decoding and stored as it was.
+void expect_same_but(soundlib::Bank& before, soundlib::Bank& after, int replaced, const Bytes& expected) {
+    ASSERT_EQ(before.count(), after.count());
+    EXPECT_EQ(main_header(before), main_header(after)) << "main header fields other than sizes";
+    for (int i = 0; i < before.count(); ++i) {
+        EXPECT_EQ(before.name(i), after.name(i)) << "sound " << i;
+        if (i == replaced) {
+            EXPECT_TRUE(decoded(after, i) == expected) << "the replaced sound " << i << " decodes to the tone";
+            continue;
+        }
+        EXPECT_TRUE(decoded(before, i) == decoded(after, i)) << "sound " << i << " decodes as before";
+        EXPECT_EQ(stored_header(before, i), stored_header(after, i)) << "sound " << i << "'s header";
+        const soundlib::SubsoundInfo a = before.info(i), b = after.info(i);
+        EXPECT_EQ(a.data.size, b.data.size) << "sound " << i << "'s stored bytes";
+        Bytes da(a.data.size), db(b.data.size);
+        before.file().read_exact(a.data.offset, da.data(), da.size());
+        after.file().read_exact(b.data.offset, db.data(), db.size());
+        EXPECT_TRUE(da == db) << "sound " << i << "'s stored bytes";
+    }
+}
+
+bool corpus_present() { return std::filesystem::is_directory(kCorpus + "/banks"); }
+
+// ---------------------------------------------------------------------------
+
+TEST(Rebuild, UntouchedUnpackRebuildsEveryCorpusBankByteForByte) {
+    if (!corpus_present()) GTEST_SKIP() << "no corpus beside the project";
+    int banks = 0;
+    for (const std::string& bank : corpus_banks({"banks", "synthetic", "containers", "vorbis", "vorbis-mobile",
+                                                  "vorbis-unmatched", "encrypted", "loops"})) {
+        SCOPED_TRACE(bank);
+        TempDir dir;
+        unpack(dir, bank);
+        if (!std::filesystem::is_directory(dir.file("u"))) continue;  // a bank without sounds
+        const ToolRun run = rebuild(dir, bank, {"--json"});
+        if (bank.ends_with(".resource")) {
+            EXPECT_NE(0, run.status);
+            EXPECT_NE(std::string::npos, run.err.find("Unity")) << run.err;
+            EXPECT_FALSE(std::filesystem::exists(dir.file("r")) && !list_dir(dir.file("r")).empty());
+            continue;
+        }
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_TRUE(read_file(bank) == read_file(rebuilt_path(dir, bank))) << "the rebuilt bank differs";
+        const auto doc = nlohmann::json::parse(run.out);
+        for (const auto& s : doc["sounds"]) {
+            EXPECT_EQ("kept", s["status"]);
+            EXPECT_TRUE(s.contains("from")) << "every sound had its file";
+        }
+        ++banks;
+    }
+    EXPECT_GT(banks, 40);
+}
+
+TEST(Rebuild, OneCorpusPcmSoundReplacedByAToneOfItsRateAndChannels) {
+    if (!corpus_present()) GTEST_SKIP() << "no corpus beside the project";
+    int rebuilt = 0;
+    for (const std::string& bank : corpus_banks({"banks", "synthetic", "loops"})) {
+        auto before = open_bank(bank);
+        if (!before) continue;
+        int pick = -1;
+        for (int i = 0; i < before->count() && pick < 0; ++i) {
+            if (is_pcm(before->info(i).codec)) pick = i;
+        }
+        if (pick < 0) continue;
+        SCOPED_TRACE(bank + ", sound " + std::to_string(pick));
+        const soundlib::SubsoundInfo info = before->info(pick);
+        FMOD_RESULT code;
+        soundlib::PcmStream* stream = before->stream(pick, code);
+        ASSERT_TRUE(stream) << "a PCM sound of the corpus that does not decode";
+        const int bits = library_bits(stream->format());
+        TempDir dir;
+        ASSERT_EQ(0, unpack(dir, bank).status);
+        // Shorter than the sound, and not a whole number of anything.
+        Wav w;
+        w.rate = info.frequency;
+        w.channels = info.channels;
+        w.bits = bits;
+        w.data = tone(info.frames / 2 + 7, info.channels, bits);
+        const std::vector<std::string> files = sound_files(bank);
+        ASSERT_LT(static_cast<std::size_t>(pick), files.size());
+        write_file(dir.file("u/" + files[static_cast<std::size_t>(pick)]), wav_bytes(w));
+        const ToolRun run = rebuild(dir, bank);
+        ASSERT_EQ(0, run.status) << run.err;
+        auto after = open_bank(rebuilt_path(dir, bank));
+        ASSERT_TRUE(after);
+        expect_same_but(*before, *after, pick, w.data);
+        EXPECT_EQ(info.frames / 2 + 7, after->info(pick).frames);
+        ++rebuilt;
+    }
+    EXPECT_GT(rebuilt, 20);
+}
+
+// Three PCM16 sounds in a bank of our own making; the middle one replaced.
+struct Made {
+    TempDir dir;
+    std::string bank;
+    std::unique_ptr<soundlib::Bank> before;
+};
+
+std::vector<bankwriter::Sound> three_sounds() {
+    std::vector<bankwriter::Sound> sounds;
+    const char* names[] = {"first", "middle", "last"};
+    for (int i = 0; i < 3; ++i) {
+        bankwriter::Sound s;
+        s.name = names[i];
+        s.frames = 1000 + 333 * i;
+        s.frequency = 44100;
+        s.channels = 1;
+        s.data = tone(s.frames, 1, 16, 100.0 * (i + 1));
+        s.loop_start = 0;
+        s.loop_end = s.frames - 1;
+        if (i == 1) {
+            s.loop_start = 100;
+            s.loop_end = 900;
+        }
+        sounds.push_back(std::move(s));
+    }
+    return sounds;
+}
+
+void make(Made& m, const Bytes& bytes, const char* name, std::vector<std::string> keys = {}) {
+    m.bank = m.dir.file(name);
+    write_file(m.bank, bytes);
+    m.before = open_bank(m.bank, keys);
+    ASSERT_TRUE(m.before);
+    std::vector<std::string> extra;
+    for (const auto& k : keys) extra.insert(extra.end(), {"-k", k});
+    ASSERT_EQ(0, unpack(m.dir, m.bank, extra).status);
+}
+
+Bytes fsb5_three() {
+    auto sounds = three_sounds();
+    for (auto& s : sounds) {
+        Bytes loop(8);
+        for (int k = 0; k < 4; ++k) {
+            loop[k] = static_cast<std::uint8_t>(s.loop_start >> (8 * k));
+            loop[4 + k] = static_cast<std::uint8_t>(s.loop_end >> (8 * k));
+        }
+        s.chunks.push_back({3, loop});
+        s.chunks.push_back({13, Bytes{1, 2, 3, 4}});  // not understood: kept
+    }
+    return bankwriter::write_fsb5(sounds, 2);
+}
+
+Bytes fsb4_three() {
+    auto sounds = three_sounds();
+    sounds[1].flags = 0x10 | 0x02;  // 16-bit, loop normal
+    return bankwriter::write_fsb4(sounds);
+}
+
+struct Case {
+    const char* what;
+    Wav wav;
+    std::uint32_t want_rate, want_channels;
+    bool want_loop;
+    std::uint32_t want_loop_start, want_loop_end;
+};
+
+// What the kinds of replacement become, in FSB5 and FSB4 banks.
+void check_cases(const std::function<Bytes()>& bank_bytes, const char* name) {
+    std::vector<Case> cases;
+    auto wav = [](std::uint32_t rate, std::uint32_t channels, std::uint64_t frames) {
+        Wav w;
+        w.rate = rate;
+        w.channels = channels;
+        w.data = tone(frames, channels, 16, 777.0);
+        return w;
+    };
+    cases.push_back({"longer, the old loop still inside", wav(44100, 1, 5000), 44100, 1, true, 100, 900});
+    cases.push_back({"shorter than the old loop: no loop", wav(44100, 1, 500), 44100, 1, false, 0, 0});
+    cases.push_back({"a rate of the table", wav(22050, 1, 1333), 22050, 1, true, 100, 900});
+    cases.push_back({"a rate of no table", wav(12345, 1, 1333), 12345, 1, true, 100, 900});
+    cases.push_back({"three channels", wav(44100, 3, 1333), 44100, 3, true, 100, 900});
+    Wav looped = wav(44100, 2, 8000);
+    looped.loop = true;
+    looped.loop_start = 2000;
+    looped.loop_end = 5999;
+    cases.push_back({"its own loop", looped, 44100, 2, true, 2000, 5999});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Made m;
+        make(m, bank_bytes(), name);
+        write_file(m.dir.file("u/middle.wav"), wav_bytes(c.wav));
+        const ToolRun run = rebuild(m.dir, m.bank);
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("replaced from")) << run.err;
+        auto after = open_bank(rebuilt_path(m.dir, m.bank));
+        ASSERT_TRUE(after);
+        expect_same_but(*m.before, *after, 1, c.wav.data);
+        const soundlib::SubsoundInfo info = after->info(1);
+        EXPECT_EQ(c.want_rate, info.frequency);
+        EXPECT_EQ(c.want_channels, info.channels);
+        EXPECT_EQ(c.want_loop, info.loops);
+        if (c.want_loop) {
+            EXPECT_EQ(c.want_loop_start, info.loop_start);
+            EXPECT_EQ(c.want_loop_end, info.loop_end);
+        }
+        // Rebuilt again from its own unpack: nothing changes.
+        TempDir again;
+        ASSERT_EQ(0, unpack(again, rebuilt_path(m.dir, m.bank)).status);
+        ASSERT_EQ(0, rebuild(again, rebuilt_path(m.dir, m.bank)).status);
+        EXPECT_TRUE(read_file(rebuilt_path(m.dir, m.bank)) == read_file(rebuilt_path(again, m.bank)));
+    }
+}
+
+TEST(Rebuild, Fsb5ReplacementsLongerShorterOtherRatesChannelsAndLoops) { check_cases(fsb5_three, "three.fsb"); }
+
+TEST(Rebuild, Fsb4ReplacementsLongerShorterOtherRatesChannelsAndLoops) { check_cases(fsb4_three, "three.fsb"); }
+
+TEST(Rebuild, Fsb3ReplacementsLongerShorterOtherRatesChannelsAndLoops) {
+    for (const std::uint32_t version : {0x00030000u, 0x00030001u}) {
+        SCOPED_TRACE(version);
+        check_cases(
+            [version] {
+                auto sounds = three_sounds();
+                sounds[1].flags = 0x10 | 0x02;
+                return bankwriter::write_fsb3(sounds, version);
+            },
+            "three.fsb");
+    }
+}
+
+TEST(Rebuild, Fsb5Version0ReplacementsLongerShorterOtherRatesChannelsAndLoops) {
+    // Version 0: the same bank with a main header of 0x40 bytes.
+    check_cases(
+        [] {
+            Bytes b = fsb5_three();
+            b[4] = 0;
+            b.insert(b.begin() + 0x3C, 4, 0);
+            return b;
+        },
+        "three.fsb");
+}
+
+TEST(Rebuild, ShortHeadersKeepTheFirstSoundsRateAndChannelsForAll) {
+    // Bank flag 0x02: sounds after the first have basic headers and take the
+    // first one's rate and channels; so a file with others is refused for
+    // any of them, naming what fits, and one with the same goes in.
+    if (!corpus_present()) GTEST_SKIP() << "no corpus beside the project";
+    const std::string bank = kCorpus + "/loops/loop_13_fsb4_basic_mode_2.fsb";
+    for (const int which : {0, 2}) {
+        SCOPED_TRACE(which);
+        Made m;
+        make(m, read_file(bank), "short.fsb");
+        const std::string file = m.dir.file("u/" + sound_files(m.bank)[static_cast<std::size_t>(which)]);
+        Wav other;
+        other.rate = 22050;
+        other.data = tone(700, 1, 16);
+        write_file(file, wav_bytes(other));
+        const ToolRun refused = rebuild(m.dir, m.bank);
+        EXPECT_EQ(1, refused.status);
+        EXPECT_NE(std::string::npos, refused.err.find("1 channels at 44100 Hz would fit")) << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(rebuilt_path(m.dir, m.bank)));
+        Wav same = other;
+        same.rate = 44100;
+        write_file(file, wav_bytes(same));
+        ASSERT_EQ(0, rebuild(m.dir, m.bank).status);
+        auto after = open_bank(rebuilt_path(m.dir, m.bank));
+        ASSERT_TRUE(after);
+        expect_same_but(*m.before, *after, which, same.data);
+    }
+}
+
+TEST(Rebuild, AWholeSoundLoopAnFsb5BankCannotSayIsRefused) {
+    Made m;
+    make(m, fsb5_three(), "three.fsb");
+    Wav w;
+    w.data = tone(3000, 1, 16);
+    w.loop = true;
+    w.loop_start = 0;
+    w.loop_end = 2999;
+    write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+    const ToolRun run = rebuild(m.dir, m.bank, {"--list"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("takes as no loop")) << run.err;
+}
+
+TEST(Rebuild, BankFileKeepsItsOtherChunksAndAlignsTheBank) {
+    Made m;
+    make(m, bankwriter::write_fev({fsb5_three()}), "three.bank");
+    Wav w;
+    w.data = tone(3001, 1, 16);  // odd sizes everywhere
+    write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+    ASSERT_EQ(0, rebuild(m.dir, m.bank).status);
+    const Bytes old_file = read_file(m.bank), new_file = read_file(rebuilt_path(m.dir, m.bank));
+    auto after = open_bank(rebuilt_path(m.dir, m.bank));
+    ASSERT_TRUE(after);
+    expect_same_but(*m.before, *after, 1, w.data);
+    // RIFF size, the bank on a multiple of 32, ending at its chunk's end.
+    ASSERT_GE(new_file.size(), 12u);
+    EXPECT_EQ(new_file.size() - 8, static_cast<std::size_t>(new_file[4] | new_file[5] << 8 | new_file[6] << 16 |
+                                                            new_file[7] << 24));
+    const std::uint64_t start = after->parts().front().start;
+    EXPECT_EQ(0u, start % 32);
+    const soundlib::BankPart& part = after->parts().front();
+    EXPECT_EQ(0u, (part.data_end - part.data_start) % 32) << "the data region ends on 32, as the tool's";
+    ASSERT_EQ(m.before->parts().front().start, start);
+    // The "SND " chunk's size says where the bank ends; every chunk before
+    // it is as it was.
+    std::size_t snd = 12;
+    while (snd + 8 <= new_file.size() && std::memcmp(&new_file[snd], "SND ", 4) != 0) {
+        const std::uint32_t size = new_file[snd + 4] | new_file[snd + 5] << 8 | new_file[snd + 6] << 16 |
+                                   static_cast<std::uint32_t>(new_file[snd + 7]) << 24;
+        snd += 8 + size + (size & 1);
+    }
+    ASSERT_LT(snd + 8, new_file.size());
+    EXPECT_TRUE(std::equal(old_file.begin() + 8, old_file.begin() + static_cast<std::ptrdiff_t>(snd) + 4,
+                           new_file.begin() + 8))
+        << "every chunk before the bank byte for byte";
+    const std::uint32_t snd_size = new_file[snd + 4] | new_file[snd + 5] << 8 | new_file[snd + 6] << 16 |
+                                   static_cast<std::uint32_t>(new_file[snd + 7]) << 24;
+    EXPECT_EQ(after->parts().front().end, snd + 8 + snd_size);
+}
+
+TEST(Rebuild, ABankFileWhoseHeadersGrowKeepsItsDataOnAMultipleOf32) {
+    // A chunk (not understood, kept) of the size that puts the data region
+    // on a multiple of 32, as the authoring tool's banks have it.
+    Bytes fsb;
+    for (std::size_t size = 0; size < 32; ++size) {
+        auto sounds = three_sounds();
+        sounds[0].chunks.push_back({13, Bytes(size, 7)});
+        fsb = bankwriter::write_fsb5(sounds, 2);
+        const std::uint64_t data_at = 0x3C + (fsb[0x0C] | fsb[0x0D] << 8) + (fsb[0x10] | fsb[0x11] << 8);
+        if (data_at % 32 == 0) break;
+    }
+    Made m;
+    make(m, bankwriter::write_fev({fsb}), "grow.bank");
+    ASSERT_EQ(0u, (m.before->parts().front().data_start - m.before->parts().front().start) % 32);
+    Wav w;
+    w.rate = 12345;  // a rate chunk more in its header
+    w.channels = 3;  // and a channel chunk
+    w.data = tone(999, 3, 16);
+    write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+    ASSERT_EQ(0, rebuild(m.dir, m.bank).status);
+    auto after = open_bank(rebuilt_path(m.dir, m.bank));
+    ASSERT_TRUE(after);
+    const soundlib::BankPart& part = after->parts().front();
+    EXPECT_GT(part.names_start - part.headers_start,
+              m.before->parts().front().names_start - m.before->parts().front().headers_start);
+    EXPECT_EQ(0u, part.data_start % 32);
+    expect_same_but(*m.before, *after, 1, w.data);
+    EXPECT_EQ(12345u, after->info(1).frequency);
+    EXPECT_EQ(3u, after->info(1).channels);
+}
+
+TEST(Rebuild, EncryptedBanksAreEncryptedAgainWithTheirKey) {
+    for (const bool fev : {false, true}) {
+        SCOPED_TRACE(fev ? ".bank" : "bare FSB5");
+        const Bytes encrypted = bankwriter::encrypt(fsb5_three(), "secret key");
+        Made m;
+        make(m, fev ? bankwriter::write_fev({encrypted}) : encrypted, fev ? "e.bank" : "e.fsb", {"secret key"});
+        Wav w;
+        w.data = tone(2222, 1, 16);
+        write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+        const ToolRun run = rebuild(m.dir, m.bank, {"-k", "secret key"});
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_FALSE(open_bank(rebuilt_path(m.dir, m.bank))) << "it opens only with the key";
+        auto after = open_bank(rebuilt_path(m.dir, m.bank), {"secret key"});
+        ASSERT_TRUE(after);
+        EXPECT_TRUE(after->encrypted());
+        expect_same_but(*m.before, *after, 1, w.data);
+    }
+}
+
+TEST(Rebuild, ExactConversionsTakenInexactOnesRefused) {
+    // 24-bit and float samples that 16 bits hold exactly go in; with one bit
+    // more, the file is refused with why.
+    Made m;
+    make(m, fsb5_three(), "three.fsb");
+    for (const int bits : {8, 24, 32, 0}) {
+        SCOPED_TRACE(bits);
+        Wav w;
+        w.bits = bits;
+        w.data = tone(1500, 1, bits);
+        write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+        const ToolRun ok = rebuild(m.dir, m.bank);
+        ASSERT_EQ(0, ok.status) << ok.err;
+        auto after = open_bank(rebuilt_path(m.dir, m.bank));
+        ASSERT_TRUE(after);
+        if (bits == 8) {
+            // 8-bit samples widen exactly: v/256*256.
+            Bytes want;
+            for (std::uint8_t u : w.data) put_le(want, static_cast<std::uint32_t>((u - 128) * 256), 2);
+            EXPECT_TRUE(decoded(*after, 1) == want);
+        } else {
+            EXPECT_TRUE(decoded(*after, 1) == tone(1500, 1, 16));
+        }
+        std::filesystem::remove_all(m.dir.file("r"));
+    }
+    Wav fine;
+    fine.bits = 24;
+    fine.data = tone(1500, 1, 24);
+    fine.data[3] |= 1;  // the second sample's lowest bit
+    write_file(m.dir.file("u/middle.wav"), wav_bytes(fine));
+    const ToolRun refused = rebuild(m.dir, m.bank);
+    EXPECT_NE(0, refused.status);
+    EXPECT_NE(std::string::npos, refused.err.find("frame 1 is the first")) << refused.err;
+    EXPECT_NE(std::string::npos, refused.err.find("16-bit")) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(rebuilt_path(m.dir, m.bank)));
+}
+
+TEST(Rebuild, BadReplacementFilesAreRefusedAndLeaveNoBank) {
+    Wav good;
+    good.data = tone(1200, 1, 16);
+    const Bytes wav = wav_bytes(good);
+    struct Bad {
+        const char* what;
+        Bytes bytes;
+        const char* said;
+    };
+    std::vector<Bad> bad;
+    bad.push_back({"cut short", Bytes(wav.begin(), wav.begin() + 500), "cut short"});
+    Bytes lying = wav;
+    lying[4] = 0xFF;
+    lying[5] = 0xFF;
+    bad.push_back({"a RIFF size larger than the file", lying, "lies about its size"});
+    Bytes lying_data = wav;
+    lying_data[40] = 0xFF;  // the data chunk's size, first byte
+    lying_data[42] = 0x7F;
+    bad.push_back({"a data size larger than the file", lying_data, "lies about its size"});
+    Bytes zero = wav;
+    zero[22] = 0;  // channels
+    bad.push_back({"0 channels", zero, "0 channels"});
+    const std::string text = "this is not a sound at all, only words\n";
+    bad.push_back({"not audio", Bytes(text.begin(), text.end()), "not a WAV file"});
+    for (const Bad& b : bad) {
+        SCOPED_TRACE(b.what);
+        Made m;
+        make(m, fsb5_three(), "three.fsb");
+        write_file(m.dir.file("u/middle.wav"), b.bytes);
+        const ToolRun run = rebuild(m.dir, m.bank);
+        EXPECT_EQ(1, run.status);
+        EXPECT_NE(std::string::npos, run.err.find("middle.wav: ")) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(b.said)) << run.err;
+        EXPECT_TRUE(!std::filesystem::exists(m.dir.file("r")) || list_dir(m.dir.file("r")).empty())
+            << "no bank, no temporary file";
+    }
+}
+
+TEST(Rebuild, FilesOfNoSoundOtherCodecsAndTheBankItselfAreRefused) {
+    Made m;
+    make(m, fsb5_three(), "three.fsb");
+    write_file(m.dir.file("u/midle.wav"), read_file(m.dir.file("u/middle.wav")));
+    ToolRun run = rebuild(m.dir, m.bank);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("midle.wav: matches no sound")) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(rebuilt_path(m.dir, m.bank)));
+    std::filesystem::remove(m.dir.file("u/midle.wav"));
+
+    // Into the bank's own folder: the output would be the bank.
+    run = run_bankrip({"--replace", m.dir.file("u"), "-o", m.dir.path(), m.bank});
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("it is the bank being rebuilt")) << run.err;
+
+    if (!corpus_present()) return;
+    const std::string vorbis = kCorpus + "/banks/fsb5_vorbis_31.fsb";
+    TempDir dir;
+    ASSERT_EQ(0, unpack(dir, vorbis).status);
+    const std::string first = dir.file("u/" + sound_files(vorbis)[0]);
+    Bytes changed = read_file(first);
+    changed[changed.size() - 2] ^= 0x55;
+    write_file(first, changed);
+    run = rebuild(dir, vorbis);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("replacing Vorbis sounds is not built yet")) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(rebuilt_path(dir, vorbis)));
+}
+
+TEST(Rebuild, ListAndJsonSayWhatBecomesOfEachSoundAndWriteNothing) {
+    Made m;
+    make(m, fsb5_three(), "three.fsb");
+    Wav w;
+    w.data = tone(100, 1, 16);
+    write_file(m.dir.file("u/last.wav"), wav_bytes(w));
+    std::filesystem::remove(m.dir.file("u/first.wav"));
+    const ToolRun list = rebuild(m.dir, m.bank, {"--list"});
+    ASSERT_EQ(0, list.status) << list.err;
+    EXPECT_NE(std::string::npos, list.out.find("first.wav  kept\n")) << list.out;
+    EXPECT_NE(std::string::npos, list.out.find("middle.wav  kept (")) << list.out;
+    EXPECT_NE(std::string::npos, list.out.find("last.wav  replaced from " + m.dir.file("u/last.wav"))) << list.out;
+    EXPECT_FALSE(std::filesystem::exists(m.dir.file("r")));
+    const ToolRun json = rebuild(m.dir, m.bank, {"--list", "--json"});
+    ASSERT_EQ(0, json.status) << json.err;
+    const auto doc = nlohmann::json::parse(json.out);
+    ASSERT_EQ(3u, doc["sounds"].size());
+    EXPECT_EQ("kept", doc["sounds"][0]["status"]);
+    EXPECT_FALSE(doc["sounds"][0].contains("from"));
+    EXPECT_EQ("kept", doc["sounds"][1]["status"]);
+    EXPECT_EQ("replaced", doc["sounds"][2]["status"]);
+    EXPECT_EQ(m.dir.file("u/last.wav"), doc["sounds"][2]["from"]);
+    EXPECT_FALSE(std::filesystem::exists(m.dir.file("r")));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Rebuild, AFullDiskLeavesNoBankBehind) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no per-process file size limit to stand in for a full disk";
+#endif
+    Made m;
+    make(m, fsb5_three(), "three.fsb");
+    Wav w;
+    w.data = tone(40000, 1, 16);  // 80 KB: past the limit below
+    write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+    const ToolRun run =
+        run_tool(BANKRIP_PATH, {"--replace", m.dir.file("u"), "-o", m.dir.file("r"), m.bank}, "", 16384);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("nothing written")) << run.err;
+    EXPECT_TRUE(list_dir(m.dir.file("r")).empty()) << "neither the bank nor its temporary file";
+    // With room, the same run writes it.
+    ASSERT_EQ(0, rebuild(m.dir, m.bank).status);
+    EXPECT_EQ(std::vector<std::string>{"three.fsb"}, list_dir(m.dir.file("r")));
+}
+
+TEST(Rebuild, SoundSelectionsAndSeveralBanksDoNotGoWithReplace) {
+    Made m;
+    make(m, fsb5_three(), "three.fsb");
+    ToolRun run = rebuild(m.dir, m.bank, {"-s", "1"});
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("--sound does not go with --replace")) << run.err;
+    run = run_bankrip({"--replace", m.dir.file("u"), "-o", m.dir.file("r"), m.bank, m.bank});
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("exactly one bank")) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(m.dir.file("r")));
+}
+
+}  // namespace
