@@ -746,3 +746,38 @@ TEST(Rebuild, SoundSelectionsAndSeveralBanksDoNotGoWithReplace) {
 }
 
 }  // namespace
+
+namespace {
+
+#if !defined(_WIN32)
+TEST(Rebuild, EveryOneOfManySoundsReplacedUnderALowLimitOfOpenFiles) {
+    // Each replacement file is open only while it is read.
+    std::vector<bankwriter::Sound> sounds;
+    for (int i = 0; i < 300; ++i) {
+        bankwriter::Sound s;
+        s.name = std::to_string(i) + "_s";  // (not "s" + ...: a false -Wrestrict of GCC 12 at -O3)
+        s.frames = 10 + static_cast<std::uint32_t>(i);
+        s.data = tone(s.frames, 1, 16, 50.0 + i);
+        sounds.push_back(std::move(s));
+    }
+    Made m;
+    make(m, bankwriter::write_fsb5(sounds, 2), "many.fsb");
+    std::vector<Bytes> tones;
+    for (int i = 0; i < 300; ++i) {
+        Wav w;
+        w.data = tone(20 + static_cast<std::uint64_t>(i) * 3, 1, 16, 900.0 - i);
+        const std::string name = "u/" + std::to_string(i) + "_s.wav";
+        write_file(m.dir.file(name), wav_bytes(w));
+        tones.push_back(w.data);
+    }
+    const ToolRun run = run_bankrip_with_open_files_limit(
+        {"-q", "--replace", m.dir.file("u"), "-o", m.dir.file("r"), m.bank}, 64);
+    ASSERT_EQ(0, run.status) << run.err;
+    auto after = open_bank(rebuilt_path(m.dir, m.bank));
+    ASSERT_TRUE(after);
+    ASSERT_EQ(300, after->count());
+    for (int i = 0; i < 300; ++i) EXPECT_TRUE(decoded(*after, i) == tones[static_cast<std::size_t>(i)]) << i;
+}
+#endif
+
+}  // namespace

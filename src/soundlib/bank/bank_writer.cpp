@@ -542,6 +542,8 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         }
         d.replaced = true;
         decisions_.push_back(d);
+        r.path = given->second.first;
+        r.wav.file.reset();
         replacements_.emplace(index, std::move(r));
     }
     return errors.empty();
@@ -894,7 +896,19 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 at += n;
             }
         } else {
-            const Replacement& r = replacements_.at(piece.sound);
+            Replacement& r = replacements_.at(piece.sound);
+            WavInput again;
+            std::string why;
+            if (!open_wav_input(r.path, r.wav.shown, again, why)) {
+                error = r.wav.shown + ": " + why;
+                return false;
+            }
+            if (again.frames != r.wav.frames || again.channels != r.wav.channels || again.bits != r.wav.bits ||
+                again.is_float != r.wav.is_float || again.data_offset != r.wav.data_offset) {
+                error = r.wav.shown + ": it changed while the bank was rebuilt";
+                return false;
+            }
+            r.wav.file = std::move(again.file);
             const std::uint32_t sb = stored_sample_bytes(r.info.codec);
             Bytes block(static_cast<std::size_t>(kBlockFrames) * r.wav.channels * sb);
             for (std::uint64_t at = 0; at < r.wav.frames; at += kBlockFrames) {
@@ -911,6 +925,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 }
                 if (!emit(block.data(), samples.size() * sb, piece)) return false;
             }
+            r.wav.file.reset();
             Bytes zeros(static_cast<std::size_t>(piece.pad), 0);
             if (!zeros.empty() && !emit(zeros.data(), zeros.size(), piece)) return false;
         }

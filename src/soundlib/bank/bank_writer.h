@@ -73,7 +73,8 @@ public:
 
 private:
     struct Replacement {
-        WavInput wav;
+        std::string path;
+        WavInput wav;  // its file closed after the plan (a bank may have thousands), opened again to write
         SubsoundInfo info;  // the sound as stored before
         bool loops = false;
         std::uint32_t loop_start = 0, loop_end = 0;
