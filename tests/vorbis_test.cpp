@@ -602,7 +602,8 @@ TEST(VorbisVariant, PhoneEncoderAtEveryStoredRate) {
                     });
                 ASSERT_NE(table_end, e) << at;
                 EXPECT_EQ(static_cast<std::uint8_t>(soundlib::VorbisVariant::phone), e->variant) << at;
-                const soundlib::VorbisSetup* again = phone_setup(soundlib::make_vorbis_setups(channels, rate, e->step));
+                const std::vector<soundlib::VorbisSetup> remade = soundlib::make_vorbis_setups(channels, rate, e->step);
+                const soundlib::VorbisSetup* again = phone_setup(remade);
                 ASSERT_NE(nullptr, again) << at;
                 EXPECT_EQ(p->crc, again->crc) << at;
             }
