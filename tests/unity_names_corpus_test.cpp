@@ -1,6 +1,7 @@
 // The Unity builds of the shared corpus: every bank of their resource files
 // named as the independent reader's names.json says, in the files written,
 // in the JSON, and at the offset it gives.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -64,7 +65,8 @@ TEST(UnityCorpus, AWalkNamesEveryBankAsTheReferenceSays) {
             EXPECT_TRUE(fs::is_regular_file(written)) << written;
         }
         // Once per resource file, which serialized file gave the names.
-        const std::string said = "/" + resource + ": sound names from the Unity serialized file";
+        std::string said = "/" + resource + ": sound names from the Unity serialized file";
+        std::replace(said.begin(), said.end(), '/', static_cast<char>(fs::path::preferred_separator));
         std::size_t times = 0;
         for (std::size_t at = run.err.find(said); at != std::string::npos; at = run.err.find(said, at + 1)) ++times;
         EXPECT_EQ(times, 1u) << run.err;

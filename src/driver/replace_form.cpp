@@ -50,7 +50,7 @@ std::string base_name(const std::string& path) {
 std::string joined(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
     const char last = folder.back();
-    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+    return last == '/' || last == '\\' ? folder + name : folder + platform::kSeparator + name;
 }
 
 }  // namespace
