@@ -107,22 +107,7 @@ void InOrder::finish(std::uint64_t ticket, std::function<void()> emit) {
 }
 
 void InOrder::emit(bool all) {
-    std::unique_lock<std::mutex> held(lock_);
-    for (;;) {
-        while (!steps_.empty() && steps_.front().ready) {
-            std::function<void()> emit = std::move(steps_.front().emit);
-            steps_.pop_front();
-            ++first_;
-            held.unlock();
-            if (emit) emit();
-            // Let go of what it holds (a bank's last reference, whose
-            // release pokes) before the lock is taken again.
-            emit = nullptr;
-            held.lock();
-        }
-        if (all ? steps_.empty() : steps_.size() < window_) return;
-        finished_.wait(held);
-    }
+    emit_until([this, all] { return all ? steps_.empty() : steps_.size() < window_; });
 }
 
 void InOrder::emit_until(const std::function<bool()>& until) {
