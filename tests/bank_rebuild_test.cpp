@@ -198,6 +198,8 @@ std::vector<std::string> sound_files(const std::string& bank, const std::vector<
     args.push_back(bank);
     const ToolRun run = run_bankrip(args);
     std::vector<std::string> names;
+    EXPECT_EQ(0, run.status) << run.err;
+    if (run.status != 0) return names;
     const auto doc = nlohmann::json::parse(run.out);
     for (const auto& s : doc["banks"][0]["sounds"]) {
         names.push_back(std::filesystem::path(s["output"].get<std::string>()).filename().string());

@@ -64,11 +64,21 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
     startup.hStdOutput = out_write;
     startup.hStdError = err_write;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+    // Wine's CreateProcess now and then fails with ERROR_INTERNAL_ERROR when
+    // many programs start in a row; a moment later the same call works.
+    BOOL started = FALSE;
+    DWORD start_error = 0;
+    for (int attempt = 0; attempt < 10 && !started; ++attempt) {
+        if (attempt > 0) Sleep(100);
+        started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+        start_error = started ? 0 : GetLastError();
+        if (!started && start_error != ERROR_INTERNAL_ERROR) break;
+    }
     CloseHandle(out_write);
     CloseHandle(err_write);
     CloseHandle(null_in);
+    if (!started) run.err = "cannot start " + program + ": error " + std::to_string(start_error);
     if (started) {
         std::thread err_reader(drain, err_read, std::ref(run.err));
         drain(out_read, run.out);
