@@ -1,0 +1,17 @@
+#include "soundlib/encode/sound_encoder.h"
+
+#include "soundlib/encode/pcm_encoder.h"
+
+namespace soundlib {
+
+std::unique_ptr<SoundEncoder> make_sound_encoder(const EncodeTarget& target, std::string& why) {
+    if (target.channels == 0) {
+        why = "no channels";
+        return nullptr;
+    }
+    if (is_pcm_codec(target.codec)) return make_pcm_encoder(target);
+    why = std::string("replacing ") + codec_name(target.codec) + " sounds is not built yet (PCM sounds only)";
+    return nullptr;
+}
+
+}  // namespace soundlib
