@@ -1,5 +1,6 @@
 #include "soundlib/encode/sound_encoder.h"
 
+#include "soundlib/encode/ima_adpcm_encoder.h"
 #include "soundlib/encode/pcm_encoder.h"
 
 namespace soundlib {
@@ -10,7 +11,12 @@ std::unique_ptr<SoundEncoder> make_sound_encoder(const EncodeTarget& target, std
         return nullptr;
     }
     if (is_pcm_codec(target.codec)) return make_pcm_encoder(target);
-    why = std::string("replacing ") + codec_name(target.codec) + " sounds is not built yet (PCM sounds only)";
+    switch (target.codec) {
+        case Codec::imaadpcm: return make_ima_adpcm_encoder(target);
+        default: break;
+    }
+    why = std::string("replacing ") + codec_name(target.codec) +
+          " sounds is not built yet (PCM and IMA ADPCM sounds only)";
     return nullptr;
 }
 
