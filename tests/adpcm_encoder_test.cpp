@@ -173,4 +173,10 @@ TEST(AdpcmEncoder, ImaAdpcmMonoStereoAndSixChannels) {
     check({Codec::imaadpcm, 2, true, 72, 64, 30, 13}, 64);  // one whole block
 }
 
+TEST(AdpcmEncoder, PsAdpcmMonoStereoAndSixChannels) {
+    for (const std::uint32_t channels : {1u, 2u, 6u}) {
+        check({Codec::vag, channels, true, 16ull * channels, 28, 45, 17}, 10007);
+    }
+}
+
 }  // namespace

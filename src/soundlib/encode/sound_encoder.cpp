@@ -2,6 +2,7 @@
 
 #include "soundlib/encode/ima_adpcm_encoder.h"
 #include "soundlib/encode/pcm_encoder.h"
+#include "soundlib/encode/vag_encoder.h"
 
 namespace soundlib {
 
@@ -13,10 +14,11 @@ std::unique_ptr<SoundEncoder> make_sound_encoder(const EncodeTarget& target, std
     if (is_pcm_codec(target.codec)) return make_pcm_encoder(target);
     switch (target.codec) {
         case Codec::imaadpcm: return make_ima_adpcm_encoder(target);
+        case Codec::vag: return make_vag_encoder(target);
         default: break;
     }
     why = std::string("replacing ") + codec_name(target.codec) +
-          " sounds is not built yet (PCM and IMA ADPCM sounds only)";
+          " sounds is not built yet (PCM, IMA ADPCM and PS ADPCM sounds only)";
     return nullptr;
 }
 
