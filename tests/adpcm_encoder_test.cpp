@@ -179,4 +179,10 @@ TEST(AdpcmEncoder, PsAdpcmMonoStereoAndSixChannels) {
     }
 }
 
+TEST(AdpcmEncoder, FadpcmMonoStereoAndSixChannels) {
+    for (const std::uint32_t channels : {1u, 2u, 6u}) {
+        check({Codec::fadpcm, channels, true, 140ull * channels, 256, 45, 17}, 10007);
+    }
+}
+
 }  // namespace
