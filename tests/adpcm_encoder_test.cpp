@@ -185,4 +185,13 @@ TEST(AdpcmEncoder, FadpcmMonoStereoAndSixChannels) {
     }
 }
 
+TEST(AdpcmEncoder, GcDspAdpcmInterleavedAndNot) {
+    for (const std::uint32_t channels : {1u, 2u, 6u}) {
+        check({Codec::gcadpcm, channels, true, 8ull * channels, 14, 55, 19}, 10007);
+    }
+    for (const std::uint32_t channels : {2u, 3u}) {
+        check({Codec::gcadpcm, channels, false, 8ull * channels, 14, 55, 19}, 10007);
+    }
+}
+
 }  // namespace
