@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "bank_writer.h"
@@ -797,6 +798,11 @@ namespace {
 
 // ---- ADPCM sounds: encoded in their own codec -------------------------------
 
+bool is_adpcm(soundlib::Codec c) {
+    using soundlib::Codec;
+    return c == Codec::imaadpcm || c == Codec::gcadpcm || c == Codec::vag || c == Codec::fadpcm;
+}
+
 // The signal to noise of decoded 16-bit bytes against the 16-bit bytes meant, in dB.
 double snr_db(const Bytes& meant, const Bytes& got) {
     double signal = 0, error = 0;
@@ -830,6 +836,40 @@ void expect_rebuilds_as_it_is(const TempDir& dir, const std::string& bank) {
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_TRUE(read_file(rebuilt_path(dir, bank)) == read_file(rebuilt_path(again, bank)));
     for (const auto& s : nlohmann::json::parse(run.out)["sounds"]) EXPECT_EQ("kept", s["status"]);
+}
+
+TEST(Rebuild, OneCorpusAdpcmSoundReplacedIsEncodedInItsOwnCodec) {
+    if (!corpus_present()) GTEST_SKIP() << "no corpus beside the project";
+    std::set<soundlib::Codec> codecs;
+    for (const std::string& bank : corpus_banks({"banks", "synthetic"})) {
+        auto before = open_bank(bank);
+        if (!before) continue;
+        for (int pick = 0; pick < before->count(); ++pick) {
+            const soundlib::SubsoundInfo info = before->info(pick);
+            if (!is_adpcm(info.codec)) continue;
+            SCOPED_TRACE(bank + ", sound " + std::to_string(pick));
+            TempDir dir;
+            ASSERT_EQ(0, unpack(dir, bank).status);
+            Wav w;
+            w.rate = info.frequency;
+            w.channels = info.channels;
+            w.data = tone(info.frames / 2 + 7, info.channels, 16, 20.0);
+            write_file(dir.file("u/" + sound_files(bank)[static_cast<std::size_t>(pick)]), wav_bytes(w));
+            const ToolRun run = rebuild(dir, bank);
+            ASSERT_EQ(0, run.status) << run.err;
+            auto after = open_bank(rebuilt_path(dir, bank));
+            ASSERT_TRUE(after);
+            expect_same_but(*before, *after, pick, [&](const Bytes& got) { expect_heard(w.data, info.codec, got, std::filesystem::path(bank).filename().string());
+            });
+            EXPECT_EQ(info.codec, after->info(pick).codec);
+            EXPECT_EQ(info.frames / 2 + 7, after->info(pick).frames);
+            after.reset();
+            expect_rebuilds_as_it_is(dir, bank);
+            codecs.insert(info.codec);
+            break;  // one sound a bank
+        }
+    }
+    EXPECT_EQ(4u, codecs.size()) << "IMA, GC DSP, PS ADPCM and FADPCM banks in the corpus";
 }
 
 // Three stereo GC DSP sounds, their channels one after the other (not interleaved).
