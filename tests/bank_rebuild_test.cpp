@@ -911,7 +911,15 @@ TEST(Rebuild, GcDspSoundsNotInterleavedGetCoefficientsOfTheirOwnWhereTheHeaderKe
         const auto bank_bytes = [fsb5] {
             auto sounds = three_gc_sounds();
             if (!fsb5) return bankwriter::write_fsb4(sounds, 0x10);
-            for (auto& s : sounds) s.chunks.push_back({7, s.extra});
+            for (auto& s : sounds) {
+                Bytes loop(8);
+                for (int k = 0; k < 4; ++k) {
+                    loop[k] = static_cast<std::uint8_t>(s.loop_start >> (8 * k));
+                    loop[4 + k] = static_cast<std::uint8_t>(s.loop_end >> (8 * k));
+                }
+                s.chunks.push_back({3, loop});
+                s.chunks.push_back({7, s.extra});
+            }
             return bankwriter::write_fsb5(sounds, 6, 0x02);
         };
         Made m;
@@ -926,6 +934,10 @@ TEST(Rebuild, GcDspSoundsNotInterleavedGetCoefficientsOfTheirOwnWhereTheHeaderKe
         ASSERT_TRUE(after);
         expect_same_but(*m.before, *after, 1, [&](const Bytes& got) { expect_heard(w.data, soundlib::Codec::gcadpcm, got, fsb5 ? "fsb5_2ch" : "fsb4_2ch");
         });
+        // The old loop, inside the new length, kept as it was: in frames, not blocks.
+        EXPECT_TRUE(after->info(1).loops);
+        EXPECT_EQ(100u, after->info(1).loop_start);
+        EXPECT_EQ(900u, after->info(1).loop_end);
         // Fitted to the new sound: not the old coefficients.
         Bytes old_setup(m.before->info(1).setup.size), new_setup(after->info(1).setup.size);
         m.before->file().read_exact(m.before->info(1).setup.offset, old_setup.data(), old_setup.size());
