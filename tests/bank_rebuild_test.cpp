@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
+#include "soundlib/encode/sound_encoder.h"
 #include "soundlib/io/bank_cipher.h"
 #include "support/platform_expectations.h"
 #include "support/run_tool.h"
@@ -219,15 +221,16 @@ std::vector<std::string> corpus_banks(const std::vector<std::string>& folders) {
     return banks;
 }
 
-// Checks that `after` is `before` with sound `replaced` (if any) decoding to
-// `expected`, every other sound decoding and stored as it was.
-void expect_same_but(soundlib::Bank& before, soundlib::Bank& after, int replaced, const Bytes& expected) {
+// Checks that `after` is `before` with sound `replaced` (if any) passing
+// `heard` on its decoded bytes, every other sound decoding and stored as it was.
+void expect_same_but(soundlib::Bank& before, soundlib::Bank& after, int replaced,
+                     const std::function<void(const Bytes&)>& heard) {
     ASSERT_EQ(before.count(), after.count());
     EXPECT_EQ(main_header(before), main_header(after)) << "main header fields other than sizes";
     for (int i = 0; i < before.count(); ++i) {
         EXPECT_EQ(before.name(i), after.name(i)) << "sound " << i;
         if (i == replaced) {
-            EXPECT_TRUE(decoded(after, i) == expected) << "the replaced sound " << i << " decodes to the tone";
+            heard(decoded(after, i));
             continue;
         }
         EXPECT_TRUE(decoded(before, i) == decoded(after, i)) << "sound " << i << " decodes as before";
@@ -239,6 +242,13 @@ void expect_same_but(soundlib::Bank& before, soundlib::Bank& after, int replaced
         after.file().read_exact(b.data.offset, db.data(), db.size());
         EXPECT_TRUE(da == db) << "sound " << i << "'s stored bytes";
     }
+}
+
+// The same, with the replaced sound decoding to exactly `expected`.
+void expect_same_but(soundlib::Bank& before, soundlib::Bank& after, int replaced, const Bytes& expected) {
+    expect_same_but(before, after, replaced, [&](const Bytes& got) {
+        EXPECT_TRUE(got == expected) << "the replaced sound " << replaced << " decodes to the tone";
+    });
 }
 
 bool corpus_present() { return std::filesystem::is_directory(kCorpus + "/banks"); }
@@ -783,5 +793,182 @@ TEST(Rebuild, EveryOneOfManySoundsReplacedUnderALowLimitOfOpenFiles) {
     for (int i = 0; i < 300; ++i) EXPECT_TRUE(decoded(*after, i) == tones[static_cast<std::size_t>(i)]) << i;
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// ---- ADPCM sounds: encoded in their own codec -------------------------------
+
+bool is_adpcm(soundlib::Codec c) {
+    using soundlib::Codec;
+    return c == Codec::imaadpcm || c == Codec::gcadpcm || c == Codec::vag || c == Codec::fadpcm;
+}
+
+// The signal to noise of decoded 16-bit bytes against the 16-bit bytes meant, in dB.
+double snr_db(const Bytes& meant, const Bytes& got) {
+    double signal = 0, error = 0;
+    for (std::size_t i = 0; i + 1 < meant.size() && i + 1 < got.size(); i += 2) {
+        const double x = static_cast<std::int16_t>(meant[i] | meant[i + 1] << 8);
+        const double y = static_cast<std::int16_t>(got[i] | got[i + 1] << 8);
+        signal += x * x;
+        error += (x - y) * (x - y);
+    }
+    return error == 0 ? 1000 : 10 * std::log10(signal / error);
+}
+
+// How close a rebuilt sound must come to its tone: what was measured, less a few dB.
+double least_db(soundlib::Codec c) {
+    using soundlib::Codec;
+    return c == Codec::imaadpcm ? 20 : c == Codec::gcadpcm ? 40 : 35;
+}
+
+void expect_heard(const Bytes& meant, soundlib::Codec codec, const Bytes& got, const std::string& what) {
+    EXPECT_EQ(meant.size(), got.size()) << "its length";
+    const double db = snr_db(meant, got);
+    ::testing::Test::RecordProperty("db_" + what, std::to_string(db));
+    EXPECT_GT(db, least_db(codec)) << soundlib::codec_name(codec);
+}
+
+// Unpacked and rebuilt again from its own files: the same bytes.
+void expect_rebuilds_as_it_is(const TempDir& dir, const std::string& bank) {
+    TempDir again;
+    ASSERT_EQ(0, unpack(again, rebuilt_path(dir, bank)).status);
+    const ToolRun run = rebuild(again, rebuilt_path(dir, bank), {"--json"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(read_file(rebuilt_path(dir, bank)) == read_file(rebuilt_path(again, bank)));
+    for (const auto& s : nlohmann::json::parse(run.out)["sounds"]) EXPECT_EQ("kept", s["status"]);
+}
+
+TEST(Rebuild, OneCorpusAdpcmSoundReplacedIsEncodedInItsOwnCodec) {
+    if (!corpus_present()) GTEST_SKIP() << "no corpus beside the project";
+    std::set<soundlib::Codec> codecs;
+    for (const std::string& bank : corpus_banks({"banks", "synthetic"})) {
+        auto before = open_bank(bank);
+        if (!before) continue;
+        for (int pick = 0; pick < before->count(); ++pick) {
+            const soundlib::SubsoundInfo info = before->info(pick);
+            if (!is_adpcm(info.codec)) continue;
+            SCOPED_TRACE(bank + ", sound " + std::to_string(pick));
+            TempDir dir;
+            ASSERT_EQ(0, unpack(dir, bank).status);
+            Wav w;
+            w.rate = info.frequency;
+            w.channels = info.channels;
+            w.data = tone(info.frames / 2 + 7, info.channels, 16, 20.0);
+            write_file(dir.file("u/" + sound_files(bank)[static_cast<std::size_t>(pick)]), wav_bytes(w));
+            const ToolRun run = rebuild(dir, bank);
+            ASSERT_EQ(0, run.status) << run.err;
+            auto after = open_bank(rebuilt_path(dir, bank));
+            ASSERT_TRUE(after);
+            expect_same_but(*before, *after, pick, [&](const Bytes& got) { expect_heard(w.data, info.codec, got, std::filesystem::path(bank).filename().string());
+            });
+            EXPECT_EQ(info.codec, after->info(pick).codec);
+            EXPECT_EQ(info.frames / 2 + 7, after->info(pick).frames);
+            after.reset();
+            expect_rebuilds_as_it_is(dir, bank);
+            codecs.insert(info.codec);
+            break;  // one sound a bank
+        }
+    }
+    EXPECT_EQ(4u, codecs.size()) << "IMA, GC DSP, PS ADPCM and FADPCM banks in the corpus";
+}
+
+// Three stereo GC DSP sounds, their channels one after the other (not interleaved).
+std::vector<bankwriter::Sound> three_gc_sounds() {
+    std::vector<bankwriter::Sound> sounds = three_sounds();
+    for (auto& s : sounds) {
+        s.channels = 2;
+        soundlib::EncodeTarget target;
+        target.codec = soundlib::Codec::gcadpcm;
+        target.channels = 2;
+        target.frames = s.frames;
+        target.adpcm_interleaved = false;
+        target.whole_multiple = 32;
+        std::string why;
+        auto encoder = soundlib::make_sound_encoder(target, why);
+        const Bytes pcm = tone(s.frames, 2, 16, 20.0);
+        std::vector<double> samples(pcm.size() / 2);
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = static_cast<std::int16_t>(pcm[2 * i] | pcm[2 * i + 1] << 8) / 32768.0;
+        }
+        encoder->survey(samples.data(), s.frames);
+        encoder->end_survey();
+        s.data.clear();
+        for (std::uint32_t pass = 0; pass < encoder->passes(); ++pass) {
+            std::uint32_t bad = 0;
+            encoder->begin_pass(pass);
+            encoder->encode(samples.data(), s.frames, s.data, bad);
+            encoder->end_pass(s.data);
+        }
+        s.extra = encoder->setup();
+        s.flags = 0x2000000 | 0x40;  // GC DSP ADPCM, stereo
+    }
+    return sounds;
+}
+
+TEST(Rebuild, GcDspSoundsNotInterleavedGetCoefficientsOfTheirOwnWhereTheHeaderKeepsThem) {
+    for (const bool fsb5 : {true, false}) {
+        SCOPED_TRACE(fsb5 ? "FSB5, chunk 7" : "FSB4, extra data");
+        const auto bank_bytes = [fsb5] {
+            auto sounds = three_gc_sounds();
+            if (!fsb5) return bankwriter::write_fsb4(sounds, 0x10);
+            for (auto& s : sounds) {
+                Bytes loop(8);
+                for (int k = 0; k < 4; ++k) {
+                    loop[k] = static_cast<std::uint8_t>(s.loop_start >> (8 * k));
+                    loop[4 + k] = static_cast<std::uint8_t>(s.loop_end >> (8 * k));
+                }
+                s.chunks.push_back({3, loop});
+                s.chunks.push_back({7, s.extra});
+            }
+            return bankwriter::write_fsb5(sounds, 6, 0x02);
+        };
+        Made m;
+        make(m, bank_bytes(), "gc.fsb");
+        ASSERT_FALSE(m.before->info(1).adpcm_interleaved);
+        Wav w;
+        w.channels = 2;
+        w.data = tone(2001, 2, 16, 33.0);
+        write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+        ASSERT_EQ(0, rebuild(m.dir, m.bank).status);
+        auto after = open_bank(rebuilt_path(m.dir, m.bank));
+        ASSERT_TRUE(after);
+        expect_same_but(*m.before, *after, 1, [&](const Bytes& got) { expect_heard(w.data, soundlib::Codec::gcadpcm, got, fsb5 ? "fsb5_2ch" : "fsb4_2ch");
+        });
+        // The old loop, inside the new length, kept as it was: in frames, not blocks.
+        EXPECT_TRUE(after->info(1).loops);
+        EXPECT_EQ(100u, after->info(1).loop_start);
+        EXPECT_EQ(900u, after->info(1).loop_end);
+        // Fitted to the new sound: not the old coefficients.
+        Bytes old_setup(m.before->info(1).setup.size), new_setup(after->info(1).setup.size);
+        m.before->file().read_exact(m.before->info(1).setup.offset, old_setup.data(), old_setup.size());
+        after->file().read_exact(after->info(1).setup.offset, new_setup.data(), new_setup.size());
+        EXPECT_EQ(old_setup.size(), new_setup.size());
+        EXPECT_FALSE(old_setup == new_setup);
+        after.reset();
+        expect_rebuilds_as_it_is(m.dir, m.bank);
+
+        // Three channels: FSB5 carries their coefficients in a longer chunk; an
+        // FSB4 header has room for two channels' only.
+        Wav three = w;
+        three.channels = 3;
+        three.data = tone(1500, 3, 16, 25.0);
+        write_file(m.dir.file("u/middle.wav"), wav_bytes(three));
+        std::filesystem::remove_all(m.dir.file("r"));
+        const ToolRun run = rebuild(m.dir, m.bank);
+        if (fsb5) {
+            ASSERT_EQ(0, run.status) << run.err;
+            after = open_bank(rebuilt_path(m.dir, m.bank));
+            ASSERT_TRUE(after);
+            expect_same_but(*m.before, *after, 1, [&](const Bytes& got) { expect_heard(three.data, soundlib::Codec::gcadpcm, got, "fsb5_3ch");
+            });
+            EXPECT_EQ(3u * 0x2E, after->info(1).setup.size);
+        } else {
+            EXPECT_EQ(1, run.status);
+            EXPECT_NE(std::string::npos, run.err.find("2 channels would fit")) << run.err;
+        }
+    }
+}
 
 }  // namespace

@@ -90,19 +90,6 @@ void decoded_samples(const PcmFormat& format, const std::uint8_t* p, std::size_t
 
 // ---- the bank's PCM formats -----------------------------------------------
 
-bool is_pcm(Codec c) {
-    return c == Codec::pcm8 || c == Codec::pcm16 || c == Codec::pcm24 || c == Codec::pcm32 || c == Codec::pcmfloat;
-}
-
-std::uint32_t stored_sample_bytes(Codec c) {
-    switch (c) {
-        case Codec::pcm8: return 1;
-        case Codec::pcm16: return 2;
-        case Codec::pcm24: return 3;
-        default: return 4;
-    }
-}
-
 const char* stored_format_text(Codec c) {
     switch (c) {
         case Codec::pcm8: return "8-bit";
@@ -115,41 +102,6 @@ const char* stored_format_text(Codec c) {
 
 std::string wav_format_text(const WavInput& wav) {
     return wav.is_float ? "32-bit float" : std::to_string(wav.bits) + "-bit";
-}
-
-// Stores one sample in the bank's format; false when it cannot be stored
-// exactly.
-bool store_sample(double d, const SubsoundInfo& info, std::uint8_t* p) {
-    if (info.codec == Codec::pcmfloat) {
-        const float f = static_cast<float>(d);
-        if (static_cast<double>(f) != d) return false;
-        std::memcpy(p, &f, 4);
-        return true;
-    }
-    const int bits = static_cast<int>(stored_sample_bytes(info.codec)) * 8;
-    const double x = std::ldexp(d, bits - 1);
-    const double top = std::ldexp(1.0, bits - 1);
-    if (!(x >= -top && x < top) || std::floor(x) != x) return false;
-    const std::int64_t v = static_cast<std::int64_t>(x);
-    const auto u = static_cast<std::uint32_t>(v);
-    switch (info.codec) {
-        case Codec::pcm8: p[0] = static_cast<std::uint8_t>(info.pcm8_signed ? u : u + 128); break;
-        case Codec::pcm16:
-            if (info.pcm_big_endian) {
-                p[0] = static_cast<std::uint8_t>(u >> 8);
-                p[1] = static_cast<std::uint8_t>(u);
-            } else {
-                put16(p, u);
-            }
-            break;
-        case Codec::pcm24:
-            p[0] = static_cast<std::uint8_t>(u);
-            p[1] = static_cast<std::uint8_t>(u >> 8);
-            p[2] = static_cast<std::uint8_t>(u >> 16);
-            break;
-        default: put32(p, u); break;
-    }
-    return true;
 }
 
 constexpr std::uint32_t kBlockFrames = 4096;
@@ -387,6 +339,7 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         return false;
     }
     std::vector<double> mine, theirs;
+    Bytes scratch;
     for (int index = 0; index < bank.count(); ++index) {
         SoundDecision d;
         d.index = index;
@@ -433,20 +386,28 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
             decisions_.push_back(d);
             continue;
         }
-        // A new sound: one this bank's header and format can hold exactly.
-        if (!is_pcm(r.info.codec)) {
-            errors.push_back(where + "it would replace " + sound_text(bank, index) + ", a " +
-                             codec_name(r.info.codec) + " sound: replacing " + codec_name(r.info.codec) +
-                             " sounds is not built yet (PCM sounds only)");
-            decisions_.push_back(d);
-            continue;
-        }
         const BankPart& part = bank.parts()[static_cast<std::size_t>(
             std::upper_bound(bank.parts().begin(), bank.parts().end(), static_cast<std::uint32_t>(index),
                              [](std::uint32_t i, const BankPart& p) { return i < p.first_index; }) -
             bank.parts().begin() - 1)];
         const std::uint32_t in_part = static_cast<std::uint32_t>(index) - part.first_index;
         const bool basic = part.family != BankFamily::fsb5 && in_part > 0 && (part.flags & 0x02);
+        // A new sound, in the sound's own codec: one this bank's header can hold.
+        EncodeTarget target;
+        target.codec = r.info.codec;
+        target.channels = wav.channels;
+        target.frames = wav.frames;
+        target.pcm_big_endian = r.info.pcm_big_endian;
+        target.pcm8_signed = r.info.pcm8_signed;
+        target.adpcm_interleaved = r.info.adpcm_interleaved;
+        target.whole_multiple = part.family == BankFamily::fsb5 ? 32 : 1;
+        r.encoder = make_sound_encoder(target, why);
+        if (!r.encoder) {
+            errors.push_back(where + "it would replace " + sound_text(bank, index) + ", a " +
+                             codec_name(r.info.codec) + " sound: " + why);
+            decisions_.push_back(d);
+            continue;
+        }
         std::string refused;
         if (wav.channels > 255) {
             refused = std::to_string(wav.channels) + " channels; a bank's sound holds at most 255";
@@ -467,8 +428,13 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
             refused = "a loop, which this bank's short headers cannot hold";
         } else if (part.family == BankFamily::fsb5 && wav.frames >= (std::uint64_t{1} << 30)) {
             refused = "more frames than the bank's header holds";
-        } else if (wav.frames * r.info.channels * stored_sample_bytes(r.info.codec) > 0xFFFFFFF0u) {
+        } else if (r.encoder->stored_bytes() > 0xFFFFFFF0u) {
             refused = "more than 4 GiB of samples";
+        } else if (part.family != BankFamily::fsb5 && r.info.setup.size < r.encoder->setup().size()) {
+            // FSB3 and FSB4 keep the set-up in the header, whose size stays.
+            refused = std::to_string(wav.channels) + " channels, but the header of " + sound_text(bank, index) +
+                      " holds the codec set-up of " + std::to_string(r.info.channels) + ": " +
+                      std::to_string(r.info.channels) + " channels would fit";
         }
         if (refused.empty() && part.family != BankFamily::fsb5) {
             // A duplicate shares the data of the sound before it.
@@ -485,11 +451,10 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
             decisions_.push_back(d);
             continue;
         }
-        // Every sample must be stored exactly in the bank's format.
-        std::uint8_t scratch[4];
+        // A lossless codec must store every sample exactly.
         bool exact = true;
         std::uint64_t bad = 0;
-        for (std::uint64_t at = 0; exact && at < wav.frames; at += kBlockFrames) {
+        for (std::uint64_t at = 0; r.encoder->exact() && exact && at < wav.frames; at += kBlockFrames) {
             const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, wav.frames - at));
             if (!read_wav_samples(wav, at, n, theirs)) {
                 errors.push_back(where + "its samples cannot be read");
@@ -497,12 +462,11 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
                 bad = ~std::uint64_t{0};
                 break;
             }
-            for (std::size_t i = 0; i < theirs.size(); ++i) {
-                if (!store_sample(theirs[i], r.info, scratch)) {
-                    exact = false;
-                    bad = at + i / wav.channels;
-                    break;
-                }
+            std::uint32_t bad_frame = 0;
+            scratch.clear();
+            if (!r.encoder->encode(theirs.data(), n, scratch, bad_frame)) {
+                exact = false;
+                bad = at + bad_frame;
             }
         }
         if (!exact) {
@@ -560,8 +524,41 @@ struct PartLayout {
 
 }  // namespace
 
+bool BankRebuild::reopen(Replacement& r, std::string& error) {
+    WavInput again;
+    std::string why;
+    if (!open_wav_input(r.path, r.wav.shown, again, why)) {
+        error = r.wav.shown + ": " + why;
+        return false;
+    }
+    if (again.frames != r.wav.frames || again.channels != r.wav.channels || again.bits != r.wav.bits ||
+        again.is_float != r.wav.is_float || again.data_offset != r.wav.data_offset) {
+        error = r.wav.shown + ": it changed while the bank was rebuilt";
+        return false;
+    }
+    r.wav.file = std::move(again.file);
+    return true;
+}
+
 bool BankRebuild::write(ByteSink& out, std::string& error) {
     Bank& bank = *bank_;
+    // Encoders that fit their set-up to the samples see them all first: a
+    // pass over the file, as the header with the set-up comes before the data.
+    std::vector<double> samples;
+    for (auto& [index, r] : replacements_) {
+        if (!r.encoder->surveys()) continue;
+        if (!reopen(r, error)) return false;
+        for (std::uint64_t at = 0; at < r.wav.frames; at += kBlockFrames) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.wav.frames - at));
+            if (!read_wav_samples(r.wav, at, n, samples)) {
+                error = r.wav.shown + ": its samples cannot be read again";
+                return false;
+            }
+            r.encoder->survey(samples.data(), n);
+        }
+        r.encoder->end_survey();
+        r.wav.file.reset();
+    }
     BankFile& file = bank.file();
     const auto& records = bank.records();
     std::vector<Piece> pieces;
@@ -604,7 +601,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
         for (std::uint32_t i = 0; i < part.count; ++i) {
             const SubsoundRecord& rec = records[first + i];
             if (Replacement* r = replaced(i)) {
-                sample_bytes[i] = r->wav.frames * r->wav.channels * stored_sample_bytes(r->info.codec);
+                sample_bytes[i] = r->encoder->stored_bytes();
                 const bool last = i + 1 == part.count;
                 const bool aligned = part.family == BankFamily::fsb5 || (part.flags & 0x40);
                 if (aligned && (!last || old_data_bytes % 32 == 0)) pad[i] = align32(sample_bytes[i]) - sample_bytes[i];
@@ -704,6 +701,14 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 };
                 set_code_or_chunk(1, wav.channels, kFsb5Channels, std::size(kFsb5Channels), 5, 0x03, 1);
                 set_code_or_chunk(2, wav.rate, kFsb5Frequencies, std::size(kFsb5Frequencies), 1, 0x0F, 4);
+                const Bytes setup = r->encoder->setup();
+                if (!setup.empty()) {
+                    if (Bytes* c = find_chunk(h, 7)) {
+                        *c = setup;
+                    } else {
+                        h.chunks.emplace_back(7, setup);
+                    }
+                }
                 Bytes* loop = find_chunk(h, 3);
                 if (r->loops || loop) {
                     Bytes payload(8);
@@ -754,6 +759,10 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 const WavInput& wav = r->wav;
                 const bool basic = i > 0 && (part.flags & 0x02);
                 const auto stored = static_cast<std::uint32_t>(sample_bytes[i]);
+                // The set-up in the header's extra data, which the plan saw is large enough.
+                const Bytes setup = r->encoder->setup();
+                const std::uint64_t setup_at = r->info.setup.offset - (part.headers_start + records[first + i].header);
+                std::copy(setup.begin(), setup.end(), h + setup_at);
                 if (basic) {
                     put32(h, static_cast<std::uint32_t>(wav.frames));
                     put32(h + 4, stored);
@@ -870,7 +879,6 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
     // Out it goes, through one buffer.
     Bytes buffer(kCopyBuffer);
     std::uint64_t written = 0;
-    std::vector<double> samples;
     auto emit = [&](std::uint8_t* p, std::size_t n, const Piece& piece) -> bool {
         if (piece.cipher) {
             BankCipher::encrypt(p, n, piece.cipher->key(), piece.cipher->reverses_bits(), written - piece.cipher_origin);
@@ -897,33 +905,41 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
             }
         } else {
             Replacement& r = replacements_.at(piece.sound);
-            WavInput again;
-            std::string why;
-            if (!open_wav_input(r.path, r.wav.shown, again, why)) {
-                error = r.wav.shown + ": " + why;
-                return false;
-            }
-            if (again.frames != r.wav.frames || again.channels != r.wav.channels || again.bits != r.wav.bits ||
-                again.is_float != r.wav.is_float || again.data_offset != r.wav.data_offset) {
-                error = r.wav.shown + ": it changed while the bank was rebuilt";
-                return false;
-            }
-            r.wav.file = std::move(again.file);
-            const std::uint32_t sb = stored_sample_bytes(r.info.codec);
-            Bytes block(static_cast<std::size_t>(kBlockFrames) * r.wav.channels * sb);
-            for (std::uint64_t at = 0; at < r.wav.frames; at += kBlockFrames) {
-                const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.wav.frames - at));
-                if (!read_wav_samples(r.wav, at, n, samples)) {
-                    error = r.wav.shown + ": its samples cannot be read again";
+            if (!reopen(r, error)) return false;
+            SoundEncoder& encoder = *r.encoder;
+            Bytes block;
+            std::uint64_t made = 0;
+            auto put = [&]() {
+                if (made + block.size() > piece.size) {
+                    error = r.wav.shown + ": its encoding came out longer than planned";
                     return false;
                 }
-                for (std::size_t i = 0; i < samples.size(); ++i) {
-                    if (!store_sample(samples[i], r.info, block.data() + i * sb)) {
+                made += block.size();
+                return block.empty() || emit(block.data(), block.size(), piece);
+            };
+            for (std::uint32_t pass = 0; pass < encoder.passes(); ++pass) {
+                encoder.begin_pass(pass);
+                for (std::uint64_t at = 0; at < r.wav.frames; at += kBlockFrames) {
+                    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.wav.frames - at));
+                    if (!read_wav_samples(r.wav, at, n, samples)) {
+                        error = r.wav.shown + ": its samples cannot be read again";
+                        return false;
+                    }
+                    block.clear();
+                    std::uint32_t bad_frame = 0;
+                    if (!encoder.encode(samples.data(), n, block, bad_frame)) {
                         error = r.wav.shown + ": it changed while the bank was rebuilt";
                         return false;
                     }
+                    if (!put()) return false;
                 }
-                if (!emit(block.data(), samples.size() * sb, piece)) return false;
+                block.clear();
+                encoder.end_pass(block);
+                if (!put()) return false;
+            }
+            if (made != piece.size) {
+                error = r.wav.shown + ": its encoding came out shorter than planned";
+                return false;
             }
             r.wav.file.reset();
             Bytes zeros(static_cast<std::size_t>(piece.pad), 0);

@@ -5,8 +5,9 @@
 // whatever is not understood is copied as it is. Data is copied through a
 // buffer: the bank is never held in memory, only its header regions.
 //
-// Replacing is for PCM sounds: the WAV's samples are converted to the bank's
-// PCM format when that is exact, and refused otherwise.
+// A replaced sound is stored in its own codec (soundlib/encode): PCM when the
+// WAV's samples convert exactly, and refused otherwise; the ADPCM codecs by
+// encoders of our own.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "soundlib/bank.h"
+#include "soundlib/encode/sound_encoder.h"
 
 namespace soundlib {
 
@@ -76,9 +78,13 @@ private:
         std::string path;
         WavInput wav;  // its file closed after the plan (a bank may have thousands), opened again to write
         SubsoundInfo info;  // the sound as stored before
+        std::unique_ptr<SoundEncoder> encoder;
         bool loops = false;
         std::uint32_t loop_start = 0, loop_end = 0;
     };
+    // Opens a replacement's file again, checking it is the one planned.
+    static bool reopen(Replacement& r, std::string& error);
+
     Bank* bank_ = nullptr;
     std::vector<SoundDecision> decisions_;
     std::map<int, Replacement> replacements_;

@@ -1,0 +1,29 @@
+#include "soundlib/encode/sound_encoder.h"
+
+#include "soundlib/encode/fadpcm_encoder.h"
+#include "soundlib/encode/gc_adpcm_encoder.h"
+#include "soundlib/encode/ima_adpcm_encoder.h"
+#include "soundlib/encode/pcm_encoder.h"
+#include "soundlib/encode/vag_encoder.h"
+
+namespace soundlib {
+
+std::unique_ptr<SoundEncoder> make_sound_encoder(const EncodeTarget& target, std::string& why) {
+    if (target.channels == 0) {
+        why = "no channels";
+        return nullptr;
+    }
+    if (is_pcm_codec(target.codec)) return make_pcm_encoder(target);
+    switch (target.codec) {
+        case Codec::imaadpcm: return make_ima_adpcm_encoder(target);
+        case Codec::gcadpcm: return make_gc_adpcm_encoder(target);
+        case Codec::vag: return make_vag_encoder(target);
+        case Codec::fadpcm: return make_fadpcm_encoder(target);
+        default: break;
+    }
+    why = std::string("replacing ") + codec_name(target.codec) +
+          " sounds is not built yet (PCM, IMA ADPCM, GC DSP ADPCM, PS ADPCM and FADPCM sounds only)";
+    return nullptr;
+}
+
+}  // namespace soundlib

@@ -1,0 +1,70 @@
+// Turns a replacement's samples into a sound's stored bytes, in the sound's
+// own codec. The bank writer knows only this interface: it asks for the
+// stored size and codec set-up before it writes the header, then feeds the
+// samples in blocks, as often as the encoder's passes ask.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "soundlib/bank/subsound_info.h"
+
+namespace soundlib {
+
+// What the stored bytes must be: the codec and layout the bank says for
+// the sound, with the replacement's channels and length.
+struct EncodeTarget {
+    Codec codec = Codec::unknown;
+    std::uint32_t channels = 1;
+    std::uint64_t frames = 0;
+    bool pcm_big_endian = false;
+    bool pcm8_signed = false;
+    bool adpcm_interleaved = true;  // false: channel k's data is the k-th equal part
+    // Not-interleaved layouts whose readers take each channel's part as the
+    // stored size over the channels, padding included (FSB5 pads a sound to
+    // 32 bytes): the whole is made a multiple of this, so no padding follows.
+    std::uint32_t whole_multiple = 1;
+};
+
+class SoundEncoder {
+public:
+    virtual ~SoundEncoder() = default;
+
+    // Bytes the sound takes, known before any is made: headers come first.
+    virtual std::uint64_t stored_bytes() const = 0;
+
+    // Whether it must see every sample before the set-up is known (a fit of
+    // coefficients): survey() is then given them all, in blocks, first.
+    virtual bool surveys() const { return false; }
+    virtual void survey(const double* samples, std::uint32_t frames) { (void)samples, (void)frames; }
+    virtual void end_survey() {}
+
+    // The codec set-up the header carries (GC DSP: 0x2E bytes per
+    // channel); empty when the codec has none. Known after the survey.
+    virtual std::vector<std::uint8_t> setup() const { return {}; }
+
+    // Lossless codecs refuse what they cannot store exactly; the writer
+    // then tries every sample before it plans the sound in.
+    virtual bool exact() const { return false; }
+
+    // The stored bytes come from this many passes over the samples, each
+    // from the first frame (one per channel when each has its own part).
+    virtual std::uint32_t passes() const { return 1; }
+    virtual void begin_pass(std::uint32_t pass) { (void)pass; }
+
+    // The next `frames` interleaved frames of the pass, each sample in
+    // [-1, 1); their bytes appended to `out`. False when a sample cannot be
+    // stored (exact codecs), with its frame within the block in `bad_frame`.
+    virtual bool encode(const double* samples, std::uint32_t frames, std::vector<std::uint8_t>& out,
+                        std::uint32_t& bad_frame) = 0;
+    // After a pass's last frames: what its last, partial block leaves.
+    virtual void end_pass(std::vector<std::uint8_t>& out) { (void)out; }
+};
+
+// The encoder for the target; null with the reason in `why` when its codec
+// is not encoded here, or its layout cannot hold the channels.
+std::unique_ptr<SoundEncoder> make_sound_encoder(const EncodeTarget& target, std::string& why);
+
+}  // namespace soundlib
