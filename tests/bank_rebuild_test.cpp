@@ -464,6 +464,31 @@ TEST(Rebuild, Fsb5Version0ReplacementsLongerShorterOtherRatesChannelsAndLoops) {
         "three.fsb");
 }
 
+TEST(Rebuild, ASoundWithNoDataSharesItWithNoneAfterIt) {
+    // FSB3 and FSB4 put a sound's data where the one before it ends: after
+    // a sound of no stored bytes, the next starts at the same offset, which
+    // is no duplicate; replacing the first must not take the second's data.
+    for (const std::uint32_t bank_flags : {0u, 0x40u}) {
+        SCOPED_TRACE(bank_flags);
+        auto sounds = three_sounds();
+        sounds[0].data.clear();
+        Made m;  // not unpacked: the first sound has no audio to give
+        m.bank = m.dir.file("empty_first.fsb");
+        write_file(m.bank, bankwriter::write_fsb4(sounds, bank_flags));
+        m.before = open_bank(m.bank);
+        ASSERT_TRUE(m.before);
+        std::filesystem::create_directories(m.dir.file("u"));
+        Wav w;
+        w.data = tone(300, 1, 16);
+        write_file(m.dir.file("u/first.wav"), wav_bytes(w));
+        const ToolRun run = rebuild(m.dir, m.bank);
+        ASSERT_EQ(0, run.status) << run.err;
+        auto after = open_bank(rebuilt_path(m.dir, m.bank));
+        ASSERT_TRUE(after);
+        expect_same_but(*m.before, *after, 0, w.data);
+    }
+}
+
 TEST(Rebuild, ShortHeadersKeepTheFirstSoundsRateAndChannelsForAll) {
     // Bank flag 0x02: sounds after the first have basic headers and take the
     // first one's rate and channels; so a file with others is refused for
@@ -684,6 +709,17 @@ TEST(Rebuild, FilesOfNoSoundOtherCodecsAndTheBankItselfAreRefused) {
     run = run_bankrip({"--replace", m.dir.file("u"), "-o", m.dir.path(), m.bank});
     EXPECT_EQ(1, run.status);
     EXPECT_NE(std::string::npos, run.err.find("it is the bank being rebuilt")) << run.err;
+
+    // A .bank file shorter than its RIFF header says reads (its chunks may
+    // run past the cut), but written whole it would claim what it lacks.
+    Made cut;
+    Bytes bank_file = bankwriter::write_fev({fsb5_three()});
+    bank_file[5] = static_cast<std::uint8_t>(bank_file[5] + 1);
+    make(cut, bank_file, "cut.bank");
+    run = rebuild(cut.dir, cut.bank);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("a truncated bank cannot be rebuilt")) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(rebuilt_path(cut.dir, cut.bank)));
 
     if (!corpus_present()) return;
     const std::string vorbis = kCorpus + "/banks/fsb5_vorbis_31.fsb";

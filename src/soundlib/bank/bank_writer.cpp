@@ -319,6 +319,14 @@ bool BankRebuild::check(Bank& bank, std::string& why) {
         why = "it holds no bank to rebuild";
         return false;
     }
+    // A RIFF file shorter than its header says: its chunks may run past the
+    // cut, which only the cut excuses, so the file cannot be written whole.
+    std::uint8_t riff_size[4] = {};
+    if (riff && (!bank.file().read_exact(4, riff_size, 4) ||
+                 8 + std::uint64_t{le32(riff_size)} > bank.file().size())) {
+        why = "it is truncated: a truncated bank cannot be rebuilt";
+        return false;
+    }
     for (const BankPart& part : bank.parts()) {
         if (part.end > part.limit || part.end > bank.file().size()) {
             why = "it is truncated: a truncated bank cannot be rebuilt";
@@ -596,6 +604,11 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
             return it == replacements_.end() ? nullptr : &it->second;
         };
         const std::uint64_t old_data_bytes = part.data_end - part.data_start;
+        // A duplicate shares the data of the sound before it; a sound after
+        // one with no data starts where that one does, but shares nothing.
+        auto duplicate_of_previous = [&](std::uint32_t i) {
+            return i > 0 && records[first + i - 1].data == records[first + i].data && records[first + i - 1].size != 0;
+        };
         // New data slots, in order.
         std::vector<std::uint64_t> slot(part.count), sample_bytes(part.count, 0), pad(part.count, 0);
         for (std::uint32_t i = 0; i < part.count; ++i) {
@@ -617,17 +630,14 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                         break;
                     }
                 }
-                const bool duplicate_of_previous = i > 0 && records[first + i - 1].data == rec.data;
-                slot[i] = duplicate_of_previous ? 0 : next - rec.data;
+                slot[i] = duplicate_of_previous(i) ? 0 : next - rec.data;
             }
         }
         std::uint64_t new_data_bytes = 0;
         std::vector<std::uint64_t> new_offset(part.count);
         for (std::uint32_t i = 0; i < part.count; ++i) {
-            const bool duplicate_of_previous =
-                part.family != BankFamily::fsb5 && i > 0 && records[first + i - 1].data == records[first + i].data &&
-                !replaced(i);
-            new_offset[i] = duplicate_of_previous ? new_offset[i - 1] : new_data_bytes;
+            const bool shared = part.family != BankFamily::fsb5 && duplicate_of_previous(i) && !replaced(i);
+            new_offset[i] = shared ? new_offset[i - 1] : new_data_bytes;
             new_data_bytes += slot[i];
         }
         if (new_data_bytes > 0xFFFFFFFFu) {
