@@ -409,6 +409,11 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         target.pcm8_signed = r.info.pcm8_signed;
         target.adpcm_interleaved = r.info.adpcm_interleaved;
         target.whole_multiple = part.family == BankFamily::fsb5 ? 32 : 1;
+        target.rate = wav.rate;
+        target.old_channels = r.info.channels;
+        target.old_rate = r.info.frequency;
+        target.old_setup.resize(static_cast<std::size_t>(std::min<std::uint64_t>(r.info.setup.size, 4)));
+        bank.file().read_exact(r.info.setup.offset, target.old_setup.data(), target.old_setup.size());
         r.encoder = make_sound_encoder(target, why);
         if (!r.encoder) {
             errors.push_back(where + "it would replace " + sound_text(bank, index) + ", a " +
@@ -713,10 +718,10 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 set_code_or_chunk(2, wav.rate, kFsb5Frequencies, std::size(kFsb5Frequencies), 1, 0x0F, 4);
                 const Bytes setup = r->encoder->setup();
                 if (!setup.empty()) {
-                    if (Bytes* c = find_chunk(h, 7)) {
+                    if (Bytes* c = find_chunk(h, r->encoder->setup_chunk())) {
                         *c = setup;
                     } else {
-                        h.chunks.emplace_back(7, setup);
+                        h.chunks.emplace_back(r->encoder->setup_chunk(), setup);
                     }
                 }
                 Bytes* loop = find_chunk(h, 3);

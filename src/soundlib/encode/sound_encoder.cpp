@@ -5,6 +5,7 @@
 #include "soundlib/encode/ima_adpcm_encoder.h"
 #include "soundlib/encode/pcm_encoder.h"
 #include "soundlib/encode/vag_encoder.h"
+#include "soundlib/encode/vorbis_encoder.h"
 
 namespace soundlib {
 
@@ -19,10 +20,11 @@ std::unique_ptr<SoundEncoder> make_sound_encoder(const EncodeTarget& target, std
         case Codec::gcadpcm: return make_gc_adpcm_encoder(target);
         case Codec::vag: return make_vag_encoder(target);
         case Codec::fadpcm: return make_fadpcm_encoder(target);
+        case Codec::vorbis: return make_vorbis_encoder(target, why);
         default: break;
     }
     why = std::string("replacing ") + codec_name(target.codec) +
-          " sounds is not built yet (PCM, IMA ADPCM, GC DSP ADPCM, PS ADPCM and FADPCM sounds only)";
+          " sounds is not built yet (PCM, IMA ADPCM, GC DSP ADPCM, PS ADPCM, FADPCM and Vorbis sounds only)";
     return nullptr;
 }
 

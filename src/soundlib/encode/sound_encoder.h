@@ -26,13 +26,19 @@ struct EncodeTarget {
     // stored size over the channels, padding included (FSB5 pads a sound to
     // 32 bytes): the whole is made a multiple of this, so no padding follows.
     std::uint32_t whole_multiple = 1;
+    std::uint32_t rate = 0;
+    // The sound as stored, for codecs whose encoder follows the bank's
+    // (Vorbis: chunk 11, whose set-up CRC names encoder and quality).
+    std::uint32_t old_channels = 0, old_rate = 0;
+    std::vector<std::uint8_t> old_setup;
 };
 
 class SoundEncoder {
 public:
     virtual ~SoundEncoder() = default;
 
-    // Bytes the sound takes, known before any is made: headers come first.
+    // Bytes the sound takes, known before any is made: headers come first
+    // (for an encoder that surveys, known after the survey).
     virtual std::uint64_t stored_bytes() const = 0;
 
     // Whether it must see every sample before the set-up is known (a fit of
@@ -44,6 +50,8 @@ public:
     // The codec set-up the header carries (GC DSP: 0x2E bytes per
     // channel); empty when the codec has none. Known after the survey.
     virtual std::vector<std::uint8_t> setup() const { return {}; }
+    // The FSB5 chunk it goes in.
+    virtual std::uint32_t setup_chunk() const { return 7; }
 
     // Lossless codecs refuse what they cannot store exactly; the writer
     // then tries every sample before it plans the sound in.

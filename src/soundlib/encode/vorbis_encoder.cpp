@@ -1,0 +1,269 @@
+#include "soundlib/encode/vorbis_encoder.h"
+
+#include <vorbis/codec.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "soundlib/codec/vorbis/vorbis_setup_cache.h"
+#include "soundlib/codec/vorbis/vorbis_setup_table.h"
+#include "soundlib/encode/vorbis_encoder_setup.h"
+
+namespace soundlib {
+
+void VorbisSeekTable::add_packet(std::uint64_t offset, std::uint64_t frames_added) {
+    const std::uint64_t reached = reached_ + frames_added;
+    if (any_) {
+        while (reached >= (points_.size() + 1) * std::uint64_t{rate_}) {
+            points_.push_back({static_cast<std::uint32_t>(reached_), static_cast<std::uint32_t>(last_offset_)});
+        }
+    }
+    any_ = true;
+    reached_ = reached;
+    last_offset_ = offset;
+}
+
+std::vector<std::uint8_t> VorbisSeekTable::chunk(std::uint32_t crc, std::uint64_t frames) const {
+    std::size_t n = 0;
+    while (n < points_.size() && (n + 1) * std::uint64_t{rate_} <= frames) ++n;
+    std::vector<std::uint8_t> out;
+    const auto put = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    put(crc);
+    put(static_cast<std::uint32_t>(n * 8));
+    for (std::size_t i = 0; i < n; ++i) {
+        put(points_[i].frames);
+        put(points_[i].offset);
+    }
+    return out;
+}
+
+namespace {
+
+bool tabulated(std::uint32_t channels, std::uint32_t rate) {
+    return channels >= 1 && channels <= kVorbisTableMaxChannels &&
+           std::find(std::begin(kVorbisTableRates), std::end(kVorbisTableRates), rate) != std::end(kVorbisTableRates);
+}
+
+std::string what_fits(const char* family) {
+    std::string rates;
+    for (const std::uint32_t r : kVorbisTableRates) rates += (rates.empty() ? "" : ", ") + std::to_string(r);
+    return std::string("1 or 2 channels at ") + rates + " Hz would fit (the rates and channels whose " + family +
+           " set-ups readers regenerate)";
+}
+
+const char* family_text(VorbisVariant v) {
+    switch (v) {
+        case VorbisVariant::stock: return "stock libvorbisenc";
+        case VorbisVariant::phone: return "phone encoder";
+        default: return "small-block encoder";
+    }
+}
+
+// The family's set-up at this step: its own where it differs, else the
+// one it shares (the phone encoder is the small-block one but for its changes).
+const VorbisSetup* family_setup(const std::vector<VorbisSetup>& setups, VorbisVariant family) {
+    const auto of = [&](auto pred) -> const VorbisSetup* {
+        for (const VorbisSetup& s : setups) {
+            if (pred(s.variant)) return &s;
+        }
+        return nullptr;
+    };
+    const auto small_blocks = [](VorbisVariant v) {
+        return v == VorbisVariant::blocks_256_2048 || v == VorbisVariant::blocks_256;
+    };
+    const VorbisSetup* s = nullptr;
+    if (family == VorbisVariant::phone) s = of([](VorbisVariant v) { return v == VorbisVariant::phone; });
+    if (!s && family != VorbisVariant::stock) s = of(small_blocks);
+    return s ? s : (setups.empty() ? nullptr : &setups[0]);
+}
+
+// Libvorbisenc takes samples in blocks and its packets' sizes are known
+// only once made, yet the stored size comes before the header. So the
+// survey pass encodes into a temporary file (memory stays bounded however
+// long the sound), and the write pass copies that file out.
+class VorbisEncoder final : public SoundEncoder {
+public:
+    VorbisEncoder(const EncodeTarget& t, std::unique_ptr<VorbisEncoderSetup> setup, std::uint32_t crc,
+                  std::filesystem::path temp)
+        : target_(t), setup_(std::move(setup)), crc_(crc), path_(std::move(temp)), seek_(t.rate) {}
+    ~VorbisEncoder() override {
+        close_state();
+        file_.close();
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+
+    std::uint64_t stored_bytes() const override { return size_; }
+    bool surveys() const override { return true; }
+    void survey(const double* samples, std::uint32_t frames) override {
+        if (!open_state()) return;
+        float** buffer = vorbis_analysis_buffer(&vd_, static_cast<int>(frames));
+        for (std::uint32_t c = 0; c < target_.channels; ++c) {
+            for (std::uint32_t f = 0; f < frames; ++f) {
+                buffer[c][f] = static_cast<float>(samples[std::size_t{f} * target_.channels + c]);
+            }
+        }
+        vorbis_analysis_wrote(&vd_, static_cast<int>(frames));
+        drain();
+    }
+    void end_survey() override {
+        if (open_state()) {
+            vorbis_analysis_wrote(&vd_, 0);
+            drain();
+        }
+        close_state();
+        file_.flush();
+        if (!file_) failed_ = true;
+    }
+    std::vector<std::uint8_t> setup() const override { return seek_.chunk(crc_, target_.frames); }
+    std::uint32_t setup_chunk() const override { return 11; }
+
+    void begin_pass(std::uint32_t) override {
+        file_.clear();
+        file_.seekg(0);
+        sent_ = 0;
+        frames_seen_ = 0;
+    }
+    bool encode(const double*, std::uint32_t frames, std::vector<std::uint8_t>& out, std::uint32_t& bad) override {
+        bad = 0;
+        frames_seen_ += frames;
+        const std::uint64_t upto = target_.frames ? size_ * frames_seen_ / target_.frames : size_;
+        return !failed_ && copy_out(upto, out);
+    }
+    void end_pass(std::vector<std::uint8_t>& out) override {
+        if (!failed_) copy_out(size_, out);
+    }
+
+private:
+    bool open_state() {
+        if (failed_ || done_) return !failed_ && !done_;
+        if (started_) return true;
+        file_.open(path_, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
+        if (!file_ || vorbis_analysis_init(&vd_, setup_->info()) != 0) {
+            failed_ = true;
+            return false;
+        }
+        vorbis_block_init(&vd_, &vb_);
+        // The decoder's view of the headers tells each packet's block size.
+        vorbis_comment vc;
+        vorbis_comment_init(&vc);
+        vorbis_info_init(&di_);
+        vorbis_comment_init(&dc_);
+        ogg_packet h[3];
+        vorbis_analysis_headerout(&vd_, &vc, &h[0], &h[1], &h[2]);
+        for (ogg_packet& p : h) vorbis_synthesis_headerin(&di_, &dc_, &p);
+        vorbis_comment_clear(&vc);
+        started_ = true;
+        return true;
+    }
+    void close_state() {
+        if (!started_ || done_) return;
+        vorbis_block_clear(&vb_);
+        vorbis_dsp_clear(&vd_);
+        setup_->release();
+        vorbis_comment_clear(&dc_);
+        vorbis_info_clear(&di_);
+        done_ = true;
+    }
+    void drain() {
+        while (vorbis_analysis_blockout(&vd_, &vb_) == 1) {
+            vorbis_analysis(&vb_, nullptr);
+            vorbis_bitrate_addblock(&vb_);
+            ogg_packet op;
+            while (vorbis_bitrate_flushpacket(&vd_, &op) == 1) {
+                if (op.bytes > 0xFFFF) {
+                    failed_ = true;
+                    return;
+                }
+                const long block = vorbis_packet_blocksize(&di_, &op);
+                seek_.add_packet(size_, previous_block_ ? (previous_block_ + block) / 4 : 0);
+                previous_block_ = block;
+                const char length[2] = {static_cast<char>(op.bytes & 0xFF), static_cast<char>(op.bytes >> 8)};
+                file_.write(length, 2);
+                file_.write(reinterpret_cast<const char*>(op.packet), op.bytes);
+                size_ += 2 + static_cast<std::uint64_t>(op.bytes);
+            }
+        }
+    }
+    bool copy_out(std::uint64_t upto, std::vector<std::uint8_t>& out) {
+        if (upto <= sent_) return true;
+        const std::size_t n = static_cast<std::size_t>(upto - sent_);
+        const std::size_t at = out.size();
+        out.resize(at + n);
+        file_.read(reinterpret_cast<char*>(out.data() + at), static_cast<std::streamsize>(n));
+        if (!file_) {
+            failed_ = true;
+            out.resize(at);
+            return false;
+        }
+        sent_ = upto;
+        return true;
+    }
+
+    EncodeTarget target_;
+    std::unique_ptr<VorbisEncoderSetup> setup_;
+    std::uint32_t crc_;
+    std::filesystem::path path_;
+    std::fstream file_;
+    VorbisSeekTable seek_;
+    vorbis_dsp_state vd_{};
+    vorbis_block vb_{};
+    vorbis_info di_{};
+    vorbis_comment dc_{};
+    bool started_ = false, done_ = false, failed_ = false;
+    long previous_block_ = 0;
+    std::uint64_t size_ = 0, sent_ = 0, frames_seen_ = 0;
+};
+
+std::filesystem::path temp_path() {
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    return dir / ("bankrip-vorbis-" + std::to_string(stamp) + "-" + std::to_string(counter++) + ".tmp");
+}
+
+}  // namespace
+
+std::unique_ptr<SoundEncoder> make_vorbis_encoder(const EncodeTarget& t, std::string& why) {
+    if (t.old_setup.size() < 4) {
+        why = "its set-up CRC cannot be read";
+        return nullptr;
+    }
+    const std::uint32_t old_crc = static_cast<std::uint32_t>(t.old_setup[0]) | (t.old_setup[1] << 8) |
+                                  (t.old_setup[2] << 16) | (static_cast<std::uint32_t>(t.old_setup[3]) << 24);
+    VorbisSetupCache cache;
+    const VorbisSetup* old = cache.find(t.old_channels, t.old_rate, old_crc);
+    if (!old) {
+        why = "its set-up (CRC " + std::to_string(old_crc) + ") is none we regenerate, so its encoder is unknown";
+        return nullptr;
+    }
+    const VorbisVariant family = old->variant;
+    const int step = old->quality;
+    if (!tabulated(t.channels, t.rate)) {
+        why = "the replacement has " + std::to_string(t.channels) + " channels at " + std::to_string(t.rate) +
+              " Hz; " + what_fits(family_text(family));
+        return nullptr;
+    }
+    const std::vector<VorbisSetup> setups = make_vorbis_setups(t.channels, t.rate, step);
+    const VorbisSetup* want = family_setup(setups, family);
+    if (!want || !cache.find(t.channels, t.rate, want->crc)) {
+        why = std::string("the ") + family_text(family) + " makes no set-up readers regenerate for " +
+              std::to_string(t.channels) + " channels at " + std::to_string(t.rate) + " Hz; " +
+              std::to_string(t.old_channels) + " channels at " + std::to_string(t.old_rate) + " Hz would fit";
+        return nullptr;
+    }
+    auto setup = make_vorbis_encoder_setup(t.channels, t.rate, *want, why);
+    if (!setup) {
+        why = std::string("the ") + family_text(family) + " at this quality: " + why;
+        return nullptr;
+    }
+    return std::make_unique<VorbisEncoder>(t, std::move(setup), want->crc, temp_path());
+}
+
+}  // namespace soundlib
