@@ -3,14 +3,11 @@
 #include <vorbis/codec.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 
 #include "soundlib/codec/vorbis/vorbis_setup_cache.h"
 #include "soundlib/codec/vorbis/vorbis_setup_table.h"
 #include "soundlib/encode/vorbis_encoder_setup.h"
+#include "soundlib/io/scratch_file.h"
 
 namespace soundlib {
 
@@ -88,15 +85,9 @@ const VorbisSetup* family_setup(const std::vector<VorbisSetup>& setups, VorbisVa
 // long the sound), and the write pass copies that file out.
 class VorbisEncoder final : public SoundEncoder {
 public:
-    VorbisEncoder(const EncodeTarget& t, std::unique_ptr<VorbisEncoderSetup> setup, std::uint32_t crc,
-                  std::filesystem::path temp)
-        : target_(t), setup_(std::move(setup)), crc_(crc), path_(std::move(temp)), seek_(t.rate) {}
-    ~VorbisEncoder() override {
-        close_state();
-        file_.close();
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
+    VorbisEncoder(const EncodeTarget& t, std::unique_ptr<VorbisEncoderSetup> setup, std::uint32_t crc)
+        : target_(t), setup_(std::move(setup)), crc_(crc), seek_(t.rate) {}
+    ~VorbisEncoder() override { close_state(); }
 
     std::uint64_t stored_bytes() const override { return size_; }
     bool surveys() const override { return true; }
@@ -117,15 +108,13 @@ public:
             drain();
         }
         close_state();
-        file_.flush();
-        if (!file_) failed_ = true;
+        if (!written_ok_) failed_ = true;
     }
     std::vector<std::uint8_t> setup() const override { return seek_.chunk(crc_, target_.frames); }
     std::uint32_t setup_chunk() const override { return 11; }
 
     void begin_pass(std::uint32_t) override {
-        file_.clear();
-        file_.seekg(0);
+        if (!file_.rewind()) failed_ = true;
         sent_ = 0;
         frames_seen_ = 0;
     }
@@ -143,8 +132,7 @@ private:
     bool open_state() {
         if (failed_ || done_) return !failed_ && !done_;
         if (started_) return true;
-        file_.open(path_, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!file_ || vorbis_analysis_init(&vd_, setup_->info()) != 0) {
+        if (!file_.open() || vorbis_analysis_init(&vd_, setup_->info()) != 0) {
             failed_ = true;
             return false;
         }
@@ -183,9 +171,10 @@ private:
                 const long block = vorbis_packet_blocksize(&di_, &op);
                 seek_.add_packet(size_, previous_block_ ? (previous_block_ + block) / 4 : 0);
                 previous_block_ = block;
-                const char length[2] = {static_cast<char>(op.bytes & 0xFF), static_cast<char>(op.bytes >> 8)};
-                file_.write(length, 2);
-                file_.write(reinterpret_cast<const char*>(op.packet), op.bytes);
+                const std::uint8_t length[2] = {static_cast<std::uint8_t>(op.bytes & 0xFF),
+                                                static_cast<std::uint8_t>(op.bytes >> 8)};
+                if (!file_.write(length, 2) || !file_.write(op.packet, static_cast<std::size_t>(op.bytes)))
+                    written_ok_ = false;
                 size_ += 2 + static_cast<std::uint64_t>(op.bytes);
             }
         }
@@ -195,8 +184,7 @@ private:
         const std::size_t n = static_cast<std::size_t>(upto - sent_);
         const std::size_t at = out.size();
         out.resize(at + n);
-        file_.read(reinterpret_cast<char*>(out.data() + at), static_cast<std::streamsize>(n));
-        if (!file_) {
+        if (failed_ || !file_.read(out.data() + at, n)) {
             failed_ = true;
             out.resize(at);
             return false;
@@ -208,8 +196,8 @@ private:
     EncodeTarget target_;
     std::unique_ptr<VorbisEncoderSetup> setup_;
     std::uint32_t crc_;
-    std::filesystem::path path_;
-    std::fstream file_;
+    ScratchFile file_;
+    bool written_ok_ = true;
     VorbisSeekTable seek_;
     vorbis_dsp_state vd_{};
     vorbis_block vb_{};
@@ -220,13 +208,6 @@ private:
     std::uint64_t size_ = 0, sent_ = 0, frames_seen_ = 0;
 };
 
-std::filesystem::path temp_path() {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::error_code ec;
-    const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-    return dir / ("bankrip-vorbis-" + std::to_string(stamp) + "-" + std::to_string(counter++) + ".tmp");
-}
 
 }  // namespace
 
@@ -263,7 +244,7 @@ std::unique_ptr<SoundEncoder> make_vorbis_encoder(const EncodeTarget& t, std::st
         why = std::string("the ") + family_text(family) + " at this quality: " + why;
         return nullptr;
     }
-    return std::make_unique<VorbisEncoder>(t, std::move(setup), want->crc, temp_path());
+    return std::make_unique<VorbisEncoder>(t, std::move(setup), want->crc);
 }
 
 }  // namespace soundlib
