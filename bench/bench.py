@@ -14,6 +14,7 @@ time, peak memory the kernel's maxrss. Prints one table of medians.
 bench works and that bankrip's MPEG and Vorbis samples equal the floor's.
 """
 import argparse
+import json
 import os
 import platform
 import shutil
@@ -21,6 +22,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import wave
 
 PCM_FRAMES = 256 * 1024 * 1024 // 4  # 256 MiB of 16-bit stereo
 MPEG_FRAMES = 80_000_000
@@ -55,6 +57,7 @@ def main():
     parser.add_argument("--kinds", default=",".join(KINDS))
     parser.add_argument("--jobs", action="store_true", help="also the table of -j 1 against -j 2")
     parser.add_argument("--only-jobs", action="store_true", help="only the table of -j 1 against -j 2")
+    parser.add_argument("--only-rebuild", action="store_true", help="only the row of --replace against cp")
     args = parser.parse_args()
 
     build = os.path.abspath(args.build)
@@ -74,6 +77,14 @@ def main():
     lossy_frames = 48000 * 3 if args.smoke else MPEG_FRAMES
 
     work = tempfile.mkdtemp(prefix="bench-", dir=build)
+    if args.only_rebuild:
+        try:
+            failures = rebuild_row(args, tool, maker, work, runs)
+            for f in failures:
+                print("FAIL: " + f)
+            return 1 if failures else 0
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
     if args.only_jobs:
         try:
             failures = jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames)
@@ -236,6 +247,8 @@ def main():
             print("| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |")
             if r is head:
                 print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+        if "pcm16" in kinds:
+            failures += rebuild_row(args, tool, maker, work, runs)
         if args.jobs or args.smoke:
             failures += jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames)
         for f in failures:
@@ -358,6 +371,54 @@ def memory_row(args, tool, maker, work):
           f"{peaks[1] / 1024:.1f} MiB at -j 16: {ratio:.2f} times (target <= {MEMORY_TARGET:.1f}): "
           + ("met" if met else "missed"))
     return [] if met or args.smoke else ["memory at -j 16: target missed"]
+
+
+REBUILD_BYTES = 2**30   # the bank one sound of which is replaced
+REBUILD_LIMIT = 1.25    # against cp of the bank: the rest is copied
+
+
+def rebuild_row(args, tool, maker, work, runs):
+    """--replace of one sound of a 1 GiB PCM16 bank of 200 sounds against cp
+    of the bank: everything but that sound is copied as stored. Printed as
+    its own line."""
+    folder = os.path.join(work, "rebuild")
+    os.makedirs(folder, exist_ok=True)
+    frames = (2**22 if args.smoke else REBUILD_BYTES) // 4
+    subprocess.run([maker, folder, str(frames), "pcm16-many"], check=True)
+    bank = os.path.join(folder, "pcm16-many.fsb")
+    listing = subprocess.run([tool, "-l", "--json", bank], stdout=subprocess.PIPE, text=True, check=True)
+    sound = json.loads(listing.stdout)["banks"][0]["sounds"][7]
+    replace = os.path.join(folder, "replace")
+    os.makedirs(replace)
+    # One second of other samples, in the sound's own format.
+    with wave.open(os.path.join(replace, os.path.basename(sound["output"])), "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(48000)
+        w.writeframes(bytes((i * 7) & 0xFF for i in range(48000 * 4)))
+    out = os.path.join(work, "rebuild-out")
+    mine = [tool, "-q", "--replace", replace, "-o", out, bank]
+    copy = ["cp", bank, out]
+    run(mine, out)  # warm-up, and the page cache
+    run(copy, out)
+    ours, cps = [], []
+    for r in range(runs):
+        pair = [(ours, mine), (cps, copy)]
+        if r % 2:
+            pair.reverse()
+        for sink, command in pair:
+            sink.append(run(command, out))
+    wall = statistics.median(s[0] for s in ours)
+    cp_wall = statistics.median(s[0] for s in cps)
+    peak = max(s[2] for s in ours)
+    ratio = wall / cp_wall if cp_wall else 0.0
+    met = ratio <= REBUILD_LIMIT and peak <= MEMORY_LIMIT_KIB
+    print(f"bankrip bench, rebuild: one of 200 sounds of a {os.path.getsize(bank) / 2**20:.0f} MiB PCM16 bank "
+          f"replaced in {wall:.3f} s, cp {cp_wall:.3f} s: {ratio:.2f} times (target <= {REBUILD_LIMIT:.2f}), "
+          f"peak {peak / 1024:.1f} MiB: " + ("met" if met else "missed"))
+    shutil.rmtree(folder, ignore_errors=True)
+    shutil.rmtree(out, ignore_errors=True)
+    return [] if met or args.smoke else ["rebuild: target missed"]
 
 
 if __name__ == "__main__":

@@ -3,8 +3,8 @@
 //   make_bench_banks DIR FRAMES KIND...
 // KIND is pcm16, ima, gcadpcm, vag, fadpcm, mpeg (encodes a few seconds with
 // Debian's lame, then repeats its frames), vorbis (encodes a few seconds
-// with libvorbisenc, then repeats its packets) or vorbis-many (the same
-// frames as 200 sounds of one bank). ADPCM data is random codes
+// with libvorbisenc, then repeats its packets), vorbis-many or pcm16-many
+// (the same frames as 200 sounds of one bank). ADPCM data is random codes
 // under valid headers: every code costs the decoder the same, and random
 // codes give its branches no pattern to learn.
 #include <algorithm>
@@ -282,6 +282,9 @@ int main(int argc, char** argv) {
         bool ok = false;
         if (kind == "pcm16") {
             ok = save_bank(dir, kind, pcm16(frames), frames, 2);
+        } else if (kind == "pcm16-many") {
+            // The same frames in kManySounds sounds: a bank to replace one sound of.
+            ok = save_bank(dir, kind, pcm16(frames / kManySounds), frames / kManySounds, 2, {}, kManySounds);
         } else if (kind == "ima" || kind == "gcadpcm" || kind == "vag" || kind == "fadpcm") {
             ok = make_adpcm(dir, kind, frames);
         } else if (kind == "mpeg") {

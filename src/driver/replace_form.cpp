@@ -28,6 +28,9 @@ class FileSink : public soundlib::ByteSink {
 public:
     explicit FileSink(platform::OutputFile& file) : file_(file) {}
     bool write(const void* data, std::size_t size) override { return file_.write(data, size); }
+    bool copy(const soundlib::BankFile& bank, std::uint64_t offset, std::uint64_t size, bool& unsupported) override {
+        return file_.copy_from(bank.native_handle(), offset, size, unsupported);
+    }
 
 private:
     platform::OutputFile& file_;

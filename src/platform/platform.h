@@ -173,6 +173,12 @@ public:
     };
     bool write_pieces(const Piece* pieces, std::size_t count);
     bool write_at(std::uint64_t offset, const void* data, std::size_t size);
+    // `size` bytes of the file open as `source` (a descriptor), from
+    // `offset`, at the end, copied by the system without passing through
+    // this process (Linux copy_file_range). False with `unsupported` set,
+    // and nothing written, where the system cannot (another volume, another
+    // system); false otherwise with the reason in error().
+    bool copy_from(std::intptr_t source, std::uint64_t offset, std::uint64_t size, bool& unsupported);
     // Closes the file once written, still under its temporary name, which
     // it keeps until commit() or discard() (an interrupt still removes it).
     bool close();

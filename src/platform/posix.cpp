@@ -5,6 +5,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -591,6 +592,35 @@ bool OutputFile::write(const void* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool OutputFile::copy_from(std::intptr_t source, std::uint64_t offset, std::uint64_t size, bool& unsupported) {
+    unsupported = false;
+#if defined(__linux__)
+    auto from = static_cast<loff_t>(offset);
+    bool first = true;
+    while (size > 0) {
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(size, std::uint64_t{1} << 30));
+        const ssize_t n = ::copy_file_range(static_cast<int>(source), &from, fd_of(handle_), nullptr, part, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && first && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+                               errno == EBADF || errno == EPERM)) {
+            unsupported = true;
+            return false;
+        }
+        if (n <= 0) {
+            error_ = n == 0 ? "the bank ended early" : system_error();
+            return false;
+        }
+        first = false;
+        size -= static_cast<std::uint64_t>(n);
+    }
+    return true;
+#else
+    (void)source, (void)offset, (void)size;
+    unsupported = true;
+    return false;
+#endif
 }
 
 bool OutputFile::write_pieces(const Piece* pieces, std::size_t count) {

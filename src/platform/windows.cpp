@@ -508,6 +508,12 @@ bool OutputFile::write_pieces(const Piece* pieces, std::size_t count) {
     return stage.empty() || write(stage.data(), stage.size());
 }
 
+// Copies go through the caller's buffer here.
+bool OutputFile::copy_from(std::intptr_t, std::uint64_t, std::uint64_t, bool& unsupported) {
+    unsupported = true;
+    return false;
+}
+
 bool OutputFile::write_at(std::uint64_t offset, const void* data, std::size_t size) {
     LARGE_INTEGER at, end;
     at.QuadPart = static_cast<LONGLONG>(offset);

@@ -105,7 +105,7 @@ std::string wav_format_text(const WavInput& wav) {
 }
 
 constexpr std::uint32_t kBlockFrames = 4096;
-constexpr std::size_t kCopyBuffer = 1 << 16;
+constexpr std::size_t kCopyBuffer = 1 << 20;
 
 std::string sound_text(Bank& bank, int index) {
     const std::string name = bank.name(index);
@@ -582,6 +582,13 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
     };
     auto copy = [&](std::uint64_t from, std::uint64_t to, const BankCipher* cipher, std::uint64_t origin) {
         if (to <= from) return;
+        // Runs of sounds kept as stored are one piece: one copy, not one per sound.
+        if (!pieces.empty() && pieces.back().kind == Piece::copy && pieces.back().src + pieces.back().size == from &&
+            pieces.back().cipher == cipher && pieces.back().cipher_origin == origin) {
+            pieces.back().size += to - from;
+            out_pos += to - from;
+            return;
+        }
         Piece p;
         p.kind = Piece::copy;
         p.src = from;
@@ -894,6 +901,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
     // Out it goes, through one buffer.
     Bytes buffer(kCopyBuffer);
     std::uint64_t written = 0;
+    bool system_copy_unsupported = false;
     auto emit = [&](std::uint8_t* p, std::size_t n, const Piece& piece) -> bool {
         if (piece.cipher) {
             BankCipher::encrypt(p, n, piece.cipher->key(), piece.cipher->reverses_bits(), written - piece.cipher_origin);
@@ -909,6 +917,20 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
         if (piece.kind == Piece::literal) {
             if (!emit(piece.bytes.data(), piece.bytes.size(), piece)) return false;
         } else if (piece.kind == Piece::copy) {
+            // Stored bytes of a bank read without a key go as they are: the
+            // system copies them where it can, the way cp does.
+            if (!file.encrypted() && file.native_handle() != BankFile::kClosed && !system_copy_unsupported) {
+                bool unsupported = false;
+                if (out.copy(file, piece.src, piece.size, unsupported)) {
+                    written += piece.size;
+                    continue;
+                }
+                if (!unsupported) {
+                    error = "the rebuilt bank cannot be written";
+                    return false;
+                }
+                system_copy_unsupported = true;
+            }
             for (std::uint64_t at = 0; at < piece.size;) {
                 const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), piece.size - at));
                 if (!file.read_exact(piece.src + at, buffer.data(), n)) {

@@ -26,6 +26,14 @@ class ByteSink {
 public:
     virtual ~ByteSink() = default;
     virtual bool write(const void* data, std::size_t size) = 0;
+    // `size` bytes of `file` from `offset`, as stored, copied by the system
+    // where it can. False with `unsupported` set (and nothing written) where
+    // it cannot: the bytes then come through write().
+    virtual bool copy(const BankFile& file, std::uint64_t offset, std::uint64_t size, bool& unsupported) {
+        (void)file, (void)offset, (void)size;
+        unsupported = true;
+        return false;
+    }
 };
 
 // A WAV file opened as a replacement: its format, where its samples lie,

@@ -55,6 +55,12 @@ public:
     // end of the file or on an I/O error).
     std::size_t read_at(std::uint64_t offset, void* dst, std::size_t len);
 
+    static constexpr std::intptr_t kClosed = -1;
+
+    // The system's handle on the file, for copies the system makes itself
+    // (-1 for a bank in memory). Reads through it bypass decryption.
+    std::intptr_t native_handle() const { return memory_ ? kClosed : handle_; }
+
     // True when all len bytes were read.
     bool read_exact(std::uint64_t offset, void* dst, std::size_t len) {
         return read_at(offset, dst, len) == len;
@@ -87,7 +93,6 @@ private:
     void close_handle();  // the system's part of close()
     static std::intptr_t duplicate_handle(std::intptr_t handle, std::string* why);  // kClosed on failure
 
-    static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;  // a file descriptor, or a HANDLE on Windows
     const std::uint8_t* memory_ = nullptr;
     std::uint64_t size_ = 0;
