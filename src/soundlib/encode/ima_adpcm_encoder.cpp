@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "soundlib/codec/adpcm/ima_layout.h"
 #include "soundlib/encode/block_encoder.h"
 
 namespace soundlib {
@@ -10,18 +11,7 @@ namespace soundlib {
 namespace {
 
 using namespace adpcm;
-
-constexpr int kSteps[89] = {7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
-                            25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
-                            88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
-                            307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
-                            1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
-                            3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
-                            12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-constexpr int kIndexChange[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
-constexpr int kMaxIndex = 88;
-constexpr std::uint32_t kBlockFrames = 64;
-constexpr std::uint32_t kChannelBytes = 36;
+using namespace ima;
 constexpr std::uint32_t kCodes = kBlockFrames - 1;  // the 64th code is never heard
 // Start indices tried around the one carried over from the block before.
 constexpr int kIndexWindow = 2;
@@ -67,7 +57,7 @@ void encode_run(const std::int16_t* pcm, int index, Encoded& e) {
         e.codes[n] = static_cast<std::uint8_t>(best_code);
         e.error += best;
         predictor = best_value;
-        index = std::clamp(index + kIndexChange[best_code & 7], 0, kMaxIndex);
+        index = std::clamp(index + kIndexChange[best_code & 7], 0, kMaxStepIndex);
     }
     e.end_index = index;
 }
@@ -75,21 +65,21 @@ void encode_run(const std::int16_t* pcm, int index, Encoded& e) {
 class ImaAdpcmEncoder final : public BlockEncoder {
 public:
     explicit ImaAdpcmEncoder(const EncodeTarget& target)
-        : BlockEncoder(target, kBlockFrames, kChannelBytes, false), index_(target.channels, -1) {}
+        : BlockEncoder(target, kBlockFrames, kChannelBlockBytes, false), index_(target.channels, -1) {}
 
 protected:
     void encode_block(const std::int16_t* pcm, std::uint32_t first, std::uint32_t count,
                       std::vector<std::uint8_t>& out) override {
         (void)first;
         const std::size_t at = out.size();
-        out.resize(at + std::size_t{kChannelBytes} * count, 0);
+        out.resize(at + std::size_t{kChannelBlockBytes} * count, 0);
         std::uint8_t* block = out.data() + at;
         const bool wide = count > 2;
         for (std::uint32_t c = 0; c < count; ++c) {
             const std::int16_t* samples = pcm + std::size_t{c} * kBlockFrames;
             // The first block tries every start; later ones a few around the carried index.
             const int from = index_[c] < 0 ? 0 : std::max(0, index_[c] - kIndexWindow);
-            const int to = index_[c] < 0 ? kMaxIndex : std::min(kMaxIndex, index_[c] + kIndexWindow);
+            const int to = index_[c] < 0 ? kMaxStepIndex : std::min(kMaxStepIndex, index_[c] + kIndexWindow);
             Encoded best, trial;
             int best_start = from;
             for (int start = from; start <= to; ++start) {

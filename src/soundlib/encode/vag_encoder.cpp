@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "soundlib/codec/adpcm/vag_layout.h"
 #include "soundlib/encode/block_encoder.h"
 
 namespace soundlib {
@@ -10,10 +11,7 @@ namespace soundlib {
 namespace {
 
 using namespace adpcm;
-
-constexpr std::uint32_t kFrameBytes = 16;
-constexpr std::uint32_t kFrameSamples = 28;
-constexpr int kFilters[5][2] = {{0, 0}, {60, 0}, {115, -52}, {98, -55}, {122, -60}};
+using namespace vag;
 constexpr int kMaxShift = 12;
 
 struct Trial {

@@ -5,17 +5,14 @@
 
 #include "soundlib/codec/adpcm/adpcm_blocks.h"
 #include "soundlib/codec/adpcm/stereo_predictor.h"
+#include "soundlib/codec/adpcm/vag_layout.h"
 
 namespace soundlib {
 
 namespace {
 
 using namespace adpcm;
-
-constexpr std::uint32_t kFrameBytes = 16;
-constexpr std::uint32_t kFrameSamples = 28;
-// Prediction filters, in 64ths: weights of the previous and the one before.
-constexpr int kFilters[5][2] = {{0, 0}, {60, 0}, {115, -52}, {98, -55}, {122, -60}};
+using namespace vag;
 
 class VagSource final : public BlockSource {
 public:
