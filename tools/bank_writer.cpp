@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+
+#include "soundlib/bank/fsb5_codes.h"
 
 namespace bankwriter {
 
@@ -66,22 +69,17 @@ Bytes write_fsb3_fsb4(const std::vector<Sound>& sounds, bool fsb4, std::uint32_t
 }
 
 int frequency_code(std::uint32_t hz) {
-    static constexpr std::uint32_t kRates[] = {4000,  8000,  11000, 11025, 16000, 22050,
-                                               24000, 32000, 44100, 48000, 96000};
-    for (int i = 0; i < 11; ++i) {
-        if (kRates[i] == hz) return i;
+    for (int i = 0; i < static_cast<int>(std::size(soundlib::fsb5::kFrequencies)); ++i) {
+        if (soundlib::fsb5::kFrequencies[i] == hz) return i;
     }
     return -1;
 }
 
 int channel_code(std::uint32_t channels) {
-    switch (channels) {
-        case 1: return 0;
-        case 2: return 1;
-        case 6: return 2;
-        case 8: return 3;
-        default: return -1;
+    for (int i = 0; i < static_cast<int>(std::size(soundlib::fsb5::kChannelCounts)); ++i) {
+        if (soundlib::fsb5::kChannelCounts[i] == channels) return i;
     }
+    return -1;
 }
 
 }  // namespace

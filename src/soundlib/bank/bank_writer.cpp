@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "soundlib/bank/fsb5_codes.h"
 #include "soundlib/bank/loop_rule.h"
 #include "soundlib/io/bytes.h"
 
@@ -114,9 +115,6 @@ std::string sound_text(Bank& bank, int index) {
 
 // ---- FSB5 sample headers ---------------------------------------------------
 
-constexpr std::uint32_t kFsb5Frequencies[] = {4000,  8000,  11000, 11025, 16000, 22050,
-                                              24000, 32000, 44100, 48000, 96000};
-constexpr std::uint32_t kFsb5Channels[] = {1, 2, 6, 8};
 
 struct Fsb5Header {
     std::uint64_t word = 0;
@@ -721,8 +719,10 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     }
                     h.chunks.emplace_back(type, std::move(payload));
                 };
-                set_code_or_chunk(1, wav.channels, kFsb5Channels, std::size(kFsb5Channels), 5, 0x03, 1);
-                set_code_or_chunk(2, wav.rate, kFsb5Frequencies, std::size(kFsb5Frequencies), 1, 0x0F, 4);
+                set_code_or_chunk(fsb5::kChunkChannels, wav.channels, fsb5::kChannelCounts,
+                                  std::size(fsb5::kChannelCounts), 5, 0x03, 1);
+                set_code_or_chunk(fsb5::kChunkFrequency, wav.rate, fsb5::kFrequencies, std::size(fsb5::kFrequencies),
+                                  1, 0x0F, 4);
                 const Bytes setup = r->encoder->setup();
                 if (!setup.empty()) {
                     if (Bytes* c = find_chunk(h, r->encoder->setup_chunk())) {
@@ -731,7 +731,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                         h.chunks.emplace_back(r->encoder->setup_chunk(), setup);
                     }
                 }
-                Bytes* loop = find_chunk(h, 3);
+                Bytes* loop = find_chunk(h, fsb5::kChunkLoop);
                 if (r->loops || loop) {
                     Bytes payload(8);
                     put32(payload.data(), r->loops ? r->loop_start : 0);
@@ -740,7 +740,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     if (loop && loop->size() >= 8) {
                         std::copy(payload.begin(), payload.end(), loop->begin());
                     } else if (!loop) {
-                        h.chunks.emplace_back(3, std::move(payload));
+                        h.chunks.emplace_back(fsb5::kChunkLoop, std::move(payload));
                     }
                 }
                 h.word = word;

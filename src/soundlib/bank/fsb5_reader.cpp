@@ -4,6 +4,7 @@
 #include <string>
 
 #include "soundlib/bank/bank_part.h"
+#include "soundlib/bank/fsb5_codes.h"
 #include "soundlib/bank/loop_rule.h"
 #include "soundlib/io/bytes.h"
 
@@ -18,16 +19,7 @@ constexpr std::uint32_t kMaxNameBytes = 255;
 constexpr std::uint32_t kFlagPcm16BigEndian = 0x01;
 constexpr std::uint32_t kFlagAdpcmNotInterleaved = 0x02;
 
-// Chunk types we use; every other one is skipped by its size.
-constexpr std::uint32_t kChunkChannels = 1;
-constexpr std::uint32_t kChunkFrequency = 2;
-constexpr std::uint32_t kChunkLoop = 3;
-constexpr std::uint32_t kChunkDspCoefficients = 7;
-constexpr std::uint32_t kChunkVorbisSetup = 11;
-
-constexpr std::uint32_t kFrequencies[] = {4000,  8000,  11000, 11025, 16000, 22050,
-                                          24000, 32000, 44100, 48000, 96000};
-constexpr std::uint32_t kChannelCounts[] = {1, 2, 6, 8};
+using namespace fsb5;
 
 Codec codec_from_number(std::uint32_t n) {
     static constexpr Codec kCodecs[] = {
