@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "soundlib/bank/fsb5_codes.h"
+#include "soundlib/bank/fsb5_header.h"
 
 namespace bankwriter {
 
@@ -115,19 +116,15 @@ Bytes write_fsb5(const std::vector<Sound>& sounds, std::uint32_t codec, std::uin
         }
         chunks.insert(chunks.end(), s.chunks.begin(), s.chunks.end());
 
-        std::uint64_t word = chunks.empty() ? 0 : 1;
-        word |= static_cast<std::uint64_t>(fcode < 0 ? 8 : fcode) << 1;
-        word |= static_cast<std::uint64_t>(ccode < 0 ? 0 : ccode) << 5;
-        word |= (offsets[i] / 32) << 7;
-        word |= static_cast<std::uint64_t>(s.frames) << 34;
-        append32(headers, static_cast<std::uint32_t>(word));
-        append32(headers, static_cast<std::uint32_t>(word >> 32));
-        for (std::size_t c = 0; c < chunks.size(); ++c) {
-            const std::uint32_t more = c + 1 < chunks.size() ? 1 : 0;
-            append32(headers, more | (static_cast<std::uint32_t>(chunks[c].second.size()) << 1) |
-                                  (chunks[c].first << 25));
-            headers.insert(headers.end(), chunks[c].second.begin(), chunks[c].second.end());
-        }
+        soundlib::fsb5::SampleHeader h;
+        using namespace soundlib::fsb5;
+        h.word = with_field(h.word, kFrequencyShift, kFrequencyMask, static_cast<std::uint64_t>(fcode < 0 ? 8 : fcode));
+        h.word = with_field(h.word, kChannelShift, kChannelMask, static_cast<std::uint64_t>(ccode < 0 ? 0 : ccode));
+        h.word = with_field(h.word, kOffsetShift, kOffsetMask, offsets[i] / 32);
+        h.word |= static_cast<std::uint64_t>(s.frames) << kFramesShift;
+        h.chunks = std::move(chunks);
+        const Bytes made = serialize(h);
+        headers.insert(headers.end(), made.begin(), made.end());
     }
 
     Bytes names;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "soundlib/bank/fsb5_codes.h"
+#include "soundlib/bank/fsb5_header.h"
 #include "soundlib/bank/loop_rule.h"
 #include "soundlib/io/bytes.h"
 
@@ -111,58 +112,6 @@ constexpr std::size_t kCopyBuffer = 1 << 20;
 std::string sound_text(Bank& bank, int index) {
     const std::string name = bank.name(index);
     return "sound " + std::to_string(index) + (name.empty() ? "" : " (" + name + ")");
-}
-
-// ---- FSB5 sample headers ---------------------------------------------------
-
-
-struct Fsb5Header {
-    std::uint64_t word = 0;
-    std::vector<std::pair<std::uint32_t, Bytes>> chunks;
-    std::size_t bytes = 0;  // as stored
-};
-
-bool parse_fsb5_header(BankFile& file, std::uint64_t pos, std::uint64_t end, Fsb5Header& h) {
-    std::uint8_t w[8];
-    if (pos + 8 > end || !file.read_exact(pos, w, 8)) return false;
-    h.word = le64(w);
-    std::uint64_t at = pos + 8;
-    bool more = h.word & 1;
-    while (more) {
-        std::uint8_t cw[4];
-        if (at + 4 > end || !file.read_exact(at, cw, 4)) return false;
-        const std::uint32_t c = le32(cw);
-        more = c & 1;
-        const std::uint32_t size = (c >> 1) & 0x00FFFFFF;
-        Bytes payload(size);
-        if (at + 4 + size > end || !file.read_exact(at + 4, payload.data(), size)) return false;
-        h.chunks.emplace_back(c >> 25, std::move(payload));
-        at += 4 + size;
-    }
-    h.bytes = static_cast<std::size_t>(at - pos);
-    return true;
-}
-
-Bytes serialize_fsb5_header(const Fsb5Header& h) {
-    Bytes out(8);
-    std::uint64_t word = h.word & ~std::uint64_t{1};
-    if (!h.chunks.empty()) word |= 1;
-    put64(out.data(), word);
-    for (std::size_t i = 0; i < h.chunks.size(); ++i) {
-        const auto& [type, payload] = h.chunks[i];
-        std::uint8_t cw[4];
-        put32(cw, (i + 1 < h.chunks.size() ? 1u : 0u) | static_cast<std::uint32_t>(payload.size() << 1) | (type << 25));
-        out.insert(out.end(), cw, cw + 4);
-        out.insert(out.end(), payload.begin(), payload.end());
-    }
-    return out;
-}
-
-Bytes* find_chunk(Fsb5Header& h, std::uint32_t type) {
-    for (auto& [t, payload] : h.chunks) {
-        if (t == type) return &payload;
-    }
-    return nullptr;
 }
 
 // ---- the output ----------------------------------------------------------
@@ -669,12 +618,12 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 const std::uint64_t at = part.headers_start + records[first + i].header;
                 const std::uint64_t next =
                     i + 1 < part.count ? part.headers_start + records[first + i + 1].header : headers_end;
-                Fsb5Header h;
-                if (!parse_fsb5_header(file, at, headers_end, h)) {
+                fsb5::SampleHeader h;
+                if (!fsb5::read_sample_header(file, at, headers_end, h)) {
                     error = sound_text(bank, static_cast<int>(first + i)) + ": its header cannot be read again";
                     return false;
                 }
-                if (new_offset[i] % 32 != 0 || new_offset[i] / 32 > 0x07FFFFFF) {
+                if (new_offset[i] % 32 != 0 || new_offset[i] / 32 > fsb5::kOffsetMask) {
                     error = "the rebuilt bank's data offsets do not fit its headers";
                     return false;
                 }
@@ -684,21 +633,21 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     Bytes raw(static_cast<std::size_t>(next - at));
                     file.read_exact(at, raw.data(), raw.size());
                     std::uint64_t word = le64(raw.data());
-                    word = (word & ~(std::uint64_t{0x07FFFFFF} << 7)) | ((new_offset[i] / 32) << 7);
+                    word = fsb5::with_field(word, fsb5::kOffsetShift, fsb5::kOffsetMask, new_offset[i] / 32);
                     put64(raw.data(), word);
                     headers.insert(headers.end(), raw.begin(), raw.end());
                     continue;
                 }
                 const WavInput& wav = r->wav;
                 std::uint64_t word = h.word;
-                word = (word & ((std::uint64_t{1} << 34) - 1)) | (wav.frames << 34);
-                word = (word & ~(std::uint64_t{0x07FFFFFF} << 7)) | ((new_offset[i] / 32) << 7);
+                word = (word & ((std::uint64_t{1} << fsb5::kFramesShift) - 1)) | (wav.frames << fsb5::kFramesShift);
+                word = fsb5::with_field(word, fsb5::kOffsetShift, fsb5::kOffsetMask, new_offset[i] / 32);
                 // Rate and channels: the code when it can say them and no chunk does.
                 const auto set_code_or_chunk = [&](std::uint32_t type, std::uint32_t value, const std::uint32_t* table,
                                                    std::size_t table_size, int shift, std::uint64_t mask,
                                                    std::size_t payload_bytes) {
-                    if (Bytes* c = find_chunk(h, type)) {
-                        if (payload_bytes == 1) {
+                    if (Bytes* c = fsb5::find_chunk(h, type)) {
+                        if (payload_bytes == 1 && !c->empty()) {
                             (*c)[0] = static_cast<std::uint8_t>(value);
                         } else if (c->size() >= 4) {
                             put32(c->data(), value);
@@ -707,7 +656,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     }
                     for (std::size_t k = 0; k < table_size; ++k) {
                         if (table[k] == value) {
-                            word = (word & ~(mask << shift)) | (static_cast<std::uint64_t>(k) << shift);
+                            word = fsb5::with_field(word, shift, mask, k);
                             return;
                         }
                     }
@@ -720,18 +669,18 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     h.chunks.emplace_back(type, std::move(payload));
                 };
                 set_code_or_chunk(fsb5::kChunkChannels, wav.channels, fsb5::kChannelCounts,
-                                  std::size(fsb5::kChannelCounts), 5, 0x03, 1);
+                                  std::size(fsb5::kChannelCounts), fsb5::kChannelShift, fsb5::kChannelMask, 1);
                 set_code_or_chunk(fsb5::kChunkFrequency, wav.rate, fsb5::kFrequencies, std::size(fsb5::kFrequencies),
-                                  1, 0x0F, 4);
+                                  fsb5::kFrequencyShift, fsb5::kFrequencyMask, 4);
                 const Bytes setup = r->encoder->setup();
                 if (!setup.empty()) {
-                    if (Bytes* c = find_chunk(h, r->encoder->setup_chunk())) {
+                    if (Bytes* c = fsb5::find_chunk(h, r->encoder->setup_chunk())) {
                         *c = setup;
                     } else {
                         h.chunks.emplace_back(r->encoder->setup_chunk(), setup);
                     }
                 }
-                Bytes* loop = find_chunk(h, fsb5::kChunkLoop);
+                Bytes* loop = fsb5::find_chunk(h, fsb5::kChunkLoop);
                 if (r->loops || loop) {
                     Bytes payload(8);
                     put32(payload.data(), r->loops ? r->loop_start : 0);
@@ -744,7 +693,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     }
                 }
                 h.word = word;
-                Bytes made = serialize_fsb5_header(h);
+                Bytes made = fsb5::serialize(h);
                 headers.insert(headers.end(), made.begin(), made.end());
                 // What followed its chunks (padding) stays.
                 const std::uint64_t tail_from = at + h.bytes;
