@@ -518,6 +518,27 @@ TEST(Rebuild, ShortHeadersKeepTheFirstSoundsRateAndChannelsForAll) {
     }
 }
 
+TEST(Rebuild, RateAndChannelChunksTooShortToSayAValueAreMadeToSayTheNewOne) {
+    // Readers pass such chunks over and take the header's codes; a rebuilt
+    // sound whose rate and channels no code can say must still say them.
+    auto sounds = three_sounds();
+    sounds[1].chunks = {{1, {}}, {2, {0x44, 0xAC}}};
+    Made m;
+    make(m, bankwriter::write_fsb5(sounds, 2), "short_chunks.fsb");
+    Wav w;
+    w.rate = 12345;
+    w.channels = 3;
+    w.data = tone(700, 3, 16);
+    write_file(m.dir.file("u/middle.wav"), wav_bytes(w));
+    const ToolRun run = rebuild(m.dir, m.bank);
+    ASSERT_EQ(0, run.status) << run.err;
+    auto after = open_bank(rebuilt_path(m.dir, m.bank));
+    ASSERT_TRUE(after);
+    expect_same_but(*m.before, *after, 1, w.data);
+    EXPECT_EQ(12345u, after->info(1).frequency);
+    EXPECT_EQ(3u, after->info(1).channels);
+}
+
 TEST(Rebuild, AWholeSoundLoopAnFsb5BankCannotSayIsRefused) {
     Made m;
     make(m, fsb5_three(), "three.fsb");

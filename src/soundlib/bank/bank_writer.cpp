@@ -647,9 +647,11 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                                                    std::size_t table_size, int shift, std::uint64_t mask,
                                                    std::size_t payload_bytes) {
                     if (Bytes* c = fsb5::find_chunk(h, type)) {
-                        if (payload_bytes == 1 && !c->empty()) {
+                        // One too short to say a value (readers pass it over) is made to.
+                        if (c->size() < payload_bytes) c->resize(payload_bytes, 0);
+                        if (payload_bytes == 1) {
                             (*c)[0] = static_cast<std::uint8_t>(value);
-                        } else if (c->size() >= 4) {
+                        } else {
                             put32(c->data(), value);
                         }
                         return;
