@@ -3,6 +3,7 @@
 #include "soundlib/encode/fadpcm_encoder.h"
 #include "soundlib/encode/gc_adpcm_encoder.h"
 #include "soundlib/encode/ima_adpcm_encoder.h"
+#include "soundlib/encode/mpeg_encoder.h"
 #include "soundlib/encode/pcm_encoder.h"
 #include "soundlib/encode/vag_encoder.h"
 
@@ -19,10 +20,11 @@ std::unique_ptr<SoundEncoder> make_sound_encoder(const EncodeTarget& target, std
         case Codec::gcadpcm: return make_gc_adpcm_encoder(target);
         case Codec::vag: return make_vag_encoder(target);
         case Codec::fadpcm: return make_fadpcm_encoder(target);
+        case Codec::mpeg: return make_mpeg_encoder(target, why);
         default: break;
     }
     why = std::string("replacing ") + codec_name(target.codec) +
-          " sounds is not built yet (PCM, IMA ADPCM, GC DSP ADPCM, PS ADPCM and FADPCM sounds only)";
+          " sounds is not built yet (PCM, IMA ADPCM, GC DSP ADPCM, PS ADPCM, FADPCM and MPEG sounds only)";
     return nullptr;
 }
 

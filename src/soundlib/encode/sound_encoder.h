@@ -26,6 +26,12 @@ struct EncodeTarget {
     // stored size over the channels, padding included (FSB5 pads a sound to
     // 32 bytes): the whole is made a multiple of this, so no padding follows.
     std::uint32_t whole_multiple = 1;
+    std::uint32_t rate = 0;  // Hz
+    // MPEG: the layer and bit rate (bits per second) of the sound replaced,
+    // and the multiple of bytes each frame is padded to.
+    int mpeg_layer = 3;
+    std::uint32_t mpeg_bitrate = 0;
+    std::uint32_t mpeg_padding = 1;
 };
 
 class SoundEncoder {
@@ -33,7 +39,15 @@ public:
     virtual ~SoundEncoder() = default;
 
     // Bytes the sound takes, known before any is made: headers come first.
+    // An encoder that surveys may only know a bound until its survey ends.
     virtual std::uint64_t stored_bytes() const = 0;
+
+    // The length in frames the header gives (after any survey): the
+    // replacement's own, unless the decoded sound holds more (MPEG).
+    virtual std::uint64_t stored_frames(std::uint64_t frames) const { return frames; }
+    // Frames the decoded sound holds before the replacement's first: the
+    // replacement's own loop moves by as many.
+    virtual std::uint32_t lead() const { return 0; }
 
     // Whether it must see every sample before the set-up is known (a fit of
     // coefficients): survey() is then given them all, in blocks, first.
