@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <numbers>
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
@@ -39,7 +40,7 @@ std::vector<std::int16_t> chord(std::uint64_t frames, std::uint32_t channels, st
         for (std::uint32_t c = 0; c < channels; ++c) {
             const double t = static_cast<double>(i) / rate;
             out.push_back(static_cast<std::int16_t>(
-                std::lround(9000 * std::sin(2 * M_PI * (330.0 + 110 * c) * t) + 3000 * std::sin(2 * M_PI * 1234.0 * t))));
+                std::lround(9000 * std::sin(2 * std::numbers::pi * (330.0 + 110 * c) * t) + 3000 * std::sin(2 * std::numbers::pi * 1234.0 * t))));
         }
     }
     return out;
