@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <numbers>
+#include <nlohmann/json.hpp>
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
@@ -156,22 +157,16 @@ Match replace_and_check(const std::string& bank, int pick, std::uint32_t rate, s
     EXPECT_EQ(0, run_bankrip({"-q", "-o", dir.file("u"), bank}).status);
     const std::uint64_t frames = info.frames / 2 + 7;
     const std::vector<std::int16_t> tone = chord(frames, info.channels, rate);
-    // The unpack's file of the sound, from the listing's "N  name ... -> file".
-    const std::string listing = run_bankrip({"-l", bank}).out;
-    std::string target;
-    for (std::size_t at = 0, end; at < listing.size(); at = end + 1) {
-        end = std::min(listing.find('\n', at), listing.size());
-        const std::string line = listing.substr(at, end - at);
-        const std::size_t arrow = line.find("-> ");
-        const std::size_t first = line.find_first_not_of(' ');
-        if (arrow != std::string::npos && line.compare(first, std::to_string(pick).size() + 2, std::to_string(pick) + "  ") == 0) {
-            target = line.substr(arrow + 3);
-        }
-    }
+    // The unpack's file of the sound, from the listing.
+    const ToolRun listing = run_bankrip({"-l", "--json", bank});
+    const auto sounds = nlohmann::json::parse(listing.out)["banks"][0]["sounds"];
+    const std::string target =
+        std::filesystem::path(sounds.at(static_cast<std::size_t>(pick))["output"].get<std::string>()).filename().string();
     EXPECT_FALSE(target.empty());
     write_file(dir.file("u/" + target), wav_file(tone, info.channels, rate));
     ToolRun run = rebuild(dir, bank);
     EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("replaced from")) << run.err;
     auto after = open_bank(rebuilt_path(dir, bank));
     EXPECT_TRUE(after);
     if (!after) return {};
