@@ -7,6 +7,7 @@
 #include "soundlib/bank/fsb5_codes.h"
 #include "soundlib/bank/fsb5_header.h"
 #include "soundlib/bank/loop_rule.h"
+#include "soundlib/encode/mpeg_encoder.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -361,7 +362,8 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         target.old_rate = r.info.frequency;
         target.old_setup.resize(static_cast<std::size_t>(std::min<std::uint64_t>(r.info.setup.size, 4)));
         bank.file().read_exact(r.info.setup.offset, target.old_setup.data(), target.old_setup.size());
-        r.encoder = make_sound_encoder(target, why);
+        const bool described = r.info.codec != Codec::mpeg || describe_mpeg_sound(r.info, bank.file(), target, why);
+        if (described) r.encoder = make_sound_encoder(target, why);
         if (!r.encoder) {
             errors.push_back(where + "it would replace " + sound_text(bank, index) + ", a " +
                              codec_name(r.info.codec) + " sound: " + why);
@@ -443,8 +445,8 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         // Loop: the file's own, else the old one when it still fits, else none.
         if (wav.has_loop) {
             r.loops = true;
-            r.loop_start = wav.loop_start;
-            r.loop_end = wav.loop_end;
+            r.loop_start = wav.loop_start + r.encoder->lead();
+            r.loop_end = wav.loop_end + r.encoder->lead();
         } else if (r.info.loops && r.info.loop_end < wav.frames) {
             r.loops = true;
             r.loop_start = r.info.loop_start;
@@ -452,7 +454,7 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         }
         if (r.loops && part.family == BankFamily::fsb5) {
             SubsoundInfo check;
-            check.frames = wav.frames;
+            check.frames = wav.frames + r.encoder->lead();
             check.loop_start = r.loop_start;
             check.loop_end = r.loop_end;
             if (!fsb5_sound_loops(check, true)) {
@@ -639,8 +641,9 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     continue;
                 }
                 const WavInput& wav = r->wav;
+                const std::uint64_t frames = r->encoder->stored_frames(wav.frames);
                 std::uint64_t word = h.word;
-                word = (word & ((std::uint64_t{1} << fsb5::kFramesShift) - 1)) | (wav.frames << fsb5::kFramesShift);
+                word = (word & ((std::uint64_t{1} << fsb5::kFramesShift) - 1)) | (frames << fsb5::kFramesShift);
                 word = fsb5::with_field(word, fsb5::kOffsetShift, fsb5::kOffsetMask, new_offset[i] / 32);
                 // Rate and channels: the code when it can say them and no chunk does.
                 const auto set_code_or_chunk = [&](std::uint32_t type, std::uint32_t value, const std::uint32_t* table,
@@ -687,7 +690,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     Bytes payload(8);
                     put32(payload.data(), r->loops ? r->loop_start : 0);
                     put32(payload.data() + 4,
-                          r->loops ? r->loop_end : static_cast<std::uint32_t>(wav.frames ? wav.frames - 1 : 0));
+                          r->loops ? r->loop_end : static_cast<std::uint32_t>(frames ? frames - 1 : 0));
                     if (loop && loop->size() >= 8) {
                         std::copy(payload.begin(), payload.end(), loop->begin());
                     } else if (!loop) {
@@ -730,6 +733,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 if (!r) continue;
                 std::uint8_t* h = head.data() + hs + records[first + i].header;
                 const WavInput& wav = r->wav;
+                const auto frames = static_cast<std::uint32_t>(r->encoder->stored_frames(wav.frames));
                 const bool basic = i > 0 && (part.flags & 0x02);
                 const auto stored = static_cast<std::uint32_t>(sample_bytes[i]);
                 // The set-up in the header's extra data, which the plan saw is large enough.
@@ -737,17 +741,17 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 const std::uint64_t setup_at = r->info.setup.offset - (part.headers_start + records[first + i].header);
                 std::copy(setup.begin(), setup.end(), h + setup_at);
                 if (basic) {
-                    put32(h, static_cast<std::uint32_t>(wav.frames));
+                    put32(h, frames);
                     put32(h + 4, stored);
                     continue;
                 }
-                put32(h + 0x20, static_cast<std::uint32_t>(wav.frames));
+                put32(h + 0x20, frames);
                 put32(h + 0x24, stored);
                 std::uint32_t flags = le32(h + 0x30) & ~0x07u;
                 flags |= r->loops ? 0x02u : 0x01u;
                 if (flags & 0x60) flags = (flags & ~0x60u) | (wav.channels == 1 ? 0x20u : wav.channels == 2 ? 0x40u : 0u);
                 put32(h + 0x28, r->loops ? r->loop_start : 0);
-                put32(h + 0x2C, r->loops ? r->loop_end : static_cast<std::uint32_t>(wav.frames ? wav.frames - 1 : 0));
+                put32(h + 0x2C, r->loops ? r->loop_end : (frames ? frames - 1 : 0));
                 put32(h + 0x30, flags);
                 put32(h + 0x34, wav.rate);
                 put16(h + 0x3E, wav.channels);

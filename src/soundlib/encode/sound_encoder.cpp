@@ -3,6 +3,7 @@
 #include "soundlib/encode/fadpcm_encoder.h"
 #include "soundlib/encode/gc_adpcm_encoder.h"
 #include "soundlib/encode/ima_adpcm_encoder.h"
+#include "soundlib/encode/mpeg_encoder.h"
 #include "soundlib/encode/pcm_encoder.h"
 #include "soundlib/encode/vag_encoder.h"
 #include "soundlib/encode/vorbis_encoder.h"
@@ -21,10 +22,11 @@ std::unique_ptr<SoundEncoder> make_sound_encoder(const EncodeTarget& target, std
         case Codec::vag: return make_vag_encoder(target);
         case Codec::fadpcm: return make_fadpcm_encoder(target);
         case Codec::vorbis: return make_vorbis_encoder(target, why);
+        case Codec::mpeg: return make_mpeg_encoder(target, why);
         default: break;
     }
     why = std::string("replacing ") + codec_name(target.codec) +
-          " sounds is not built yet (PCM, IMA ADPCM, GC DSP ADPCM, PS ADPCM, FADPCM and Vorbis sounds only)";
+          " sounds is not built (PCM, IMA ADPCM, GC DSP ADPCM, PS ADPCM, FADPCM, MPEG and Vorbis sounds only)";
     return nullptr;
 }
 

@@ -26,20 +26,32 @@ struct EncodeTarget {
     // stored size over the channels, padding included (FSB5 pads a sound to
     // 32 bytes): the whole is made a multiple of this, so no padding follows.
     std::uint32_t whole_multiple = 1;
-    std::uint32_t rate = 0;
+    std::uint32_t rate = 0;  // Hz
     // The sound as stored, for codecs whose encoder follows the bank's
     // (Vorbis: chunk 11, whose set-up CRC names encoder and quality).
     std::uint32_t old_channels = 0, old_rate = 0;
     std::vector<std::uint8_t> old_setup;
+    // MPEG: the layer and bit rate (bits per second) of the sound replaced,
+    // and the multiple of bytes each frame is padded to.
+    int mpeg_layer = 3;
+    std::uint32_t mpeg_bitrate = 0;
+    std::uint32_t mpeg_padding = 1;
 };
 
 class SoundEncoder {
 public:
     virtual ~SoundEncoder() = default;
 
-    // Bytes the sound takes, known before any is made: headers come first
-    // (for an encoder that surveys, known after the survey).
+    // Bytes the sound takes, known before any is made: headers come first.
+    // An encoder that surveys may only know a bound until its survey ends.
     virtual std::uint64_t stored_bytes() const = 0;
+
+    // The length in frames the header gives (after any survey): the
+    // replacement's own, unless the decoded sound holds more (MPEG).
+    virtual std::uint64_t stored_frames(std::uint64_t frames) const { return frames; }
+    // Frames the decoded sound holds before the replacement's first: the
+    // replacement's own loop moves by as many.
+    virtual std::uint32_t lead() const { return 0; }
 
     // Whether it must see every sample before the set-up is known (a fit of
     // coefficients): survey() is then given them all, in blocks, first.
