@@ -7,6 +7,7 @@
 
 #include "driver/sound_workers.h"
 
+#include "soundlib/encode/mpeg_encoder.h"
 #include "soundlib/soundlib.h"
 
 #ifndef BANKRIP_VERSION
@@ -90,9 +91,10 @@ const char* const HELP_TEXT =
     "  128+N  interrupted by signal N (130 for Ctrl-C, 141 for a closed output)\n";
 
 std::string version_text() {
-    // The decoders, then the libraries the writers link in.
+    // The decoders, then the libraries the writers and the rebuild link in.
+    const std::string encoders = soundlib::mpeg_encoder_versions();
     return std::string("bankrip ") + BANKRIP_VERSION + "\n" + soundlib_decoder_versions() + ", libFLAC " +
-           BANKRIP_FLAC_VERSION + ", libogg " + BANKRIP_OGG_VERSION + "\n";
+           BANKRIP_FLAC_VERSION + ", libogg " + BANKRIP_OGG_VERSION + (encoders.empty() ? "" : ", " + encoders) + "\n";
 }
 
 namespace {

@@ -333,4 +333,12 @@ std::unique_ptr<SoundEncoder> make_mpeg_encoder(const EncodeTarget& target, std:
 #endif
 }
 
+std::string mpeg_encoder_versions() {
+#ifdef SOUNDLIB_MPEG_ENCODER
+    return std::string("libmp3lame ") + get_lame_short_version() + ", libtwolame " + get_twolame_version();
+#else
+    return "";
+#endif
+}
+
 }  // namespace soundlib

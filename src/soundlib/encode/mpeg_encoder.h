@@ -21,4 +21,8 @@ bool describe_mpeg_sound(const SubsoundInfo& info, BankFile& file, EncodeTarget&
 // encoded in its layer, or this build has no MPEG encoder.
 std::unique_ptr<SoundEncoder> make_mpeg_encoder(const EncodeTarget& target, std::string& why);
 
+// The encoders' libraries and versions ("libmp3lame 3.100, ..."); empty
+// when this build has none.
+std::string mpeg_encoder_versions();
+
 }  // namespace soundlib
