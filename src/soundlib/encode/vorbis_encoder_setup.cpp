@@ -7,46 +7,16 @@
 #include <cstring>
 
 #include "soundlib/codec/vorbis/vorbis_setup_packet.h"
+#include "soundlib/encode/vorbis_encoder_long_blocks.h"
+#include "soundlib/encode/vorbis_libvorbis_137.h"
 
 namespace soundlib {
 
 namespace {
 
-// libvorbis 1.3.7's encoder set-up, as far as the variants change it
-// (lib/codec_internal.h, lib/backends.h). libvorbisenc has no call for
-// other block sizes or floors; the set-ups are made of stock parts, so the
-// encoder is too. Only used when the library is that one, and every result
-// is checked against the wanted header's CRC.
-struct CodecSetup {
-    long blocksizes[2];
-    int modes, maps, floors, residues, books, psys;
-    void* mode_param[64];
-    int map_type[64];
-    void* map_param[64];
-    int floor_type[64];
-    void* floor_param[64];
-    int residue_type[64];
-    void* residue_param[64];
-    void* book_param[256];
-};
-struct Floor1 {
-    int partitions;
-    int partitionclass[31];
-    int class_dim[16];
-    int class_subs[16];
-    int class_book[16];
-    int class_subbook[16][8];
-    int mult;
-    int postlist[65];
-    float maxover, maxunder, maxerr, twofitweight, twofitatten;
-    int n;
-};
-struct Residue0 {
-    long begin, end;
-    int grouping, partitions, partvals, groupbook;
-    int secondstages[64];
-    int booklist[512];
-};
+using libvorbis137::CodecSetup;
+using libvorbis137::Floor1;
+using libvorbis137::Residue0;
 
 constexpr const char kKnownLibrary[] = "Xiph.Org libVorbis 1.3.7";
 
@@ -87,6 +57,10 @@ VorbisEncoderSetup::~VorbisEncoderSetup() {
 }
 
 void VorbisEncoderSetup::release() {
+    if (long_blocks_) {
+        remove_vorbis_long_blocks(vi_, *long_blocks_);
+        long_blocks_.reset();
+    }
     if (!saved_) return;
     CodecSetup& ci = setup_of(vi_);
     ci.floors = saved_->floors;
@@ -148,16 +122,23 @@ std::unique_ptr<VorbisEncoderSetup> make_vorbis_encoder_setup(std::uint32_t chan
     why = "this encoder's set-up (CRC " + std::to_string(want.crc) + ") cannot be made here";
     VorbisSetupHeader wanted, stock;
     if (std::strcmp(vorbis_version_string(), kKnownLibrary) != 0 || !read_vorbis_setup(want.packet, channels, wanted) ||
-        !header_of(s->vi_, stock, channels) || stock.residues.size() != wanted.residues.size()) {
+        !header_of(s->vi_, stock, channels)) {
         return nullptr;
     }
     CodecSetup& ci = setup_of(s->vi_);
     const int stock_floor_books = floor_books(stock);
-    std::vector<void*> residue_books(ci.book_param + stock_floor_books, ci.book_param + ci.books);
     s->saved_ = std::make_unique<VorbisEncoderSetup::Saved>();
     s->saved_->floors = ci.floors;
     std::copy(ci.floor_type, ci.floor_type + 64, s->saved_->floor_type);
     std::copy(ci.floor_param, ci.floor_param + 64, s->saved_->floor_param);
+    // One block size made two: a mode, mapping and residue for the long ones.
+    if (stock.modes.size() == 1 && wanted.modes.size() == 2) {
+        s->long_blocks_ = add_vorbis_long_blocks(s->vi_, channels, rate, static_cast<long>(want.block_short),
+                                                 static_cast<long>(want.block_long));
+        if (!s->long_blocks_) return nullptr;
+    }
+    if (static_cast<std::size_t>(ci.residues) != wanted.residues.size()) return nullptr;
+    std::vector<void*> residue_books(ci.book_param + stock_floor_books, ci.book_param + ci.books);
 
     // The variants' floors are stock 44.1 kHz stereo ones: both of a
     // quality with 256/2048 blocks, or its short one once per stock floor.

@@ -1,8 +1,9 @@
 // A libvorbisenc encoder whose setup header is a given one: stock
 // libvorbisenc, its lowpass stopped lower (the phone encoder above 44.1
 // kHz), or stock with the floors and block sizes of the encoder variants
-// (vorbis_setup.h). The header it writes is checked against the one wanted
-// by CRC, so an encoder is only ever made for a set-up readers regenerate.
+// (vorbis_setup.h), with a mode for long blocks where stock has one size.
+// The header it writes is checked against the one wanted by CRC, so an
+// encoder is only ever made for a set-up readers regenerate.
 #pragma once
 
 #include <vorbis/codec.h>
@@ -13,6 +14,8 @@
 #include "soundlib/codec/vorbis/vorbis_setup.h"
 
 namespace soundlib {
+
+struct VorbisLongBlocks;
 
 class VorbisEncoderSetup {
 public:
@@ -31,6 +34,7 @@ private:
     bool live_ = false;
     std::unique_ptr<Donor> donor_;
     std::unique_ptr<Saved> saved_;
+    std::unique_ptr<VorbisLongBlocks> long_blocks_;
 };
 
 // An encoder set-up for these channels and rate that writes `want`; null
