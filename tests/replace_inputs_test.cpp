@@ -2,6 +2,9 @@
 // the formats the unpack writes, read back through the real command.
 #include <gtest/gtest.h>
 
+#include <FLAC/metadata.h>
+#include <FLAC/stream_encoder.h>
+
 #include <cmath>
 #include <filesystem>
 #include <memory>
@@ -41,6 +44,48 @@ std::unique_ptr<soundlib::Bank> open_bank(const std::string& path) {
     return bank;
 }
 
+// A FLAC file of 16-bit samples at `bits` bits (shifted up), with loop tags
+// when `loop_length` is not 0.
+bool write_flac(const std::string& path, const std::vector<std::int32_t>& samples, std::uint32_t channels,
+                unsigned bits, std::uint64_t loop_start, std::uint64_t loop_length) {
+    FLAC__StreamEncoder* e = FLAC__stream_encoder_new();
+    FLAC__stream_encoder_set_channels(e, channels);
+    FLAC__stream_encoder_set_bits_per_sample(e, bits);
+    FLAC__stream_encoder_set_sample_rate(e, 44100);
+    FLAC__StreamMetadata* tags = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
+    auto add = [&](const char* name, std::uint64_t value) {
+        FLAC__StreamMetadata_VorbisComment_Entry entry;
+        FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, name, std::to_string(value).c_str());
+        FLAC__metadata_object_vorbiscomment_append_comment(tags, entry, false);
+    };
+    if (loop_length) {
+        add("LOOPSTART", loop_start);
+        add("LOOPLENGTH", loop_length);
+    }
+    FLAC__stream_encoder_set_metadata(e, &tags, 1);
+    bool ok = FLAC__stream_encoder_init_file(e, path.c_str(), nullptr, nullptr) == FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+    std::vector<FLAC__int32> shifted;
+    for (const std::int32_t v : samples) shifted.push_back(v * (1 << (bits - 16)));
+    ok = ok && FLAC__stream_encoder_process_interleaved(e, shifted.data(), static_cast<unsigned>(samples.size() / channels));
+    ok = FLAC__stream_encoder_finish(e) && ok;
+    FLAC__stream_encoder_delete(e);
+    FLAC__metadata_object_delete(tags);
+    return ok;
+}
+
+std::vector<std::int32_t> decoded(soundlib::Bank& bank, int i) {
+    FMOD_RESULT code;
+    soundlib::PcmStream* s = bank.stream(i, code);
+    if (!s || s->format().bits != 16) return {};
+    s->seek(0);
+    Bytes raw(s->total_frames() * s->format().frame_bytes());
+    std::size_t got = 0;
+    s->read(raw.data(), raw.size(), got);
+    std::vector<std::int32_t> out;
+    for (std::size_t k = 0; k + 1 < got; k += 2) out.push_back(static_cast<std::int16_t>(raw[k] | raw[k + 1] << 8));
+    return out;
+}
+
 // A bank of three mono PCM16 sounds, unpacked into dir/u.
 struct Made {
     TempDir dir;
@@ -77,12 +122,59 @@ void make(Made& m, const std::vector<std::string>& unpack_options = {}) {
     ASSERT_EQ(0, run_bankrip(args).status);
 }
 
+// The other two sounds stay as they were.
+void expect_others_kept(const Made& m, soundlib::Bank& after) {
+    ASSERT_EQ(3, after.count());
+    EXPECT_EQ(decoded(*m.before, 0), decoded(after, 0));
+    EXPECT_EQ(decoded(*m.before, 2), decoded(after, 2));
+}
+
 // ---------------------------------------------------------------------------
+
+TEST(ReplaceInputs, FlacOf16And24BitsWithLoopTagsReplacesAPcmSound) {
+    for (const unsigned bits : {16u, 24u}) {
+        SCOPED_TRACE(std::to_string(bits) + "-bit");
+        Made m;
+        make(m, {"--format", "flac"});
+        ASSERT_TRUE(std::filesystem::exists(m.in("middle.flac")));
+        const std::vector<std::int32_t> samples = tone(6000, 2, 555.0);
+        ASSERT_TRUE(write_flac(m.in("middle.flac"), samples, 2, bits, 1000, 3000));
+        const ToolRun run = m.replace();
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("replaced from")) << run.err;
+        auto after = open_bank(m.rebuilt());
+        ASSERT_TRUE(after);
+        expect_others_kept(m, *after);
+        EXPECT_EQ(samples, decoded(*after, 1));
+        const soundlib::SubsoundInfo info = after->info(1);
+        EXPECT_EQ(2u, info.channels);
+        EXPECT_TRUE(info.loops);
+        EXPECT_EQ(1000u, info.loop_start);
+        EXPECT_EQ(3999u, info.loop_end);
+    }
+}
+
+TEST(ReplaceInputs, FlacWithBadLoopTagsOrDamageIsRefused) {
+    Made m;
+    make(m);
+    ASSERT_TRUE(write_flac(m.in("middle.flac"), tone(500, 1, 300.0), 1, 16, 400, 200));
+    std::filesystem::remove(m.in("middle.wav"));
+    ToolRun run = m.replace();
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("LOOPSTART")) << run.err;
+    Bytes cut = read_file(m.in("middle.flac"));
+    cut.resize(cut.size() / 2);
+    write_file(m.in("middle.flac"), cut);
+    run = m.replace();
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("middle.flac: ")) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(m.rebuilt()));
+}
 
 TEST(ReplaceInputs, TwoFilesForOneSoundAreRefusedNamingBoth) {
     Made m;
     make(m);
-    write_file(m.in("middle.flac"), read_file(m.in("middle.wav")));
+    ASSERT_TRUE(write_flac(m.in("middle.flac"), tone(500, 1, 300.0), 1, 16, 0, 0));
     const ToolRun run = m.replace();
     EXPECT_EQ(1, run.status);
     EXPECT_NE(std::string::npos, run.err.find("middle.flac")) << run.err;
