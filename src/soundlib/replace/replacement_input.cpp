@@ -37,12 +37,15 @@ std::unique_ptr<ReplacementInput> open_replacement(const std::string& path, std:
     // name says, whose reader says what is wrong.
     if (std::memcmp(magic, "RIFF", 4) == 0) return open_wav_replacement(path, why);
     if (std::memcmp(magic, "fLaC", 4) == 0) return open_flac_replacement(path, why);
+    if (std::memcmp(magic, "OggS", 4) == 0) return open_ogg_replacement(path, why);
     if (ends_with_folded(path, ".flac")) return open_flac_replacement(path, why);
+    if (ends_with_folded(path, ".ogg")) return open_ogg_replacement(path, why);
     return open_wav_replacement(path, why);
 }
 
 std::string input_format_text(const InputShape& shape) {
     switch (shape.format) {
+        case InputFormat::ogg: return "Ogg Vorbis";
         case InputFormat::flac: return std::to_string(shape.bits) + "-bit FLAC";
         default: break;
     }
