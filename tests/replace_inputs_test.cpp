@@ -1,22 +1,29 @@
 // Putting sounds back from FLAC, Ogg Vorbis and MP3 files as well as WAV:
-// the formats the unpack writes, read back through the real command.
+// the formats the unpack writes, read back through the real command; an
+// untouched unpack in them rebuilds every corpus bank byte for byte.
 #include <gtest/gtest.h>
 
 #include <FLAC/metadata.h>
 #include <FLAC/stream_encoder.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <set>
+#include <nlohmann/json.hpp>
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
+#include "soundlib/replace/replacement_input.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using bankwriter::Bytes;
+
+const std::string kCorpus = CORPUS_DIR;
 
 // A tone as 16-bit integers, interleaved.
 std::vector<std::int32_t> tone(std::uint32_t frames, std::uint32_t channels, double hz) {
@@ -36,12 +43,6 @@ Bytes s16_bytes(const std::vector<std::int32_t>& samples) {
         out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
     }
     return out;
-}
-
-std::unique_ptr<soundlib::Bank> open_bank(const std::string& path) {
-    auto bank = std::make_unique<soundlib::Bank>();
-    if (bank->open(path, {}).code != FMOD_OK) return nullptr;
-    return bank;
 }
 
 void put_le(Bytes& b, std::uint64_t v, int bytes) {
@@ -93,6 +94,12 @@ bool write_flac(const std::string& path, const std::vector<std::int32_t>& sample
     FLAC__stream_encoder_delete(e);
     FLAC__metadata_object_delete(tags);
     return ok;
+}
+
+std::unique_ptr<soundlib::Bank> open_bank(const std::string& path) {
+    auto bank = std::make_unique<soundlib::Bank>();
+    if (bank->open(path, {}).code != FMOD_OK) return nullptr;
+    return bank;
 }
 
 std::vector<std::int32_t> decoded(soundlib::Bank& bank, int i) {
@@ -236,5 +243,130 @@ TEST(ReplaceInputs, AnOggVorbisFileReplacesAPcmSoundDecodedToItsLength) {
     EXPECT_GT(snr_db(samples, got), 20.0);
 }
 #endif
+
+// LAME's streams (tests/support/make_mpeg_fixtures.py): the "Info" tag frame
+// is no audio, and counts one frame of silence at the end, as a bank's MPEG
+// sound opening with one does.
+TEST(ReplaceInputs, Mp3FilesReplaceAPcmSoundInWholeFrames) {
+    const std::string tagged = std::string(MPEG_FIXTURES_DIR) + "/layer3_tagged.mp3";
+    if (!std::filesystem::exists(tagged)) GTEST_SKIP() << "no lame";
+    std::vector<std::int32_t> untagged_samples;
+    for (const char* fixture : {"layer3_untagged.mp3", "layer3_tagged.mp3"}) {
+        SCOPED_TRACE(fixture);
+        Made m;
+        make(m);
+        std::filesystem::remove(m.in("middle.wav"));
+        write_file(m.in("middle.mp3"), read_file(std::string(MPEG_FIXTURES_DIR) + "/" + fixture));
+        const ToolRun run = m.replace();
+        ASSERT_EQ(0, run.status) << run.err;
+        auto after = open_bank(m.rebuilt());
+        ASSERT_TRUE(after);
+        expect_others_kept(m, *after);
+        EXPECT_EQ(2u, after->info(1).channels);
+        const std::vector<std::int32_t> got = decoded(*after, 1);
+        EXPECT_EQ(0u, got.size() % (1152 * 2));
+        if (untagged_samples.empty()) {
+            untagged_samples = got;
+            ASSERT_FALSE(got.empty());
+        } else {
+            ASSERT_EQ(untagged_samples.size() + 1152 * 2, got.size());
+            EXPECT_TRUE(std::equal(untagged_samples.begin(), untagged_samples.end(), got.begin()))
+                << "the same audio frames, the tag frame not among them";
+        }
+    }
+}
+
+// Encoders read a file more than once (a survey, then the writing pass):
+// read again after a rewind, in other blocks, every reader gives the same
+// samples, as many as it says, and nothing past them.
+TEST(ReplaceInputs, EveryReaderGivesTheSameSamplesAgainAfterARewind) {
+    TempDir dir;
+    const std::vector<std::int32_t> samples = tone(5000, 2, 20.0);
+    std::vector<std::string> files{dir.file("a.wav"), dir.file("a16.flac"), dir.file("a24.flac")};
+    write_file(files[0], wav16(samples, 2, 44100));
+    ASSERT_TRUE(write_flac(files[1], samples, 2, 16, 0, 0));
+    ASSERT_TRUE(write_flac(files[2], samples, 2, 24, 0, 0));
+    const std::string mp3 = std::string(MPEG_FIXTURES_DIR) + "/layer3_tagged.mp3";
+    if (std::filesystem::exists(mp3)) files.push_back(mp3);
+#if !defined(_WIN32)
+    if (std::filesystem::exists(OGGENC_PROGRAM) &&
+        run_tool(OGGENC_PROGRAM, {"-Q", "-o", dir.file("a.ogg"), files[0]}).status == 0) {
+        files.push_back(dir.file("a.ogg"));
+    }
+#endif
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        std::string why;
+        auto input = soundlib::open_replacement(file, why);
+        ASSERT_TRUE(input) << why;
+        const std::uint64_t frames = input->shape().frames;
+        ASSERT_GT(frames, 0u);
+        auto read_all = [&](std::uint32_t block) {
+            std::vector<double> all, part;
+            for (std::uint64_t at = 0; at < frames; at += block) {
+                const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(block, frames - at));
+                EXPECT_TRUE(input->read(n, part)) << "at frame " << at;
+                all.insert(all.end(), part.begin(), part.end());
+            }
+            return all;
+        };
+        const std::vector<double> first = read_all(1000);
+        std::vector<double> past;
+        EXPECT_FALSE(input->read(1, past)) << "a frame past its end";
+        ASSERT_TRUE(input->rewind());
+        EXPECT_TRUE(first == read_all(777));
+        if (input->shape().format == soundlib::InputFormat::flac || input->shape().format == soundlib::InputFormat::wav) {
+            std::vector<std::int32_t> got;
+            for (const double v : first) got.push_back(static_cast<std::int32_t>(std::lround(v * 32768)));
+            EXPECT_EQ(samples, got) << "lossless";
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+std::vector<std::string> corpus_banks(const std::vector<std::string>& folders) {
+    std::vector<std::string> banks;
+    for (const std::string& folder : folders) {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(kCorpus + "/" + folder, ec)) {
+            if (e.is_regular_file() && e.path().filename().string()[0] != '.') banks.push_back(e.path().string());
+        }
+    }
+    std::sort(banks.begin(), banks.end());
+    return banks;
+}
+
+// As the WAV unpack does (bank_rebuild_test.cpp): every sound is kept as
+// stored, from a .flac, or with its Vorbis or MPEG as they are, an .ogg or .mp3.
+TEST(ReplaceInputs, UntouchedFlacOggAndMp3UnpackRebuildsEveryCorpusBankByteForByte) {
+    if (!std::filesystem::is_directory(kCorpus + "/banks")) GTEST_SKIP() << "no corpus beside the project";
+    int banks = 0;
+    std::set<std::string> extensions;
+    for (const std::string& bank : corpus_banks({"banks", "synthetic", "containers", "vorbis", "vorbis-mobile",
+                                                  "vorbis-unmatched", "encrypted", "loops"})) {
+        if (bank.ends_with(".resource")) continue;  // not rebuilt (bank_rebuild_test.cpp)
+        for (const bool keep : {false, true}) {
+            SCOPED_TRACE(bank + (keep ? " --keep-original" : ""));
+            TempDir dir;
+            std::vector<std::string> args{"-q", "--format", "flac", "-o", dir.file("u"), bank};
+            if (keep) args.insert(args.begin(), "--keep-original");
+            run_bankrip(args);
+            if (!std::filesystem::is_directory(dir.file("u"))) continue;  // a bank without sounds
+            for (const std::string& f : list_dir(dir.file("u"))) extensions.insert(std::filesystem::path(f).extension().string());
+            const ToolRun run = run_bankrip({"--json", "--replace", dir.file("u"), "-o", dir.file("r"), bank});
+            ASSERT_EQ(0, run.status) << run.err;
+            EXPECT_TRUE(read_file(bank) == read_file(dir.file("r/" + std::filesystem::path(bank).filename().string())))
+                << "the rebuilt bank differs";
+            for (const auto& s : nlohmann::json::parse(run.out)["sounds"]) {
+                EXPECT_EQ("kept", s["status"]) << s["file"];
+                EXPECT_TRUE(s.contains("from")) << "every sound had its file";
+            }
+            banks += keep;
+        }
+    }
+    EXPECT_GT(banks, 40);
+    EXPECT_EQ((std::set<std::string>{".flac", ".mp3", ".ogg", ".wav"}), extensions) << "every format was read";
+}
 
 }  // namespace

@@ -38,16 +38,20 @@ std::unique_ptr<ReplacementInput> open_replacement(const std::string& path, std:
     if (std::memcmp(magic, "RIFF", 4) == 0) return open_wav_replacement(path, why);
     if (std::memcmp(magic, "fLaC", 4) == 0) return open_flac_replacement(path, why);
     if (std::memcmp(magic, "OggS", 4) == 0) return open_ogg_replacement(path, why);
+    const bool mpeg_sync = magic[0] == 0xFF && (magic[1] & 0xE0) == 0xE0;
+    if (std::memcmp(magic, "ID3", 3) == 0 || mpeg_sync) return open_mp3_replacement(path, why);
     if (ends_with_folded(path, ".flac")) return open_flac_replacement(path, why);
     if (ends_with_folded(path, ".ogg")) return open_ogg_replacement(path, why);
+    if (ends_with_folded(path, ".mp3")) return open_mp3_replacement(path, why);
     return open_wav_replacement(path, why);
 }
 
 std::string input_format_text(const InputShape& shape) {
     switch (shape.format) {
         case InputFormat::ogg: return "Ogg Vorbis";
+        case InputFormat::mp3: return "MP3";
         case InputFormat::flac: return std::to_string(shape.bits) + "-bit FLAC";
-        default: break;
+        case InputFormat::wav: break;
     }
     return shape.is_float ? "32-bit float" : std::to_string(shape.bits) + "-bit";
 }

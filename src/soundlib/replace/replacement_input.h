@@ -1,4 +1,4 @@
-// A file given to replace a sound: WAV, FLAC or Ogg Vorbis, read
+// A file given to replace a sound: WAV, FLAC, Ogg Vorbis or MP3, read
 // front to back in blocks, as often as an encoder asks (rewind). Samples
 // come as values in [-1, 1). Only what one block needs is held; the file
 // is open from open_replacement() until the object goes (a bank may have
@@ -58,6 +58,7 @@ std::unique_ptr<ReplacementInput> open_replacement(const std::string& path, std:
 std::unique_ptr<ReplacementInput> open_wav_replacement(const std::string& path, std::string& why);
 std::unique_ptr<ReplacementInput> open_flac_replacement(const std::string& path, std::string& why);
 std::unique_ptr<ReplacementInput> open_ogg_replacement(const std::string& path, std::string& why);
+std::unique_ptr<ReplacementInput> open_mp3_replacement(const std::string& path, std::string& why);
 
 // "16-bit", "32-bit float", "Ogg Vorbis": how messages name its samples.
 std::string input_format_text(const InputShape& shape);
