@@ -3,8 +3,8 @@
 // (.wav, .flac, .ogg, .mp3). Repeated names are numbered as the unpack
 // numbers them, which depends on the formats it wrote (with --keep-original
 // an .ogg and a .wav of one name are not repeats), so the names are made for
-// each way of unpacking and the folder is matched by the one that claims
-// most of its files.
+// each way of unpacking and the folder is matched by the one whose own
+// names most of its files have (then: that claims most of them).
 #pragma once
 
 #include <map>
