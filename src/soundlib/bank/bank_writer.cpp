@@ -92,9 +92,12 @@ bool holds_own_samples(Bank& bank, int index, const SubsoundInfo& info, Replacem
         std::size_t delivered = 0;
         const FMOD_RESULT rr = stream->read(decoded.data(), std::size_t{n} * frame_bytes, delivered);
         if ((rr != FMOD_OK && rr != FMOD_ERR_FILE_EOF) || delivered != std::size_t{n} * frame_bytes) return false;
-        if (in_file > 0 && !input.read(in_file, theirs)) return false;
-        theirs.resize(in_file == 0 ? 0 : theirs.size());
-        theirs.resize(std::size_t{n} * shape.channels, 0.0);
+        if (in_file == 0) {
+            theirs.clear();
+        } else if (!input.read(in_file, theirs)) {
+            return false;
+        }
+        theirs.resize(std::size_t{n} * shape.channels, 0.0);  // the silence past the file's frames
         decoded_samples(stream->format(), decoded.data(), std::size_t{n} * shape.channels, mine);
         if (mine != theirs) return false;
         at += n;
