@@ -63,7 +63,7 @@ const char* const HELP_TEXT =
     "      --replace DIR  write the bank (one) again into the -o folder, under its\n"
     "                     own name: each sound whose file in DIR (named as\n"
     "                     unpacking names it) holds other samples is replaced\n"
-    "                     by that file (PCM sounds; WAV files). With --list or\n"
+    "                     by that file (.wav, .flac, .ogg or .mp3). With --list or\n"
     "                     --json, say what would become of each sound\n"
     "  -j, --jobs N       write N sounds at once (default: one per processor this\n"
     "                     run may use); names and files are the same for any N\n"

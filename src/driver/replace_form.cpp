@@ -11,6 +11,7 @@
 
 #include "driver/bank_keys.h"
 #include "driver/destination.h"
+#include "driver/replace_names.h"
 #include "platform/platform.h"
 #include "result/result.h"
 #include "soundlib/bank.h"
@@ -116,31 +117,34 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
         }
     }
 
-    // Each sound's file as unpacking names it.
+    // Each sound's file as unpacking names it, in each of its ways: WAV,
+    // FLAC (with WAV where FLAC cannot hold a sound), and either of them
+    // with Vorbis and MPEG sounds as .ogg and .mp3.
     int count = 0;
     FMOD_Sound_GetNumSubSounds(handle, &count);
-    ExtractStyle style;
-    style.always_wav = true;
-    style.format = OutputFormat::wav;
-    style.no_empty_files = true;
-    UsedNames used;
     // Named as the unpack named them: on a volume that takes names differing
     // only in case as one, such names were numbered as repeats.
     platform::OutputFolder replace_folder;
     std::string folder_error;
-    if (count > 0 && replace_folder.open(options.replace, folder_error)) used.fold_case = replace_folder.folds_case();
-    std::vector<std::string> names(static_cast<std::size_t>(count));
-    std::map<int, std::pair<std::string, std::string>> given;
-    std::set<std::string> matched;
+    const bool fold_case = count > 0 && replace_folder.open(options.replace, folder_error) &&
+                           replace_folder.folds_case();
+    std::vector<std::vector<std::string>> names_by_style;
     try {
-        for (int index = 0; index < count; ++index) {
-            FMOD_SOUND* subsound = nullptr;
-            check_result(FMOD_Sound_GetSubSound(handle, index, &subsound));
-            names[static_cast<std::size_t>(index)] = subsound_file_name(subsound, index, used, style);
-            const auto f = files.find(names[static_cast<std::size_t>(index)]);
-            if (f != files.end()) {
-                given[index] = {f->second, joined(options.replace, f->first)};
-                matched.insert(f->first);
+        for (const OutputFormat format : {OutputFormat::wav, OutputFormat::flac}) {
+            for (const bool keep : {false, true}) {
+                ExtractStyle style;
+                style.always_wav = true;
+                style.format = format;
+                style.keep_original = keep;
+                style.no_empty_files = true;
+                UsedNames used;
+                used.fold_case = fold_case;
+                std::vector<std::string>& names = names_by_style.emplace_back(static_cast<std::size_t>(count));
+                for (int index = 0; index < count; ++index) {
+                    FMOD_SOUND* subsound = nullptr;
+                    check_result(FMOD_Sound_GetSubSound(handle, index, &subsound));
+                    names[static_cast<std::size_t>(index)] = subsound_file_name(subsound, index, used, style);
+                }
             }
         }
     } catch (const LibraryFailure& failure) {
@@ -149,12 +153,27 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
         say(path + ": " + text);
         return 1;
     }
+    std::vector<std::string> file_names;
+    for (const auto& [name, file] : files) file_names.push_back(name);
+    const ReplaceMatch match = match_replacement_files(names_by_style, file_names);
+    std::vector<std::string> names = names_by_style[match.style];
+    std::map<int, std::pair<std::string, std::string>> given;
+    for (const auto& [index, name] : match.file_of) {
+        given[index] = {files.at(name), joined(options.replace, name)};
+        names[static_cast<std::size_t>(index)] = name;
+    }
     std::vector<std::string> errors;
-    for (const auto& [name, file] : files) {
-        if (!matched.contains(name)) {
-            errors.push_back(joined(options.replace, name) + ": matches no sound of " + path +
-                             " (files are named as unpacking names the sounds)");
+    for (const auto& [index, list] : match.doubled) {
+        std::string text;
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            text += (k == 0 ? "" : k + 1 == list.size() ? " and " : ", ") + joined(options.replace, list[k]);
         }
+        errors.push_back(text + ": all are files of sound " + std::to_string(index) +
+                         "; give one of them");
+    }
+    for (const std::string& name : match.unmatched) {
+        errors.push_back(joined(options.replace, name) + ": matches no sound of " + path +
+                         " (files are named as unpacking names the sounds)");
     }
 
     rebuild.plan(bank, given, errors);

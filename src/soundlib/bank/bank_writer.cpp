@@ -29,44 +29,6 @@ void put64(std::uint8_t* p, std::uint64_t v) {
 
 std::uint64_t align32(std::uint64_t v) { return (v + 31) / 32 * 32; }
 
-// ---- WAV input -------------------------------------------------------------
-
-constexpr std::uint16_t kWavePcm = 1;
-constexpr std::uint16_t kWaveFloat = 3;
-constexpr std::uint16_t kWaveExtensible = 0xFFFE;
-
-// The samples of frames [first, first + count) of the WAV, each as a value
-// in [-1, 1) (exact: every integer and float sample is a double).
-bool read_wav_samples(const WavInput& wav, std::uint64_t first, std::uint32_t count, std::vector<double>& out) {
-    const std::uint32_t sample_bytes = static_cast<std::uint32_t>(wav.bits / 8);
-    const std::size_t n = static_cast<std::size_t>(count) * wav.channels;
-    Bytes raw(n * sample_bytes);
-    if (!wav.file->read_exact(wav.data_offset + first * wav.channels * sample_bytes, raw.data(), raw.size())) {
-        return false;
-    }
-    out.resize(n);
-    const std::uint8_t* p = raw.data();
-    for (std::size_t i = 0; i < n; ++i, p += sample_bytes) {
-        if (wav.is_float) {
-            float f;
-            std::memcpy(&f, p, 4);  // little-endian hosts only, as the rest of the library
-            out[i] = f;
-        } else if (wav.bits == 8) {
-            out[i] = (static_cast<int>(p[0]) - 128) / 128.0;
-        } else if (wav.bits == 16) {
-            out[i] = static_cast<std::int16_t>(le16(p)) / 32768.0;
-        } else if (wav.bits == 24) {
-            const std::int32_t v = static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 8) |
-                                                             (static_cast<std::uint32_t>(p[1]) << 16) |
-                                                             (static_cast<std::uint32_t>(p[2]) << 24)) >> 8;
-            out[i] = v / 8388608.0;
-        } else {
-            out[i] = static_cast<std::int32_t>(le32(p)) / 2147483648.0;
-        }
-    }
-    return true;
-}
-
 // The decoded output of the library in the same terms.
 void decoded_samples(const PcmFormat& format, const std::uint8_t* p, std::size_t n, std::vector<double>& out) {
     out.resize(n);
@@ -103,9 +65,6 @@ const char* stored_format_text(Codec c) {
     }
 }
 
-std::string wav_format_text(const WavInput& wav) {
-    return wav.is_float ? "32-bit float" : std::to_string(wav.bits) + "-bit";
-}
 
 constexpr std::uint32_t kBlockFrames = 4096;
 constexpr std::size_t kCopyBuffer = 1 << 20;
@@ -113,6 +72,40 @@ constexpr std::size_t kCopyBuffer = 1 << 20;
 std::string sound_text(Bank& bank, int index) {
     const std::string name = bank.name(index);
     return "sound " + std::to_string(index) + (name.empty() ? "" : " (" + name + ")");
+}
+
+// Whether the file decodes to the sound's own samples. A file of whole
+// units (MP3 frames) may end up to a unit away from the sound's length: the
+// sound ends inside its last frame, or its bank gives it frames of silence
+// past the ones it stores (which a file of the stored frames leaves out).
+bool holds_own_samples(Bank& bank, int index, const SubsoundInfo& info, ReplacementInput& input) {
+    const InputShape& shape = input.shape();
+    const std::uint64_t apart = shape.frames > info.frames ? shape.frames - info.frames : info.frames - shape.frames;
+    if (shape.channels != info.channels || shape.rate != info.frequency || apart > shape.unit_fill) return false;
+    FMOD_RESULT code = FMOD_OK;
+    PcmStream* stream = bank.stream(index, code);
+    if (!stream || code != FMOD_OK) return false;
+    stream->seek(0);
+    const std::uint32_t frame_bytes = stream->format().frame_bytes();
+    Bytes decoded(static_cast<std::size_t>(kBlockFrames) * frame_bytes);
+    std::vector<double> mine, theirs;
+    for (std::uint64_t at = 0; at < info.frames;) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, info.frames - at));
+        const auto in_file = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, shape.frames - std::min(at, shape.frames)));
+        std::size_t delivered = 0;
+        const FMOD_RESULT rr = stream->read(decoded.data(), std::size_t{n} * frame_bytes, delivered);
+        if ((rr != FMOD_OK && rr != FMOD_ERR_FILE_EOF) || delivered != std::size_t{n} * frame_bytes) return false;
+        if (in_file == 0) {
+            theirs.clear();
+        } else if (!input.read(in_file, theirs)) {
+            return false;
+        }
+        theirs.resize(std::size_t{n} * shape.channels, 0.0);  // the silence past the file's frames
+        decoded_samples(stream->format(), decoded.data(), std::size_t{n} * shape.channels, mine);
+        if (mine != theirs) return false;
+        at += n;
+    }
+    return true;
 }
 
 // ---- the output ----------------------------------------------------------
@@ -140,116 +133,6 @@ std::uint64_t piece_size(const Piece& p) {
 }
 
 }  // namespace
-
-bool open_wav_input(const std::string& path, const std::string& shown, WavInput& wav, std::string& why) {
-    wav.shown = shown;
-    std::string open_why;
-    if (wav.file->open(path, &open_why) != BankFile::OpenError::none) {
-        why = open_why;
-        return false;
-    }
-    BankFile& f = *wav.file;
-    const std::uint64_t size = f.size();
-    std::uint8_t head[12];
-    if (!f.read_exact(0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) {
-        why = "not a WAV file (it does not start as one: \"RIFF\", a size, \"WAVE\")";
-        return false;
-    }
-    const std::uint64_t riff_end = 8 + static_cast<std::uint64_t>(le32(head + 4));
-    if (riff_end > size) {
-        why = "cut short, or its header lies about its size: it announces " + std::to_string(riff_end) +
-              " bytes, the file has " + std::to_string(size);
-        return false;
-    }
-    bool have_format = false, have_data = false;
-    std::uint16_t tag = 0;
-    std::uint64_t data_bytes = 0;
-    std::uint32_t block = 0;
-    for (std::uint64_t pos = 12; pos + 8 <= riff_end;) {
-        std::uint8_t ch[8];
-        if (!f.read_exact(pos, ch, 8)) break;
-        const std::uint64_t chunk_size = le32(ch + 4);
-        const std::uint64_t body = pos + 8;
-        if (body + chunk_size > riff_end) {
-            why = "its \"" + std::string(reinterpret_cast<char*>(ch), 4) + "\" chunk announces " +
-                  std::to_string(chunk_size) + " bytes, more than the file holds: it is cut short or lies about "
-                  "its size";
-            return false;
-        }
-        if (std::memcmp(ch, "fmt ", 4) == 0 && chunk_size >= 16) {
-            std::uint8_t fmt[40] = {};
-            f.read_exact(body, fmt, static_cast<std::size_t>(std::min<std::uint64_t>(chunk_size, sizeof fmt)));
-            tag = le16(fmt);
-            wav.channels = le16(fmt + 2);
-            wav.rate = le32(fmt + 4);
-            block = le16(fmt + 12);
-            wav.bits = le16(fmt + 14);
-            if (tag == kWaveExtensible && chunk_size >= 40) tag = le16(fmt + 24);
-            have_format = true;
-        } else if (std::memcmp(ch, "data", 4) == 0) {
-            wav.data_offset = body;
-            data_bytes = chunk_size;
-            have_data = true;
-        } else if (std::memcmp(ch, "smpl", 4) == 0 && chunk_size >= 36 + 24) {
-            std::uint8_t smpl[60];
-            f.read_exact(body, smpl, sizeof smpl);
-            if (le32(smpl + 28) >= 1) {
-                wav.has_loop = true;
-                wav.loop_start = le32(smpl + 36 + 8);
-                wav.loop_end = le32(smpl + 36 + 12);
-            }
-        }
-        pos = body + chunk_size + (chunk_size & 1);
-    }
-    if (!have_format) {
-        why = "a WAV file without a format (\"fmt \") chunk";
-        return false;
-    }
-    if (!have_data) {
-        why = "a WAV file without a \"data\" chunk";
-        return false;
-    }
-    if (wav.channels == 0) {
-        why = "its format says 0 channels";
-        return false;
-    }
-    if (tag == kWaveFloat) {
-        if (wav.bits != 32) {
-            why = std::to_string(wav.bits) + "-bit float samples; only 32-bit float is taken";
-            return false;
-        }
-        wav.is_float = true;
-    } else if (tag != kWavePcm) {
-        why = "its samples are not PCM or float (format " + std::to_string(tag) + ")";
-        return false;
-    } else if (wav.bits != 8 && wav.bits != 16 && wav.bits != 24 && wav.bits != 32) {
-        why = std::to_string(wav.bits) + "-bit samples; 8, 16, 24 and 32-bit are taken";
-        return false;
-    }
-    if (wav.rate == 0) {
-        why = "its format says a rate of 0 Hz";
-        return false;
-    }
-    const std::uint32_t frame_bytes = wav.channels * static_cast<std::uint32_t>(wav.bits / 8);
-    if (block != frame_bytes) {
-        why = "its format gives " + std::to_string(block) + " bytes a frame where " +
-              std::to_string(wav.channels) + " channels of " + std::to_string(wav.bits) + " bits take " +
-              std::to_string(frame_bytes);
-        return false;
-    }
-    if (data_bytes % frame_bytes != 0) {
-        why = "its \"data\" chunk (" + std::to_string(data_bytes) + " bytes) does not hold whole frames of " +
-              std::to_string(frame_bytes) + " bytes";
-        return false;
-    }
-    wav.frames = data_bytes / frame_bytes;
-    if (wav.has_loop && (wav.loop_start > wav.loop_end || wav.loop_end >= wav.frames)) {
-        why = "its \"smpl\" loop (" + std::to_string(wav.loop_start) + " to " + std::to_string(wav.loop_end) +
-              ") does not lie inside its " + std::to_string(wav.frames) + " frames";
-        return false;
-    }
-    return true;
-}
 
 bool BankRebuild::check(Bank& bank, std::string& why) {
     if (bank.scanned()) {
@@ -294,7 +177,7 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         errors.push_back(why);
         return false;
     }
-    std::vector<double> mine, theirs;
+    std::vector<double> theirs;
     Bytes scratch;
     for (int index = 0; index < bank.count(); ++index) {
         SoundDecision d;
@@ -307,37 +190,18 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         d.file = given->second.second;
         const std::string where = d.file + ": ";
         Replacement r;
-        if (!open_wav_input(given->second.first, given->second.second, r.wav, why)) {
+        r.shown = given->second.second;
+        r.input = open_replacement(given->second.first, why);
+        if (!r.input) {
             errors.push_back(where + why);
             decisions_.push_back(d);
             continue;
         }
+        r.shape = r.input->shape();
         r.info = bank.info(index);
-        const WavInput& wav = r.wav;
+        const InputShape& wav = r.shape;
         // The same samples as the sound's own: the sound stays as stored.
-        bool same = wav.channels == r.info.channels && wav.rate == r.info.frequency && wav.frames == r.info.frames &&
-                    !r.info.problem;
-        FMOD_RESULT code = FMOD_OK;
-        PcmStream* stream = same ? bank.stream(index, code) : nullptr;
-        if (same && (!stream || code != FMOD_OK)) same = false;
-        if (same) {
-            stream->seek(0);
-            const std::uint32_t frame_bytes = stream->format().frame_bytes();
-            Bytes decoded(static_cast<std::size_t>(kBlockFrames) * frame_bytes);
-            for (std::uint64_t at = 0; same && at < wav.frames;) {
-                const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, wav.frames - at));
-                std::size_t delivered = 0;
-                const FMOD_RESULT rr = stream->read(decoded.data(), std::size_t{n} * frame_bytes, delivered);
-                if ((rr != FMOD_OK && rr != FMOD_ERR_FILE_EOF) || delivered != std::size_t{n} * frame_bytes ||
-                    !read_wav_samples(wav, at, n, theirs)) {
-                    same = false;
-                    break;
-                }
-                decoded_samples(stream->format(), decoded.data(), std::size_t{n} * wav.channels, mine);
-                same = mine == theirs;
-                at += n;
-            }
-        }
+        const bool same = !r.info.problem && holds_own_samples(bank, index, r.info, *r.input);
         if (same) {
             decisions_.push_back(d);
             continue;
@@ -416,9 +280,14 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         // A lossless codec must store every sample exactly.
         bool exact = true;
         std::uint64_t bad = 0;
+        if (r.encoder->exact() && !r.input->rewind()) {
+            errors.push_back(where + "its samples cannot be read again from its start");
+            decisions_.push_back(d);
+            continue;
+        }
         for (std::uint64_t at = 0; r.encoder->exact() && exact && at < wav.frames; at += kBlockFrames) {
             const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, wav.frames - at));
-            if (!read_wav_samples(wav, at, n, theirs)) {
+            if (!r.input->read(n, theirs)) {
                 errors.push_back(where + "its samples cannot be read");
                 exact = false;
                 bad = ~std::uint64_t{0};
@@ -433,7 +302,7 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         }
         if (!exact) {
             if (bad != ~std::uint64_t{0}) {
-                errors.push_back(where + "its " + wav_format_text(wav) + " samples do not all fit the " +
+                errors.push_back(where + "its " + input_format_text(wav) + " samples do not all fit the " +
                                  stored_format_text(r.info.codec) + " samples " + sound_text(bank, index) +
                                  " is stored in (frame " + std::to_string(bad) +
                                  " is the first that does not); convert it to " + stored_format_text(r.info.codec) +
@@ -469,7 +338,7 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         d.replaced = true;
         decisions_.push_back(d);
         r.path = given->second.first;
-        r.wav.file.reset();
+        r.input.reset();
         replacements_.emplace(index, std::move(r));
     }
     return errors.empty();
@@ -487,18 +356,17 @@ struct PartLayout {
 }  // namespace
 
 bool BankRebuild::reopen(Replacement& r, std::string& error) {
-    WavInput again;
     std::string why;
-    if (!open_wav_input(r.path, r.wav.shown, again, why)) {
-        error = r.wav.shown + ": " + why;
+    r.input = open_replacement(r.path, why);
+    if (!r.input) {
+        error = r.shown + ": " + why;
         return false;
     }
-    if (again.frames != r.wav.frames || again.channels != r.wav.channels || again.bits != r.wav.bits ||
-        again.is_float != r.wav.is_float || again.data_offset != r.wav.data_offset) {
-        error = r.wav.shown + ": it changed while the bank was rebuilt";
+    if (!(r.input->shape() == r.shape)) {
+        r.input.reset();
+        error = r.shown + ": it changed while the bank was rebuilt";
         return false;
     }
-    r.wav.file = std::move(again.file);
     return true;
 }
 
@@ -510,16 +378,16 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
     for (auto& [index, r] : replacements_) {
         if (!r.encoder->surveys()) continue;
         if (!reopen(r, error)) return false;
-        for (std::uint64_t at = 0; at < r.wav.frames; at += kBlockFrames) {
-            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.wav.frames - at));
-            if (!read_wav_samples(r.wav, at, n, samples)) {
-                error = r.wav.shown + ": its samples cannot be read again";
+        for (std::uint64_t at = 0; at < r.shape.frames; at += kBlockFrames) {
+            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.shape.frames - at));
+            if (!r.input->read(n, samples)) {
+                error = r.shown + ": its samples cannot be read again";
                 return false;
             }
             r.encoder->survey(samples.data(), n);
         }
         r.encoder->end_survey();
-        r.wav.file.reset();
+        r.input.reset();
     }
     BankFile& file = bank.file();
     const auto& records = bank.records();
@@ -640,7 +508,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     headers.insert(headers.end(), raw.begin(), raw.end());
                     continue;
                 }
-                const WavInput& wav = r->wav;
+                const InputShape& wav = r->shape;
                 const std::uint64_t frames = r->encoder->stored_frames(wav.frames);
                 std::uint64_t word = h.word;
                 word = (word & ((std::uint64_t{1} << fsb5::kFramesShift) - 1)) | (frames << fsb5::kFramesShift);
@@ -732,7 +600,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 Replacement* r = replaced(i);
                 if (!r) continue;
                 std::uint8_t* h = head.data() + hs + records[first + i].header;
-                const WavInput& wav = r->wav;
+                const InputShape& wav = r->shape;
                 const auto frames = static_cast<std::uint32_t>(r->encoder->stored_frames(wav.frames));
                 const bool basic = i > 0 && (part.flags & 0x02);
                 const auto stored = static_cast<std::uint32_t>(sample_bytes[i]);
@@ -903,7 +771,7 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
             std::uint64_t made = 0;
             auto put = [&]() {
                 if (made + block.size() > piece.size) {
-                    error = r.wav.shown + ": its encoding came out longer than planned";
+                    error = r.shown + ": its encoding came out longer than planned";
                     return false;
                 }
                 made += block.size();
@@ -911,16 +779,20 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
             };
             for (std::uint32_t pass = 0; pass < encoder.passes(); ++pass) {
                 encoder.begin_pass(pass);
-                for (std::uint64_t at = 0; at < r.wav.frames; at += kBlockFrames) {
-                    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.wav.frames - at));
-                    if (!read_wav_samples(r.wav, at, n, samples)) {
-                        error = r.wav.shown + ": its samples cannot be read again";
+                if (!r.input->rewind()) {
+                    error = r.shown + ": its samples cannot be read again";
+                    return false;
+                }
+                for (std::uint64_t at = 0; at < r.shape.frames; at += kBlockFrames) {
+                    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.shape.frames - at));
+                    if (!r.input->read(n, samples)) {
+                        error = r.shown + ": its samples cannot be read again";
                         return false;
                     }
                     block.clear();
                     std::uint32_t bad_frame = 0;
                     if (!encoder.encode(samples.data(), n, block, bad_frame)) {
-                        error = r.wav.shown + ": it changed while the bank was rebuilt";
+                        error = r.shown + ": it changed while the bank was rebuilt";
                         return false;
                     }
                     if (!put()) return false;
@@ -930,10 +802,10 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 if (!put()) return false;
             }
             if (made != piece.size) {
-                error = r.wav.shown + ": its encoding came out shorter than planned";
+                error = r.shown + ": its encoding came out shorter than planned";
                 return false;
             }
-            r.wav.file.reset();
+            r.input.reset();
             Bytes zeros(static_cast<std::size_t>(piece.pad), 0);
             if (!zeros.empty() && !emit(zeros.data(), zeros.size(), piece)) return false;
         }

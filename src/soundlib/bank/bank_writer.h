@@ -1,4 +1,5 @@
-// Rebuilds an open bank with some of its sounds replaced by WAV files: the
+// Rebuilds an open bank with some of its sounds replaced by files (WAV,
+// FLAC, Ogg Vorbis, MP3; soundlib/replace): the
 // bank's own kind (FSB3, FSB4, FSB5, a .bank file around an FSB5), encrypted
 // again with the key it was read with. Sounds not replaced keep their stored
 // bytes and every header field but the offsets and sizes that must move;
@@ -6,7 +7,7 @@
 // buffer: the bank is never held in memory, only its header regions.
 //
 // A replaced sound is stored in its own codec (soundlib/encode): PCM when the
-// WAV's samples convert exactly, and refused otherwise; the ADPCM codecs by
+// file's samples convert exactly, and refused otherwise; the ADPCM codecs by
 // encoders of our own.
 #pragma once
 
@@ -18,6 +19,7 @@
 
 #include "soundlib/bank.h"
 #include "soundlib/encode/sound_encoder.h"
+#include "soundlib/replace/replacement_input.h"
 
 namespace soundlib {
 
@@ -35,25 +37,6 @@ public:
         return false;
     }
 };
-
-// A WAV file opened as a replacement: its format, where its samples lie,
-// and its loop (from its "smpl" chunk).
-struct WavInput {
-    std::string shown;  // the name messages give
-    std::unique_ptr<BankFile> file = std::make_unique<BankFile>();
-    bool is_float = false;
-    int bits = 16;
-    std::uint32_t channels = 0;
-    std::uint32_t rate = 0;
-    std::uint64_t data_offset = 0;
-    std::uint64_t frames = 0;
-    bool has_loop = false;
-    std::uint32_t loop_start = 0;
-    std::uint32_t loop_end = 0;  // inclusive
-};
-
-// Opens and checks a WAV file; false with the reason in `why`.
-bool open_wav_input(const std::string& path, const std::string& shown, WavInput& wav, std::string& why);
 
 // What becomes of one sound of the bank.
 struct SoundDecision {
@@ -84,7 +67,11 @@ public:
 private:
     struct Replacement {
         std::string path;
-        WavInput wav;  // its file closed after the plan (a bank may have thousands), opened again to write
+        std::string shown;  // how messages name it
+        InputShape shape;
+        // Open only while read: closed after the plan (a bank may have
+        // thousands), opened again to write.
+        std::unique_ptr<ReplacementInput> input;
         SubsoundInfo info;  // the sound as stored before
         std::unique_ptr<SoundEncoder> encoder;
         bool loops = false;
