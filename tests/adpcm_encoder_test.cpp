@@ -10,7 +10,7 @@
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
-#include "soundlib/encode/sound_encoder.h"
+#include "soundlib/codec/sound_encoder.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "bank_writer.h"
 #include "soundlib/bank.h"
-#include "soundlib/encode/sound_encoder.h"
+#include "soundlib/codec/sound_encoder.h"
 #include "soundlib/io/bank_cipher.h"
 #include "support/platform_expectations.h"
 #include "support/run_tool.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "soundlib/codec/vorbis/vorbis_setup.h"
-#include "soundlib/encode/vorbis_encoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_encoder_setup.h"
 
 namespace {
 

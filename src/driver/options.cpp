@@ -7,7 +7,7 @@
 
 #include "driver/sound_workers.h"
 
-#include "soundlib/encode/mpeg_encoder.h"
+#include "soundlib/codec/mpeg/mpeg_encoder.h"
 #include "soundlib/soundlib.h"
 
 #ifndef BANKRIP_VERSION

@@ -7,7 +7,7 @@
 #include "soundlib/bank/fsb5_codes.h"
 #include "soundlib/bank/fsb5_header.h"
 #include "soundlib/bank/loop_rule.h"
-#include "soundlib/encode/mpeg_encoder.h"
+#include "soundlib/codec/mpeg/mpeg_encoder.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {

@@ -1,14 +1,16 @@
 // Rebuilds an open bank with some of its sounds replaced by files (WAV,
-// FLAC, Ogg Vorbis, MP3; soundlib/replace): the
-// bank's own kind (FSB3, FSB4, FSB5, a .bank file around an FSB5), encrypted
+// FLAC, Ogg Vorbis, MP3; soundlib/replace): the bank's own kind (FSB3,
+// FSB4, FSB5, a .bank file around an FSB5), encrypted
 // again with the key it was read with. Sounds not replaced keep their stored
 // bytes and every header field but the offsets and sizes that must move;
 // whatever is not understood is copied as it is. Data is copied through a
-// buffer: the bank is never held in memory, only its header regions.
+// buffer (or by the system): the bank is never held in memory, only its
+// header regions.
 //
-// A replaced sound is stored in its own codec (soundlib/encode): PCM when the
-// file's samples convert exactly, and refused otherwise; the ADPCM codecs by
-// encoders of our own.
+// A replaced sound is stored in its own codec, by the encoder of its codec
+// family (codec/sound_encoder.h): PCM when the file's samples convert
+// exactly, the ADPCM codecs by encoders of our own, MPEG through lame and
+// twolame, Vorbis through libvorbisenc with the set-up the bank's CRC names.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +20,7 @@
 #include <vector>
 
 #include "soundlib/bank.h"
-#include "soundlib/encode/sound_encoder.h"
+#include "soundlib/codec/sound_encoder.h"
 #include "soundlib/replace/replacement_input.h"
 
 namespace soundlib {

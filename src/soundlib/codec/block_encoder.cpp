@@ -1,4 +1,4 @@
-#include "soundlib/encode/block_encoder.h"
+#include "soundlib/codec/block_encoder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "soundlib/encode/pcm_encoder.h"
+#include "soundlib/codec/pcm/pcm_encoder.h"
 
 #include <cmath>
 #include <cstring>

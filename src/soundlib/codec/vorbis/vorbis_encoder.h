@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "soundlib/encode/sound_encoder.h"
+#include "soundlib/codec/sound_encoder.h"
 
 namespace soundlib {
 

@@ -1,10 +1,10 @@
-#include "soundlib/encode/ima_adpcm_encoder.h"
+#include "soundlib/codec/adpcm/ima_adpcm_encoder.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "soundlib/codec/adpcm/ima_layout.h"
-#include "soundlib/encode/block_encoder.h"
+#include "soundlib/codec/block_encoder.h"
 
 namespace soundlib {
 

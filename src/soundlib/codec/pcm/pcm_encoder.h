@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "soundlib/encode/sound_encoder.h"
+#include "soundlib/codec/sound_encoder.h"
 
 namespace soundlib {
 

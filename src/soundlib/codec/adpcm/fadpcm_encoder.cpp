@@ -1,9 +1,9 @@
-#include "soundlib/encode/fadpcm_encoder.h"
+#include "soundlib/codec/adpcm/fadpcm_encoder.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "soundlib/encode/block_encoder.h"
+#include "soundlib/codec/block_encoder.h"
 
 namespace soundlib {
 

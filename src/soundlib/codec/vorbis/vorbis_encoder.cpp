@@ -1,4 +1,4 @@
-#include "soundlib/encode/vorbis_encoder.h"
+#include "soundlib/codec/vorbis/vorbis_encoder.h"
 
 #include <vorbis/codec.h>
 
@@ -6,7 +6,7 @@
 
 #include "soundlib/codec/vorbis/vorbis_setup_cache.h"
 #include "soundlib/codec/vorbis/vorbis_setup_table.h"
-#include "soundlib/encode/vorbis_encoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_encoder_setup.h"
 #include "soundlib/io/scratch_file.h"
 
 namespace soundlib {

@@ -1,10 +1,10 @@
-#include "soundlib/encode/vag_encoder.h"
+#include "soundlib/codec/adpcm/vag_encoder.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "soundlib/codec/adpcm/vag_layout.h"
-#include "soundlib/encode/block_encoder.h"
+#include "soundlib/codec/block_encoder.h"
 
 namespace soundlib {
 

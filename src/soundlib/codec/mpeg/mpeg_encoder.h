@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "soundlib/encode/sound_encoder.h"
+#include "soundlib/codec/sound_encoder.h"
 #include "soundlib/io/bank_file.h"
 
 namespace soundlib {

@@ -1,12 +1,12 @@
-#include "soundlib/encode/sound_encoder.h"
+#include "soundlib/codec/sound_encoder.h"
 
-#include "soundlib/encode/fadpcm_encoder.h"
-#include "soundlib/encode/gc_adpcm_encoder.h"
-#include "soundlib/encode/ima_adpcm_encoder.h"
-#include "soundlib/encode/mpeg_encoder.h"
-#include "soundlib/encode/pcm_encoder.h"
-#include "soundlib/encode/vag_encoder.h"
-#include "soundlib/encode/vorbis_encoder.h"
+#include "soundlib/codec/adpcm/fadpcm_encoder.h"
+#include "soundlib/codec/adpcm/gc_adpcm_encoder.h"
+#include "soundlib/codec/adpcm/ima_adpcm_encoder.h"
+#include "soundlib/codec/mpeg/mpeg_encoder.h"
+#include "soundlib/codec/pcm/pcm_encoder.h"
+#include "soundlib/codec/adpcm/vag_encoder.h"
+#include "soundlib/codec/vorbis/vorbis_encoder.h"
 
 namespace soundlib {
 

@@ -1,11 +1,11 @@
-#include "soundlib/encode/gc_adpcm_encoder.h"
+#include "soundlib/codec/adpcm/gc_adpcm_encoder.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
 
-#include "soundlib/encode/block_encoder.h"
+#include "soundlib/codec/block_encoder.h"
 
 namespace soundlib {
 

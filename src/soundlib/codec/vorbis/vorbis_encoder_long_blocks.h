@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "soundlib/encode/vorbis_libvorbis_137.h"
+#include "soundlib/codec/vorbis/vorbis_libvorbis_137.h"
 
 namespace soundlib {
 

@@ -1,4 +1,4 @@
-#include "soundlib/encode/mpeg_encoder.h"
+#include "soundlib/codec/mpeg/mpeg_encoder.h"
 
 #include <algorithm>
 #include <cmath>

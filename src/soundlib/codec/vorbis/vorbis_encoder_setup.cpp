@@ -1,4 +1,4 @@
-#include "soundlib/encode/vorbis_encoder_setup.h"
+#include "soundlib/codec/vorbis/vorbis_encoder_setup.h"
 
 #include <vorbis/vorbisenc.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "soundlib/codec/vorbis/vorbis_setup_packet.h"
-#include "soundlib/encode/vorbis_encoder_long_blocks.h"
-#include "soundlib/encode/vorbis_libvorbis_137.h"
+#include "soundlib/codec/vorbis/vorbis_encoder_long_blocks.h"
+#include "soundlib/codec/vorbis/vorbis_libvorbis_137.h"
 
 namespace soundlib {
 

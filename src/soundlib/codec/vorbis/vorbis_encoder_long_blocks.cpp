@@ -1,4 +1,4 @@
-#include "soundlib/encode/vorbis_encoder_long_blocks.h"
+#include "soundlib/codec/vorbis/vorbis_encoder_long_blocks.h"
 
 #include <vorbis/vorbisenc.h>
 
