@@ -374,7 +374,7 @@ def memory_row(args, tool, maker, work):
 
 
 REBUILD_BYTES = 2**30   # the bank one sound of which is replaced
-REBUILD_LIMIT = 1.25    # against cp of the bank: the rest is copied
+REBUILD_LIMIT = 1.35    # against cp: the rest is copied, moved by a size that is rarely whole pages
 
 
 def rebuild_row(args, tool, maker, work, runs):
