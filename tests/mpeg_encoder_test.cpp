@@ -15,6 +15,7 @@
 #include "soundlib/bank.h"
 #include "soundlib/codec/mpeg/mpeg_frame_header.h"
 #include "soundlib/codec/mpeg/mpeg_frames.h"
+#include "support/decode_back.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
@@ -206,6 +207,13 @@ Match replace_and_check(const std::string& bank, int pick, std::uint32_t rate, s
     run = rebuild(own, rebuilt_path(dir, bank));
     EXPECT_EQ(0, run.status) << run.err;
     EXPECT_TRUE(read_file(rebuilt_path(dir, bank)) == read_file(rebuilt_path(own, bank)));
+    // libmpg123 on its own hears the same samples in the frames.
+    TempDir kept;
+    EXPECT_EQ(0, run_bankrip({"-q", "--keep-original", "-o", kept.file("k"), rebuilt_path(dir, bank)}).status);
+    const std::string mp3 = kept.file("k/" + std::filesystem::path(target).replace_extension(".mp3").string());
+    const LossyDecode alone = decode_mp3(mp3);
+    EXPECT_TRUE(alone.ok) << mp3 << ": " << alone.error;
+    EXPECT_TRUE(alone.data == wav_data(own.file("u/" + target))) << "libmpg123 decodes as the tool";
     return m;
 }
 
