@@ -894,7 +894,8 @@ void expect_rebuilds_as_it_is(const TempDir& dir, const std::string& bank) {
     const ToolRun run = rebuild(again, rebuilt_path(dir, bank), {"--json"});
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_TRUE(read_file(rebuilt_path(dir, bank)) == read_file(rebuilt_path(again, bank)));
-    for (const auto& s : nlohmann::json::parse(run.out)["sounds"]) EXPECT_EQ("kept", s["status"]);
+    const auto doc = nlohmann::json::parse(run.out);  // held: the loop walks inside it
+    for (const auto& s : doc["sounds"]) EXPECT_EQ("kept", s["status"]);
 }
 
 TEST(Rebuild, OneCorpusAdpcmSoundReplacedIsEncodedInItsOwnCodec) {

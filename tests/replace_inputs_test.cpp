@@ -358,7 +358,8 @@ TEST(ReplaceInputs, UntouchedFlacOggAndMp3UnpackRebuildsEveryCorpusBankByteForBy
             ASSERT_EQ(0, run.status) << run.err;
             EXPECT_TRUE(read_file(bank) == read_file(dir.file("r/" + std::filesystem::path(bank).filename().string())))
                 << "the rebuilt bank differs";
-            for (const auto& s : nlohmann::json::parse(run.out)["sounds"]) {
+            const auto doc = nlohmann::json::parse(run.out);  // held: the loop walks inside it
+            for (const auto& s : doc["sounds"]) {
                 EXPECT_EQ("kept", s["status"]) << s["file"];
                 EXPECT_TRUE(s.contains("from")) << "every sound had its file";
             }
