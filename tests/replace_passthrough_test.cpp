@@ -4,7 +4,10 @@
 // whose set-up the sound's encoder family makes is stored as its packets.
 // Anything else is encoded, and the plan says which.
 #include <gtest/gtest.h>
+#include <ogg/ogg.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -211,6 +214,149 @@ TEST(ReplacePassthrough, AnMp3OfAnotherLayerIsEncodedAndThePlanSaysHow) {
     const ToolRun list = run_bankrip({"-l", "--replace", r.dir.file("u"), "-o", r.dir.file("r"), r.bank});
     EXPECT_EQ(0, list.status) << list.err;
     EXPECT_NE(std::string::npos, list.out.find(".mp3 (encoded)")) << list.out;
+}
+
+// ---- Vorbis -----------------------------------------------------------------
+
+// An Ogg file's audio packets (its three headers left out), each after its
+// 16-bit length, as a bank stores them.
+Bytes ogg_audio_packets(const Bytes& file) {
+    ogg_sync_state sync;
+    ogg_stream_state stream;
+    ogg_sync_init(&sync);
+    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(file.size()));
+    std::copy(file.begin(), file.end(), buffer);
+    ogg_sync_wrote(&sync, static_cast<long>(file.size()));
+    Bytes out;
+    bool started = false;
+    int headers = 0;
+    ogg_page page;
+    while (ogg_sync_pageout(&sync, &page) == 1) {
+        if (!started) ogg_stream_init(&stream, ogg_page_serialno(&page));
+        started = true;
+        ogg_stream_pagein(&stream, &page);
+        ogg_packet op;
+        while (ogg_stream_packetout(&stream, &op) == 1) {
+            if (headers < 3) {
+                ++headers;
+                continue;
+            }
+            out.push_back(static_cast<std::uint8_t>(op.bytes));
+            out.push_back(static_cast<std::uint8_t>(op.bytes >> 8));
+            out.insert(out.end(), op.packet, op.packet + op.bytes);
+        }
+    }
+    if (started) ogg_stream_clear(&stream);
+    ogg_sync_clear(&sync);
+    return out;
+}
+
+Bytes setup_chunk(soundlib::Bank& bank, int i) {
+    const soundlib::SubsoundInfo info = bank.info(i);
+    Bytes b(info.setup.size);
+    bank.file().read_exact(info.setup.offset, b.data(), b.size());
+    return b;
+}
+
+// The prefix of `bytes` as long as `prefix` (a sound's data may be padded).
+bool starts_with(const Bytes& bytes, const Bytes& prefix) {
+    return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
+const std::string kStockBank = kCorpus + "/banks/fsb5_vorbis_31.fsb";         // stock libvorbisenc, stereo 48 kHz
+const std::string kSmallBlockBank = kCorpus + "/vorbis/fsb5_vorbis_24k_41.fsb";  // the small-block encoder, stereo 24 kHz
+
+TEST(ReplacePassthrough, AnOggTheToolKeptForAnotherSoundOfTheFamilyGoesInAsItsPackets) {
+    if (!std::filesystem::exists(kStockBank)) GTEST_SKIP() << "no corpus beside the project";
+    TempDir kept;
+    ASSERT_EQ(0, run_bankrip({"-q", "--keep-original", "-o", kept.file("k"), kStockBank}).status);
+    const ToolRun listing = run_bankrip({"-l", "--json", kStockBank});
+    const auto sounds = nlohmann::json::parse(listing.out)["banks"][0]["sounds"];
+    const std::string ogg =
+        kept.file("k/" + std::filesystem::path(sounds.at(1)["output"].get<std::string>()).stem().string() + ".ogg");
+    Replaced r;
+    replace_one(r, kStockBank, 0, ogg, ".ogg", {"--keep-original"});
+    EXPECT_EQ("replaced", r.plan["status"]);
+    EXPECT_EQ("copied", r.plan["how"]);
+    // Sound 1 again, in sound 0's place: its packets, length, set-up CRC
+    // and seek table as the authoring tool wrote them.
+    EXPECT_TRUE(stored(*r.after, 0) == stored(*r.before, 1)) << "its packets as they are";
+    EXPECT_EQ(r.before->info(1).frames, r.after->info(0).frames);
+    EXPECT_TRUE(setup_chunk(*r.after, 0) == setup_chunk(*r.before, 1)) << "chunk 11";
+    EXPECT_TRUE(decoded(*r.after, 0) == decoded(*r.before, 1));
+    expect_own_unpack_rebuilds_it(r);
+}
+
+#if !defined(_WIN32)
+TEST(ReplacePassthrough, AnOggFromOggencGoesIntoAStockBankAsItsPacketsAndDecodesAsTheFile) {
+    if (!std::filesystem::exists(kStockBank)) GTEST_SKIP() << "no corpus beside the project";
+    if (!std::filesystem::exists(OGGENC_PROGRAM)) GTEST_SKIP() << "no oggenc";
+    TempDir dir;
+    // Two seconds of a chord at the bank's rate, stereo.
+    Bytes wav{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0};
+    const auto le = [&](std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) wav.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    le(48000, 4);
+    le(48000 * 4, 4);
+    le(4, 2);
+    le(16, 2);
+    wav.insert(wav.end(), {'d', 'a', 't', 'a'});
+    le(96000 * 4, 4);
+    for (int i = 0; i < 96000; ++i) {
+        le(static_cast<std::uint16_t>(static_cast<std::int16_t>(8000 * std::sin(i * 0.0576))), 2);
+        le(static_cast<std::uint16_t>(static_cast<std::int16_t>(6000 * std::sin(i * 0.0863))), 2);
+    }
+    const std::uint32_t riff = static_cast<std::uint32_t>(wav.size() - 8);
+    for (int i = 0; i < 4; ++i) wav[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+    write_file(dir.file("tone.wav"), wav);
+    for (const char* quality : {"0", "5"}) {
+        SCOPED_TRACE(std::string("oggenc -q ") + quality);
+        const std::string ogg = dir.file(std::string("q") + quality + ".ogg");
+        ASSERT_EQ(0, run_tool(OGGENC_PROGRAM, {"-Q", "-q", quality, "-o", ogg, dir.file("tone.wav")}).status);
+        Replaced r;
+        replace_one(r, kStockBank, 4, ogg, ".ogg");
+        EXPECT_EQ("copied", r.plan["how"]);
+        EXPECT_TRUE(starts_with(stored(*r.after, 4), ogg_audio_packets(read_file(ogg)))) << "its packets as they are";
+        const LossyDecode alone = decode_ogg(ogg);
+        ASSERT_TRUE(alone.ok) << alone.error;
+        EXPECT_EQ(96000u, r.after->info(4).frames);
+        EXPECT_TRUE(decoded(*r.after, 4) == alone.data) << "our reader decodes as libvorbisfile decodes the file";
+        expect_own_unpack_rebuilds_it(r);
+    }
+    // A stock set-up in a bank of the small-block encoder: encoded by it.
+    if (!std::filesystem::exists(kSmallBlockBank)) return;
+    const std::string ogg24 = dir.file("tone24.ogg");
+    ASSERT_EQ(0, run_tool(OGGENC_PROGRAM, {"-Q", "--resample", "24000", "-o", ogg24, dir.file("tone.wav")}).status);
+    Replaced r;
+    replace_one(r, kSmallBlockBank, 0, ogg24, ".ogg");
+    EXPECT_EQ("replaced", r.plan["status"]);
+    EXPECT_EQ("encoded", r.plan["how"]);
+    EXPECT_FALSE(starts_with(stored(*r.after, 0), ogg_audio_packets(read_file(ogg24))));
+}
+#endif
+
+// An .ogg of the small-block encoder (kept from its bank) into a stock bank:
+// its set-up is not one the sound's encoder makes, so it is encoded.
+TEST(ReplacePassthrough, AnOggOfAnotherEncoderFamilyIsEncoded) {
+    if (!std::filesystem::exists(kSmallBlockBank) || !std::filesystem::exists(kStockBank)) {
+        GTEST_SKIP() << "no corpus beside the project";
+    }
+    TempDir kept;
+    ASSERT_EQ(0, run_bankrip({"-q", "--keep-original", "-o", kept.file("k"), kSmallBlockBank}).status);
+    std::string ogg;
+    for (const std::string& f : list_dir(kept.file("k"))) {
+        if (f.ends_with(".ogg")) ogg = kept.file("k/" + f);
+    }
+    ASSERT_FALSE(ogg.empty());
+    Replaced r;
+    replace_one(r, kStockBank, 2, ogg, ".ogg");
+    EXPECT_EQ("replaced", r.plan["status"]);
+    EXPECT_EQ("encoded", r.plan["how"]);
+    EXPECT_FALSE(starts_with(stored(*r.after, 2), ogg_audio_packets(read_file(ogg))));
+    EXPECT_EQ(24000u, r.after->info(2).frequency);
+    const ToolRun list = run_bankrip({"-l", "--replace", r.dir.file("u"), "-o", r.dir.file("r"), kStockBank});
+    EXPECT_NE(std::string::npos, list.out.find(".ogg (encoded)")) << list.out;
 }
 
 }  // namespace

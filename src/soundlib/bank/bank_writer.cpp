@@ -9,6 +9,7 @@
 #include "soundlib/bank/loop_rule.h"
 #include "soundlib/codec/mpeg/mpeg_encoder.h"
 #include "soundlib/codec/mpeg/mpeg_passthrough.h"
+#include "soundlib/codec/vorbis/vorbis_passthrough.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -228,10 +229,12 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         target.old_setup.resize(static_cast<std::size_t>(std::min<std::uint64_t>(r.info.setup.size, 4)));
         bank.file().read_exact(r.info.setup.offset, target.old_setup.data(), target.old_setup.size());
         const bool described = r.info.codec != Codec::mpeg || describe_mpeg_sound(r.info, bank.file(), target, why);
-        // An .mp3 of the sound's layer goes in as its frames when it can.
+        // An .mp3 or .ogg the sound's codec stores as it is goes in so.
         std::string not_copied;
         if (described && r.info.codec == Codec::mpeg && wav.format == InputFormat::mp3) {
             r.encoder = make_mpeg_passthrough(given->second.first, target, not_copied);
+        } else if (r.info.codec == Codec::vorbis && wav.format == InputFormat::ogg) {
+            r.encoder = make_vorbis_passthrough(given->second.first, target, not_copied);
         }
         if (described && !r.encoder) r.encoder = make_sound_encoder(target, why);
         if (!r.encoder) {
