@@ -12,7 +12,8 @@
 // exactly, the ADPCM codecs by encoders of our own, MPEG through lame and
 // twolame, Vorbis through libvorbisenc with the set-up the bank's CRC names.
 // An .mp3 or .ogg the sound's codec can store as it is goes in without being
-// encoded again: its frames (codec/mpeg/mpeg_passthrough.h) or packets.
+// encoded again: its frames (codec/mpeg/mpeg_passthrough.h) or packets
+// (codec/vorbis/vorbis_passthrough.h).
 #pragma once
 
 #include <cstdint>
