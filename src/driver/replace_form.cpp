@@ -192,6 +192,7 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
             s["file"] = names[static_cast<std::size_t>(d.index)];
             s["status"] = d.replaced ? "replaced" : "kept";
             if (!d.file.empty()) s["from"] = d.file;
+            if (d.replaced) s["how"] = d.copied.empty() ? "encoded" : "copied";
             sounds.push_back(std::move(s));
         }
         doc["sounds"] = std::move(sounds);
@@ -204,7 +205,8 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
         for (const soundlib::SoundDecision& d : rebuild.decisions()) {
             std::string line = std::to_string(d.index) + "  " + names[static_cast<std::size_t>(d.index)] + "  ";
             if (d.replaced) {
-                line += "replaced from " + d.file;
+                line += "replaced from " + d.file +
+                        (d.copied.empty() ? " (encoded)" : " (its " + d.copied + " as they are)");
             } else if (!d.file.empty()) {
                 line += "kept (" + d.file + " holds its own samples)";
             } else {

@@ -8,6 +8,8 @@
 #include "soundlib/bank/fsb5_header.h"
 #include "soundlib/bank/loop_rule.h"
 #include "soundlib/codec/mpeg/mpeg_encoder.h"
+#include "soundlib/codec/mpeg/mpeg_passthrough.h"
+#include "soundlib/codec/vorbis/vorbis_passthrough.h"
 #include "soundlib/io/bytes.h"
 
 namespace soundlib {
@@ -227,7 +229,14 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         target.old_setup.resize(static_cast<std::size_t>(std::min<std::uint64_t>(r.info.setup.size, 4)));
         bank.file().read_exact(r.info.setup.offset, target.old_setup.data(), target.old_setup.size());
         const bool described = r.info.codec != Codec::mpeg || describe_mpeg_sound(r.info, bank.file(), target, why);
-        if (described) r.encoder = make_sound_encoder(target, why);
+        // An .mp3 or .ogg the sound's codec stores as it is goes in so.
+        std::string not_copied;
+        if (described && r.info.codec == Codec::mpeg && wav.format == InputFormat::mp3) {
+            r.encoder = make_mpeg_passthrough(given->second.first, target, not_copied);
+        } else if (r.info.codec == Codec::vorbis && wav.format == InputFormat::ogg) {
+            r.encoder = make_vorbis_passthrough(given->second.first, target, not_copied);
+        }
+        if (described && !r.encoder) r.encoder = make_sound_encoder(target, why);
         if (!r.encoder) {
             errors.push_back(where + "it would replace " + sound_text(bank, index) + ", a " +
                              codec_name(r.info.codec) + " sound: " + why);
@@ -316,7 +325,7 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
             r.loops = true;
             r.loop_start = wav.loop_start + r.encoder->lead();
             r.loop_end = wav.loop_end + r.encoder->lead();
-        } else if (r.info.loops && r.info.loop_end < wav.frames) {
+        } else if (r.info.loops && r.info.loop_end < std::min(wav.frames, r.encoder->stored_frames(wav.frames))) {
             r.loops = true;
             r.loop_start = r.info.loop_start;
             r.loop_end = r.info.loop_end;
@@ -336,6 +345,7 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
             }
         }
         d.replaced = true;
+        if (const char* units = r.encoder->copies()) d.copied = units;
         decisions_.push_back(d);
         r.path = given->second.first;
         r.input.reset();
@@ -785,7 +795,10 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 }
                 for (std::uint64_t at = 0; at < r.shape.frames; at += kBlockFrames) {
                     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.shape.frames - at));
-                    if (!r.input->read(n, samples)) {
+                    // An encoder that copies the file's units needs only the count.
+                    if (encoder.copies()) {
+                        samples.assign(std::size_t{n} * r.shape.channels, 0.0);
+                    } else if (!r.input->read(n, samples)) {
                         error = r.shown + ": its samples cannot be read again";
                         return false;
                     }

@@ -11,6 +11,9 @@
 // family (codec/sound_encoder.h): PCM when the file's samples convert
 // exactly, the ADPCM codecs by encoders of our own, MPEG through lame and
 // twolame, Vorbis through libvorbisenc with the set-up the bank's CRC names.
+// An .mp3 or .ogg the sound's codec can store as it is goes in without being
+// encoded again: its frames (codec/mpeg/mpeg_passthrough.h) or packets
+// (codec/vorbis/vorbis_passthrough.h).
 #pragma once
 
 #include <cstdint>
@@ -45,6 +48,9 @@ struct SoundDecision {
     int index = 0;
     bool replaced = false;
     std::string file;  // the replacement file given for it; empty: none
+    // Replaced by the file's own units as it stores them ("frames",
+    // "packets"); empty when its samples are encoded.
+    std::string copied;
 };
 
 class BankRebuild {

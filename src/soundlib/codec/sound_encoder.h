@@ -65,6 +65,11 @@ public:
     // The FSB5 chunk it goes in.
     virtual std::uint32_t setup_chunk() const { return 7; }
 
+    // Non-null ("frames", "packets") when the stored bytes are a file's
+    // own units as it stores them: the samples fed are then not looked at,
+    // and the writer need not decode them.
+    virtual const char* copies() const { return nullptr; }
+
     // Lossless codecs refuse what they cannot store exactly; the writer
     // then tries every sample before it plans the sound in.
     virtual bool exact() const { return false; }

@@ -10,6 +10,7 @@
 #include "soundlib/codec/mpeg/mpeg.h"
 #include "soundlib/codec/mpeg/mpeg_frame_header.h"
 #include "soundlib/codec/mpeg/mpeg_frames.h"
+#include "soundlib/codec/mpeg/mpeg_passthrough.h"
 #include "soundlib/io/bank_file.h"
 #include "soundlib/replace/replacement_input.h"
 
@@ -25,17 +26,8 @@ public:
             why = open_why;
             return false;
         }
-        std::uint64_t start = 0, end = file_.size();
-        std::uint8_t id3[10];
-        if (end >= 10 && file_.read_exact(0, id3, 10) && id3[0] == 'I' && id3[1] == 'D' && id3[2] == '3') {
-            const std::uint64_t body = (std::uint64_t{id3[6] & 0x7Fu} << 21) | (std::uint64_t{id3[7] & 0x7Fu} << 14) |
-                                       (std::uint64_t{id3[8] & 0x7Fu} << 7) | (id3[9] & 0x7Fu);
-            start = 10 + body + ((id3[5] & 0x10) ? 10 : 0);
-        }
-        std::uint8_t tag[3];
-        if (end >= start + 128 && file_.read_exact(end - 128, tag, 3) && tag[0] == 'T' && tag[1] == 'A' && tag[2] == 'G') {
-            end -= 128;
-        }
+        std::uint64_t start = 0, end = 0;
+        mp3_frames_range(file_, start, end);
         std::uint8_t head[4];
         MpegFrameHeader h;
         if (start + 4 > end || !file_.read_exact(start, head, 4) || parse_mpeg_frame_header(head, h) != nullptr) {

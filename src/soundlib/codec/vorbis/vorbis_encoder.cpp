@@ -211,19 +211,47 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SoundEncoder> make_vorbis_encoder(const EncodeTarget& t, std::string& why) {
+namespace {
+
+// The set-up the sound being replaced has, as readers regenerate it: its
+// family and step name the encoder. Null with why not.
+const VorbisSetup* old_setup(const EncodeTarget& t, VorbisSetupCache& cache, std::string& why) {
     if (t.old_setup.size() < 4) {
         why = "its set-up CRC cannot be read";
         return nullptr;
     }
     const std::uint32_t old_crc = static_cast<std::uint32_t>(t.old_setup[0]) | (t.old_setup[1] << 8) |
                                   (t.old_setup[2] << 16) | (static_cast<std::uint32_t>(t.old_setup[3]) << 24);
-    VorbisSetupCache cache;
     const VorbisSetup* old = cache.find(t.old_channels, t.old_rate, old_crc);
-    if (!old) {
-        why = "its set-up (CRC " + std::to_string(old_crc) + ") is none we regenerate, so its encoder is unknown";
+    if (!old) why = "its set-up (CRC " + std::to_string(old_crc) + ") is none we regenerate, so its encoder is unknown";
+    return old;
+}
+
+}  // namespace
+
+const VorbisSetup* vorbis_family_setup(const EncodeTarget& t, std::uint32_t crc, VorbisSetupCache& cache,
+                                       std::string& why) {
+    const VorbisSetup* old = old_setup(t, cache, why);
+    if (!old) return nullptr;
+    const VorbisSetup* found = cache.find(t.channels, t.rate, crc);
+    if (!found) {
+        why = "its set-up (CRC " + std::to_string(crc) + ") is none readers regenerate at its rate and channels";
         return nullptr;
     }
+    // The family's own at that step, as make_vorbis_encoder picks it.
+    const std::vector<VorbisSetup> setups = make_vorbis_setups(t.channels, t.rate, found->quality);
+    const VorbisSetup* want = family_setup(setups, old->variant);
+    if (!want || want->crc != crc) {
+        why = std::string("its set-up is not one the ") + family_text(old->variant) + " makes";
+        return nullptr;
+    }
+    return found;
+}
+
+std::unique_ptr<SoundEncoder> make_vorbis_encoder(const EncodeTarget& t, std::string& why) {
+    VorbisSetupCache cache;
+    const VorbisSetup* old = old_setup(t, cache, why);
+    if (!old) return nullptr;
     const VorbisVariant family = old->variant;
     const int step = old->quality;
     if (!tabulated(t.channels, t.rate)) {

@@ -8,10 +8,18 @@
 #include <vector>
 
 #include "soundlib/codec/sound_encoder.h"
+#include "soundlib/codec/vorbis/vorbis_setup_cache.h"
 
 namespace soundlib {
 
 std::unique_ptr<SoundEncoder> make_vorbis_encoder(const EncodeTarget& target, std::string& why);
+
+// The set-up of this CRC at the target's rate and channels when readers
+// regenerate it and it is the one the family of the sound's own encoder
+// (its set-up CRC says which) makes at its step; else null with why not.
+// Valid while the cache lives.
+const VorbisSetup* vorbis_family_setup(const EncodeTarget& target, std::uint32_t crc, VorbisSetupCache& cache,
+                                       std::string& why);
 
 // Chunk 11 after the CRC, as the authoring tool writes it: the table's
 // bytes, then per second of sound (k x rate <= frames) the last packet
