@@ -3,7 +3,7 @@
 #   ./dev.sh demo   install what the tool needs, build the tool alone, and
 #                   unpack the demo bank into build/demo-out
 #   ./dev.sh test   set up and run everything CI runs: the Linux tests, each
-#                   fuzz target for a minute (FUZZ_SECONDS; 0 leaves them
+#                   fuzz target for 30 seconds (FUZZ_SECONDS; 0 leaves them
 #                   out), the tests under the sanitizers, and the Windows
 #                   build's tests under wine, then the release and its checks
 #   ./dev.sh linux  set up, build, run the Linux tests only (the quick check)
@@ -132,7 +132,7 @@ case "${1:-}" in
     ls -l "$BUILD/demo-out" ;;
   test)
     timed linux_tests
-    seconds=${FUZZ_SECONDS:-60}
+    seconds=${FUZZ_SECONDS:-30}
     [ "$seconds" = 0 ] || timed scripts/fuzz "$seconds"
     timed sanitized_tests
     timed threaded_tests
