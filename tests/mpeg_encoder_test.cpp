@@ -238,6 +238,78 @@ TEST(MpegEncoder, CorpusSoundsReplacedByAChordDecodeCloseToItAfterLamesDelay) {
     }
 }
 
+// Sound `sound` holds the tone in units of a frame of every stream, each
+// frame on a multiple of 16, and every channel is heard `lead` frames in.
+void expect_streams(soundlib::Bank& after, int sound, const std::vector<std::int16_t>& tone, std::uint32_t channels,
+                    std::uint32_t lead) {
+    const std::uint64_t frames = tone.size() / channels;
+    const soundlib::SubsoundInfo got = after.info(sound);
+    ASSERT_EQ(channels, got.channels);
+    // Each unit: a frame of every stream, each on a multiple of 16.
+    soundlib::MpegFrames walk({&after.file(), got.data.offset, got.data.size}, got.channels, got.frequency,
+                              got.mpeg_frame_padding);
+    std::string detail;
+    ASSERT_EQ(FMOD_OK, walk.learn(detail)) << detail;
+    EXPECT_EQ(16u, walk.layout().padding);
+    ASSERT_EQ(channels / 2 + channels % 2, walk.streams());
+    std::uint64_t pos = 0, units = 0;
+    soundlib::MpegFrames::Unit unit;
+    while (walk.step(pos, &unit) == FMOD_OK) {
+        EXPECT_TRUE(unit.damage.empty()) << unit.damage;
+        ++units;
+    }
+    EXPECT_EQ(got.frames / first_frame(after, sound).samples, units);
+    EXPECT_EQ(got.data.size, pos) << "nothing but units";
+    // Every channel heard, after the encoder's delay, close to its own tone.
+    const std::vector<std::int16_t> heard = decoded(after, sound);
+    ASSERT_EQ(std::uint64_t{got.frames} * channels, heard.size());
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        std::vector<std::int16_t> want, one;
+        for (std::uint64_t i = 0; i < frames; ++i) want.push_back(tone[i * channels + c]);
+        for (std::uint64_t i = 0; i < got.frames; ++i) one.push_back(heard[i * channels + c]);
+        const Match m = best_match(want, one, 1);
+        EXPECT_EQ(lead, m.lag) << "channel " << c;
+        EXPECT_GT(m.snr, 15.0) << "channel " << c;
+    }
+}
+
+// More than two channels: stereo streams (a last mono one for an odd count)
+// interleaved frame by frame, each frame padded to 16; back to two
+// channels, padded as the bank pads again.
+TEST(MpegEncoder, MoreThanTwoChannelsAreStereoStreamsInterleavedFrameByFrame) {
+    NEEDS_ENCODER();
+    if (!corpus_present()) GTEST_SKIP() << "no corpus beside the project";
+    const std::string bank = kCorpus + "/banks/fsb5_mpeg_12.fsb";
+    TempDir dir;
+    ASSERT_EQ(0, run_bankrip({"-q", "-o", dir.file("u"), bank}).status);
+    const std::uint64_t frames = 20000;
+    const std::vector<std::int16_t> six = chord(frames, 6, 44100), three = chord(frames, 3, 44100);
+    write_file(dir.file("u/rabbit_scream_1.wav"), wav_file(six, 6, 44100));
+    write_file(dir.file("u/bunnyHop_grass_1.wav"), wav_file(three, 3, 44100));
+    const ToolRun run = rebuild(dir, bank);
+    ASSERT_EQ(0, run.status) << run.err;
+    auto after = open_bank(rebuilt_path(dir, bank));
+    ASSERT_TRUE(after);
+    for (const auto& [sound, channels] : {std::pair{4, 6u}, std::pair{0, 3u}}) {
+        SCOPED_TRACE(channels);
+        expect_streams(*after, sound, channels == 6 ? six : three, channels, 1105);
+    }
+    // Its own unpack rebuilds the same bank; two channels again, padded to 4.
+    TempDir own;
+    ASSERT_EQ(0, run_bankrip({"-q", "-o", own.file("u"), rebuilt_path(dir, bank)}).status);
+    ASSERT_EQ(0, rebuild(own, rebuilt_path(dir, bank)).status);
+    EXPECT_TRUE(read_file(rebuilt_path(dir, bank)) == read_file(rebuilt_path(own, bank)));
+    write_file(own.file("u/rabbit_scream_1.wav"), wav_file(chord(frames, 2, 44100), 2, 44100));
+    std::filesystem::remove_all(own.file("r"));
+    ASSERT_EQ(0, rebuild(own, rebuilt_path(dir, bank)).status);
+    auto back = open_bank(rebuilt_path(own, bank));
+    ASSERT_TRUE(back);
+    std::uint32_t padding = 0;
+    first_frame(*back, 4, &padding);
+    EXPECT_EQ(4u, padding);
+    EXPECT_EQ(2u, back->info(4).channels);
+}
+
 // A layer II sound (twolame's 522-byte frames, padded to 4 as the bank's
 // flag says) in an FSB4 bank between two PCM sounds.
 std::string layer2_bank(const TempDir& dir) {
@@ -274,6 +346,15 @@ TEST(MpegEncoder, LayerTwoSoundsAreEncodedByTwolame) {
         EXPECT_GT(m.snr, 15.0);
         std::printf("layer II at %u Hz: SNR %.1f dB at a lag of %zu\n", rate, m.snr, m.lag);
     }
+    // Five channels: two stereo streams and a mono one.
+    ASSERT_EQ(0, run_bankrip({"-q", "-o", dir.file("u"), bank}).status);
+    const std::vector<std::int16_t> five = chord(9000, 5, 32000);
+    write_file(dir.file("u/second.wav"), wav_file(five, 5, 32000));
+    const ToolRun run = rebuild(dir, bank);
+    ASSERT_EQ(0, run.status) << run.err;
+    auto after = open_bank(rebuilt_path(dir, bank));
+    ASSERT_TRUE(after);
+    expect_streams(*after, 1, five, 5, 481);
 }
 
 TEST(MpegEncoder, TheFilesOwnLoopMovesByTheEncodersDelay) {

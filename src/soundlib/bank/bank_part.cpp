@@ -4,6 +4,12 @@
 
 namespace soundlib {
 
+std::uint32_t mpeg_frame_padding(const BankPart& part, std::uint32_t channels) {
+    if (channels > 2) return 16;
+    if (part.family == BankFamily::fsb5) return 4;
+    return (part.flags & 0x40) ? 4 : (part.flags & 0x20) ? 2 : 1;  // FSB3/FSB4 bank flags
+}
+
 bool is_bank_magic(const std::uint8_t* bytes) {
     return std::memcmp(bytes, "FSB3", 4) == 0 || std::memcmp(bytes, "FSB4", 4) == 0 ||
            std::memcmp(bytes, "FSB5", 4) == 0;

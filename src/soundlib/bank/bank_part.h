@@ -49,6 +49,10 @@ struct SubsoundRecord {
     std::uint32_t size = 0;
 };
 
+// How the part's family pads each MPEG frame of a sound of `channels`
+// (more than two: 16); the stream itself decides in the end (mpeg_frames.h).
+std::uint32_t mpeg_frame_padding(const BankPart& part, std::uint32_t channels);
+
 // True when the four bytes are the magic of a bank we read.
 bool is_bank_magic(const std::uint8_t* bytes);
 

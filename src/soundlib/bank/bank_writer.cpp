@@ -229,6 +229,10 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         target.old_setup.resize(static_cast<std::size_t>(std::min<std::uint64_t>(r.info.setup.size, 4)));
         bank.file().read_exact(r.info.setup.offset, target.old_setup.data(), target.old_setup.size());
         const bool described = r.info.codec != Codec::mpeg || describe_mpeg_sound(r.info, bank.file(), target, why);
+        // Across two channels the padding changes: the family's, or 16.
+        if (r.info.codec == Codec::mpeg && (wav.channels > 2) != (r.info.channels > 2)) {
+            target.mpeg_padding = mpeg_frame_padding(part, wav.channels);
+        }
         // An .mp3 or .ogg the sound's codec stores as it is goes in so.
         std::string not_copied;
         if (described && r.info.codec == Codec::mpeg && wav.format == InputFormat::mp3) {

@@ -22,7 +22,6 @@ constexpr std::uint32_t kNameBytes = 30;
 constexpr std::uint32_t kBankBasicHeaders = 0x02;
 constexpr std::uint32_t kBankPcm16BigEndian = 0x08;
 constexpr std::uint32_t kBankAdpcmNotInterleaved = 0x10;
-constexpr std::uint32_t kBankMpegPad2 = 0x20;
 constexpr std::uint32_t kBankMpegPad4Align32 = 0x40;
 
 // Subsound flags.
@@ -119,8 +118,7 @@ BankReadError parse_subsound(BankFile& file, const BankPart& part, std::uint32_t
     out.duplicate = (flags & kSubDuplicate) != 0;
     s.pcm_big_endian = (part.flags & kBankPcm16BigEndian) != 0;
     s.adpcm_interleaved = !(part.flags & kBankAdpcmNotInterleaved);
-    s.mpeg_frame_padding = (part.flags & kBankMpegPad4Align32) ? 4 : (part.flags & kBankMpegPad2) ? 2 : 1;
-    if (s.codec == Codec::mpeg && s.channels > 2) s.mpeg_frame_padding = 16;
+    s.mpeg_frame_padding = mpeg_frame_padding(part, s.codec == Codec::mpeg ? s.channels : 1);
     if (s.channels > 255) s.problem = "more than 255 channels";
     s.loops = fsb4_sound_loops(s, flags, first != nullptr);
     return {};

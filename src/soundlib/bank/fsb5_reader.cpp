@@ -110,7 +110,7 @@ BankReadError parse_subsound(BankFile& file, const BankPart& part, std::uint32_t
     s.pcm_big_endian = (part.flags & kFlagPcm16BigEndian) != 0;
     s.pcm8_signed = false;
     s.adpcm_interleaved = !(part.flags & kFlagAdpcmNotInterleaved);
-    s.mpeg_frame_padding = s.channels > 2 ? 16 : 4;
+    s.mpeg_frame_padding = mpeg_frame_padding(part, s.channels);
     if (s.channels == 0) s.problem = "the header gives 0 channels";
     s.loops = fsb5_sound_loops(s, has_loop_chunk);
     return {};

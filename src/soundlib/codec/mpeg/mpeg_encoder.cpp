@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <vector>
 
 #include "soundlib/codec/mpeg/mpeg_frame_header.h"
@@ -61,12 +62,12 @@ public:
 
 class LameBackend final : public Backend {
 public:
-    LameBackend(const EncodeTarget& t, std::uint32_t kbps) : gf_(lame_init()), channels_(t.channels) {
+    LameBackend(std::uint32_t channels, std::uint32_t rate, std::uint32_t kbps) : gf_(lame_init()), channels_(channels) {
         if (!gf_) return;
-        lame_set_num_channels(gf_, static_cast<int>(t.channels));
-        lame_set_in_samplerate(gf_, static_cast<int>(t.rate));
-        lame_set_out_samplerate(gf_, static_cast<int>(t.rate));  // else lame picks one for the bit rate
-        lame_set_mode(gf_, t.channels == 1 ? MONO : JOINT_STEREO);
+        lame_set_num_channels(gf_, static_cast<int>(channels));
+        lame_set_in_samplerate(gf_, static_cast<int>(rate));
+        lame_set_out_samplerate(gf_, static_cast<int>(rate));  // else lame picks one for the bit rate
+        lame_set_mode(gf_, channels == 1 ? MONO : JOINT_STEREO);
         lame_set_VBR(gf_, vbr_off);
         lame_set_brate(gf_, static_cast<int>(kbps));
         lame_set_disable_reservoir(gf_, 1);
@@ -110,13 +111,13 @@ private:
 
 class TwolameBackend final : public Backend {
 public:
-    TwolameBackend(const EncodeTarget& t, std::uint32_t kbps) : opts_(twolame_init()) {
+    TwolameBackend(std::uint32_t channels, std::uint32_t rate, std::uint32_t kbps) : opts_(twolame_init()) {
         if (!opts_) return;
-        twolame_set_num_channels(opts_, static_cast<int>(t.channels));
-        twolame_set_in_samplerate(opts_, static_cast<int>(t.rate));
-        twolame_set_out_samplerate(opts_, static_cast<int>(t.rate));
-        twolame_set_version(opts_, is_mpeg1_rate(t.rate) ? TWOLAME_MPEG1 : TWOLAME_MPEG2);
-        twolame_set_mode(opts_, t.channels == 1 ? TWOLAME_MONO : TWOLAME_JOINT_STEREO);
+        twolame_set_num_channels(opts_, static_cast<int>(channels));
+        twolame_set_in_samplerate(opts_, static_cast<int>(rate));
+        twolame_set_out_samplerate(opts_, static_cast<int>(rate));
+        twolame_set_version(opts_, is_mpeg1_rate(rate) ? TWOLAME_MPEG1 : TWOLAME_MPEG2);
+        twolame_set_mode(opts_, channels == 1 ? TWOLAME_MONO : TWOLAME_JOINT_STEREO);
         twolame_set_bitrate(opts_, static_cast<int>(kbps));
         twolame_set_original(opts_, 0);
         ok_ = twolame_init_params(opts_) == 0;
@@ -165,39 +166,52 @@ constexpr std::uint32_t kLayer2Delay = 481;
 // encoder delay, so that length holds the delay, the whole replacement and
 // the encoder's padding of the last frame: it is what our reader decodes, and
 // an unpack of it rebuilds as it is.
+//
+// More than two channels are stereo streams (the last one mono for an odd
+// count), each its own encoder; a unit of the stored sound is one frame of
+// every stream in turn, each padded. The streams take the same samples in,
+// so they give as many frames.
 class MpegEncoder final : public SoundEncoder {
 public:
-    MpegEncoder(const EncodeTarget& t, std::uint32_t kbps) : t_(t), kbps_(kbps) {
+    MpegEncoder(const EncodeTarget& t, std::vector<std::uint32_t> kbps) : t_(t), kbps_(std::move(kbps)) {
         samples_ = frame_samples(t.mpeg_layer, t.rate);
-        const std::uint32_t slot_bytes = (samples_ / 8) * kbps * 1000 / t.rate + 1;
+        std::uint64_t unit_bytes = 0;
+        for (const std::uint32_t k : kbps_) unit_bytes += (samples_ / 8) * k * 1000 / t.rate + 1 + t.mpeg_padding;
         lead_ = t.mpeg_layer == 3 ? 576 + kLayer3DecoderDelay : kLayer2Delay;
-        const std::uint64_t bound_frames = (t.frames + lead_ + 3 * samples_) / samples_ + 3;
-        bound_bytes_ = bound_frames * (slot_bytes + t.mpeg_padding);
-        bound_samples_ = bound_frames * samples_;
+        const std::uint64_t bound_units = (t.frames + lead_ + 3 * samples_) / samples_ + 3;
+        bound_bytes_ = bound_units * unit_bytes;
+        bound_samples_ = bound_units * samples_;
     }
 
     bool start() {
-        if (t_.mpeg_layer == 3) {
-            auto lame = std::make_unique<LameBackend>(t_, kbps_);
-            if (!lame->ok()) return false;
-            lead_ = static_cast<std::uint32_t>(lame->delay()) + kLayer3DecoderDelay;
-            backend_ = std::move(lame);
-        } else {
-            auto two = std::make_unique<TwolameBackend>(t_, kbps_);
-            if (!two->ok()) return false;
-            backend_ = std::move(two);
+        streams_.clear();
+        std::uint32_t first = 0;
+        const std::vector<std::uint32_t> channels = mpeg_stream_channels(t_.channels);
+        for (std::size_t s = 0; s < channels.size(); ++s) {
+            Stream stream{nullptr, channels[s], first, {}, {}};
+            first += channels[s];
+            if (t_.mpeg_layer == 3) {
+                auto lame = std::make_unique<LameBackend>(channels[s], t_.rate, kbps_[s]);
+                if (!lame->ok()) return false;
+                lead_ = static_cast<std::uint32_t>(lame->delay()) + kLayer3DecoderDelay;
+                stream.backend = std::move(lame);
+            } else {
+                auto two = std::make_unique<TwolameBackend>(channels[s], t_.rate, kbps_[s]);
+                if (!two->ok()) return false;
+                stream.backend = std::move(two);
+            }
+            streams_.push_back(std::move(stream));
         }
-        pending_.clear();
         made_ = 0;
         count_ = 0;
         return true;
     }
 
-    void reset() { backend_.reset(); }
+    void reset() { streams_.clear(); }
 
     std::uint64_t stored_bytes() const override { return surveyed_ ? bytes_ : bound_bytes_; }
     std::uint64_t stored_frames(std::uint64_t) const override {
-        return surveyed_ ? frames_ * samples_ : bound_samples_;
+        return surveyed_ ? units_ * samples_ : bound_samples_;
     }
     std::uint32_t lead() const override { return lead_; }
 
@@ -208,7 +222,7 @@ public:
     void end_survey() override {
         finish(nullptr);
         bytes_ = made_;
-        frames_ = count_;
+        units_ = count_;
         surveyed_ = true;
     }
 
@@ -219,58 +233,93 @@ public:
     void end_pass(Bytes& out) override { finish(&out); }
 
 private:
+    struct Stream {
+        std::unique_ptr<Backend> backend;
+        std::uint32_t channels = 0, first_channel = 0;
+        Bytes pending;             // what the encoder gave, not yet cut into frames
+        std::deque<Bytes> frames;  // whole frames waiting for the other streams'
+    };
+
     bool feed(const double* samples, std::uint32_t frames, Bytes* out) {
-        if (!backend_ && !start()) return false;
-        pcm_.resize(static_cast<std::size_t>(frames) * t_.channels);
-        std::transform(samples, samples + pcm_.size(), pcm_.begin(), to_s16);
-        if (!backend_->encode(pcm_.data(), static_cast<int>(frames), pending_)) return false;
-        cut(out);
+        if (streams_.empty() && !start()) return false;
+        for (Stream& s : streams_) {
+            pcm_.resize(static_cast<std::size_t>(frames) * s.channels);
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                for (std::uint32_t c = 0; c < s.channels; ++c) {
+                    pcm_[std::size_t{i} * s.channels + c] = to_s16(samples[std::size_t{i} * t_.channels + s.first_channel + c]);
+                }
+            }
+            if (!s.backend->encode(pcm_.data(), static_cast<int>(frames), s.pending)) return false;
+            cut(s);
+        }
+        emit(out);
         return true;
     }
     void finish(Bytes* out) {
-        if (!backend_ && !start()) return;
-        backend_->flush(pending_);
-        cut(out);
-        backend_.reset();
+        if (streams_.empty() && !start()) return;
+        // twolame's flush ends with the frame of the last sample put in, so
+        // the last samples would still be in its filter bank: the delay's
+        // worth of silence brings them out. (lame's flush does that itself.)
+        const std::vector<std::int16_t> silence(t_.mpeg_layer == 2 ? std::size_t{lead_} * 2 : 0, 0);
+        for (Stream& s : streams_) {
+            if (!silence.empty()) s.backend->encode(silence.data(), static_cast<int>(lead_), s.pending);
+            s.backend->flush(s.pending);
+            cut(s);
+        }
+        emit(out);
+        streams_.clear();
     }
 
-    // Whole frames out of what the encoder gave, each padded from the
-    // sound's start as the bank pads; anything else (the encoder is told to
-    // write no tag) is dropped.
-    void cut(Bytes* out) {
+    // Whole frames out of what a stream's encoder gave; anything else (the
+    // encoder is told to write no tag) is dropped.
+    static void cut(Stream& s) {
         std::size_t at = 0;
-        while (pending_.size() - at >= 4) {
+        while (s.pending.size() - at >= 4) {
             MpegFrameHeader h;
-            if (parse_mpeg_frame_header(pending_.data() + at, h) != nullptr) {
+            if (parse_mpeg_frame_header(s.pending.data() + at, h) != nullptr) {
                 ++at;
                 continue;
             }
-            if (pending_.size() - at < h.length) break;
-            const std::uint64_t end = made_ + h.length;
-            const std::uint64_t padded = (end + t_.mpeg_padding - 1) / t_.mpeg_padding * t_.mpeg_padding;
-            if (out) {
-                out->insert(out->end(), pending_.begin() + static_cast<std::ptrdiff_t>(at),
-                            pending_.begin() + static_cast<std::ptrdiff_t>(at + h.length));
-                out->resize(out->size() + static_cast<std::size_t>(padded - end), 0);
-            }
-            made_ = padded;
-            ++count_;
+            if (s.pending.size() - at < h.length) break;
+            s.frames.emplace_back(s.pending.begin() + static_cast<std::ptrdiff_t>(at),
+                                  s.pending.begin() + static_cast<std::ptrdiff_t>(at + h.length));
             at += h.length;
         }
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+        s.pending.erase(s.pending.begin(), s.pending.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+
+    // The units every stream has a frame for, each frame padded from the
+    // sound's start as the bank pads.
+    void emit(Bytes* out) {
+        for (;;) {
+            for (const Stream& s : streams_) {
+                if (s.frames.empty()) return;
+            }
+            for (Stream& s : streams_) {
+                const Bytes& frame = s.frames.front();
+                const std::uint64_t end = made_ + frame.size();
+                const std::uint64_t padded = (end + t_.mpeg_padding - 1) / t_.mpeg_padding * t_.mpeg_padding;
+                if (out) {
+                    out->insert(out->end(), frame.begin(), frame.end());
+                    out->resize(out->size() + static_cast<std::size_t>(padded - end), 0);
+                }
+                made_ = padded;
+                s.frames.pop_front();
+            }
+            ++count_;
+        }
     }
 
     EncodeTarget t_;
-    std::uint32_t kbps_;
+    std::vector<std::uint32_t> kbps_;  // by stream
     std::uint32_t samples_ = 1152;
     std::uint32_t lead_ = 0;
     std::uint64_t bound_bytes_ = 0, bound_samples_ = 0;
-    std::unique_ptr<Backend> backend_;
+    std::vector<Stream> streams_;
     std::vector<std::int16_t> pcm_;
-    Bytes pending_;
     std::uint64_t made_ = 0, count_ = 0;
     bool surveyed_ = false;
-    std::uint64_t bytes_ = 0, frames_ = 0;
+    std::uint64_t bytes_ = 0, units_ = 0;
 };
 
 std::string rate_list(const std::uint32_t* rates, std::size_t n) {
@@ -317,15 +366,17 @@ std::unique_ptr<SoundEncoder> make_mpeg_encoder(const EncodeTarget& target, std:
               rate_list(rates, rate_count) + " would fit";
         return nullptr;
     }
-    if (target.channels > 2) {
-        why = std::to_string(target.channels) + " channels; MPEG sounds are encoded in 1 or 2 channels";
-        return nullptr;
+    // The bit rate per channel of the sound replaced (of its first stream),
+    // given to each stream of the new one by its channels.
+    const std::uint32_t old_first = std::clamp<std::uint32_t>(target.old_channels, 1, 2);
+    std::vector<std::uint32_t> kbps;
+    for (const std::uint32_t c : mpeg_stream_channels(target.channels)) {
+        kbps.push_back(nearest_bitrate(target.mpeg_layer, target.rate, c, target.mpeg_bitrate / old_first * c));
     }
-    const std::uint32_t kbps = nearest_bitrate(target.mpeg_layer, target.rate, target.channels, target.mpeg_bitrate);
     auto encoder = std::make_unique<MpegEncoder>(target, kbps);
     if (!encoder->start()) {
         why = std::string(layer3 ? "lame" : "twolame") + " does not take " + std::to_string(target.channels) +
-              " channels at " + std::to_string(target.rate) + " Hz and " + std::to_string(kbps) + " kbps";
+              " channels at " + std::to_string(target.rate) + " Hz and " + std::to_string(kbps[0]) + " kbps";
         return nullptr;
     }
     encoder->reset();  // a bank may have thousands replaced: each starts its encoder when it is needed
