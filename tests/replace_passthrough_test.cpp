@@ -204,6 +204,7 @@ TEST(ReplacePassthrough, AnMp3OfAnotherLayerIsEncodedAndThePlanSaysHow) {
     replace_one(r, kCorpus + "/banks/fsb5_mpeg_12.fsb", 2, kMpegFixtures + "/layer2_160k.mp2", ".mp3");
     EXPECT_EQ("replaced", r.plan["status"]);
     EXPECT_EQ("encoded", r.plan["how"]);
+    EXPECT_EQ("frames of layer II, not the sound's", r.plan["not_copied"]);
     std::uint32_t padding = 0;
     Bytes frames = sound_frames(*r.after, 2, padding);
     soundlib::MpegFrameHeader h;
@@ -213,7 +214,8 @@ TEST(ReplacePassthrough, AnMp3OfAnotherLayerIsEncodedAndThePlanSaysHow) {
     // The listing says it too.
     const ToolRun list = run_bankrip({"-l", "--replace", r.dir.file("u"), "-o", r.dir.file("r"), r.bank});
     EXPECT_EQ(0, list.status) << list.err;
-    EXPECT_NE(std::string::npos, list.out.find(".mp3 (encoded)")) << list.out;
+    EXPECT_NE(std::string::npos, list.out.find(".mp3 (encoded, not copied as it is: frames of layer II, not the sound's)"))
+        << list.out;
 }
 
 // ---- Vorbis -----------------------------------------------------------------
@@ -353,10 +355,11 @@ TEST(ReplacePassthrough, AnOggOfAnotherEncoderFamilyIsEncoded) {
     replace_one(r, kStockBank, 2, ogg, ".ogg");
     EXPECT_EQ("replaced", r.plan["status"]);
     EXPECT_EQ("encoded", r.plan["how"]);
+    EXPECT_EQ("its set-up is not one the stock libvorbisenc makes", r.plan["not_copied"]);
     EXPECT_FALSE(starts_with(stored(*r.after, 2), ogg_audio_packets(read_file(ogg))));
     EXPECT_EQ(24000u, r.after->info(2).frequency);
     const ToolRun list = run_bankrip({"-l", "--replace", r.dir.file("u"), "-o", r.dir.file("r"), kStockBank});
-    EXPECT_NE(std::string::npos, list.out.find(".ogg (encoded)")) << list.out;
+    EXPECT_NE(std::string::npos, list.out.find(".ogg (encoded, not copied as it is: its set-up is not one")) << list.out;
 }
 
 }  // namespace

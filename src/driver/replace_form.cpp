@@ -193,6 +193,7 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
             s["status"] = d.replaced ? "replaced" : "kept";
             if (!d.file.empty()) s["from"] = d.file;
             if (d.replaced) s["how"] = d.copied.empty() ? "encoded" : "copied";
+            if (!d.not_copied.empty()) s["not_copied"] = d.not_copied;
             sounds.push_back(std::move(s));
         }
         doc["sounds"] = std::move(sounds);
@@ -206,7 +207,9 @@ int run_replace(const Options& options, FMOD_SYSTEM* system) {
             std::string line = std::to_string(d.index) + "  " + names[static_cast<std::size_t>(d.index)] + "  ";
             if (d.replaced) {
                 line += "replaced from " + d.file +
-                        (d.copied.empty() ? " (encoded)" : " (its " + d.copied + " as they are)");
+                        (!d.copied.empty()       ? " (its " + d.copied + " as they are)"
+                         : d.not_copied.empty() ? " (encoded)"
+                                                : " (encoded, not copied as it is: " + d.not_copied + ")");
             } else if (!d.file.empty()) {
                 line += "kept (" + d.file + " holds its own samples)";
             } else {

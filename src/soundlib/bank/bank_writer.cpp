@@ -350,6 +350,7 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         }
         d.replaced = true;
         if (const char* units = r.encoder->copies()) d.copied = units;
+        if (d.copied.empty()) d.not_copied = not_copied;
         decisions_.push_back(d);
         r.path = given->second.first;
         r.input.reset();

@@ -51,6 +51,9 @@ struct SoundDecision {
     // Replaced by the file's own units as it stores them ("frames",
     // "packets"); empty when its samples are encoded.
     std::string copied;
+    // Why an .mp3 or .ogg the sound's codec could store as it is was
+    // encoded again (other rates, a set-up not of the bank's family...).
+    std::string not_copied;
 };
 
 class BankRebuild {
