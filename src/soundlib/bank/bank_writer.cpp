@@ -8,6 +8,7 @@
 #include "soundlib/bank/fsb5_header.h"
 #include "soundlib/bank/loop_rule.h"
 #include "soundlib/codec/mpeg/mpeg_encoder.h"
+#include "soundlib/codec/pcm/pcm_samples.h"
 #include "soundlib/codec/mpeg/mpeg_passthrough.h"
 #include "soundlib/codec/vorbis/vorbis_passthrough.h"
 #include "soundlib/io/bytes.h"
@@ -30,30 +31,6 @@ void put64(std::uint8_t* p, std::uint64_t v) {
 }
 
 std::uint64_t align32(std::uint64_t v) { return (v + 31) / 32 * 32; }
-
-// The decoded output of the library in the same terms.
-void decoded_samples(const PcmFormat& format, const std::uint8_t* p, std::size_t n, std::vector<double>& out) {
-    out.resize(n);
-    const int bytes = format.bits / 8;
-    for (std::size_t i = 0; i < n; ++i, p += bytes) {
-        if (format.format == FMOD_SOUND_FORMAT_PCMFLOAT) {
-            float f;
-            std::memcpy(&f, p, 4);
-            out[i] = f;
-        } else if (format.bits == 8) {
-            out[i] = (static_cast<int>(p[0]) - 128) / 128.0;
-        } else if (format.bits == 16) {
-            out[i] = static_cast<std::int16_t>(le16(p)) / 32768.0;
-        } else if (format.bits == 24) {
-            const std::int32_t v = static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 8) |
-                                                             (static_cast<std::uint32_t>(p[1]) << 16) |
-                                                             (static_cast<std::uint32_t>(p[2]) << 24)) >> 8;
-            out[i] = v / 8388608.0;
-        } else {
-            out[i] = static_cast<std::int32_t>(le32(p)) / 2147483648.0;
-        }
-    }
-}
 
 // ---- the bank's PCM formats -----------------------------------------------
 
@@ -103,7 +80,8 @@ bool holds_own_samples(Bank& bank, int index, const SubsoundInfo& info, Replacem
             return false;
         }
         theirs.resize(std::size_t{n} * shape.channels, 0.0);  // the silence past the file's frames
-        decoded_samples(stream->format(), decoded.data(), std::size_t{n} * shape.channels, mine);
+        pcm_samples_to_double(decoded.data(), std::size_t{n} * shape.channels, stream->format().bits,
+                              stream->format().format == FMOD_SOUND_FORMAT_PCMFLOAT, mine);
         if (mine != theirs) return false;
         at += n;
     }

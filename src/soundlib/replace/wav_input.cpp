@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "soundlib/codec/pcm/pcm_samples.h"
 #include "soundlib/io/bank_file.h"
 #include "soundlib/io/bytes.h"
 #include "soundlib/replace/replacement_input.h"
@@ -140,26 +141,7 @@ public:
         raw_.resize(n * sample_bytes);
         if (!file_.read_exact(data_offset_ + pos_ * frame_bytes_, raw_.data(), raw_.size())) return false;
         pos_ += count;
-        out.resize(n);
-        const std::uint8_t* p = raw_.data();
-        for (std::size_t i = 0; i < n; ++i, p += sample_bytes) {
-            if (shape_.is_float) {
-                float f;
-                std::memcpy(&f, p, 4);  // little-endian hosts only, as the rest of the library
-                out[i] = f;
-            } else if (shape_.bits == 8) {
-                out[i] = (static_cast<int>(p[0]) - 128) / 128.0;
-            } else if (shape_.bits == 16) {
-                out[i] = static_cast<std::int16_t>(le16(p)) / 32768.0;
-            } else if (shape_.bits == 24) {
-                const std::int32_t v = static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 8) |
-                                                                 (static_cast<std::uint32_t>(p[1]) << 16) |
-                                                                 (static_cast<std::uint32_t>(p[2]) << 24)) >> 8;
-                out[i] = v / 8388608.0;
-            } else {
-                out[i] = static_cast<std::int32_t>(le32(p)) / 2147483648.0;
-            }
-        }
+        pcm_samples_to_double(raw_.data(), n, shape_.bits, shape_.is_float, out);
         return true;
     }
 
