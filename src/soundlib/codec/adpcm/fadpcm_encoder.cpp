@@ -1,9 +1,6 @@
 #include "soundlib/codec/adpcm/fadpcm_encoder.h"
 
-#include <algorithm>
-#include <cstdlib>
-
-#include "soundlib/codec/block_encoder.h"
+#include "soundlib/codec/adpcm/predictor_search.h"
 
 namespace soundlib {
 
@@ -17,37 +14,6 @@ constexpr std::uint32_t kGroups = 8;
 constexpr std::uint32_t kGroupSamples = 32;
 // In 64ths; the second weighs the sample before last, subtracted.
 constexpr int kCoefficients[5][2] = {{0, 0}, {60, 0}, {122, 60}, {115, 52}, {98, 55}};
-constexpr int kMaxShift = 12;
-
-struct Trial {
-    int codes[kGroupSamples];
-    long long error = 0;
-    int h1 = 0, h2 = 0;
-};
-
-void encode_group(const std::int16_t* pcm, int index, int shift, int h1, int h2, Trial& t) {
-    const int c1 = kCoefficients[index][0], c2 = kCoefficients[index][1];
-    t.error = 0;
-    for (std::uint32_t n = 0; n < kGroupSamples; ++n) {
-        const int predicted = (c1 * h1 - c2 * h2) >> 6;
-        int code = nearest_code(pcm[n] - predicted, 1 << shift);
-        int sample = clamp16(code * (1 << shift) + predicted);
-        if (code > -8) {  // past the clamp, the code below may be nearer
-            const int lower = clamp16((code - 1) * (1 << shift) + predicted);
-            if (std::abs(lower - pcm[n]) < std::abs(sample - pcm[n])) {
-                --code;
-                sample = lower;
-            }
-        }
-        t.codes[n] = code;
-        t.error += static_cast<long long>(sample - pcm[n]) * (sample - pcm[n]);
-        h2 = h1;
-        h1 = sample;
-    }
-    t.h1 = h1;
-    t.h2 = h2;
-}
-
 class FadpcmEncoder final : public BlockEncoder {
 public:
     explicit FadpcmEncoder(const EncodeTarget& target)
@@ -70,29 +36,12 @@ protected:
             std::uint32_t indices = 0, shifts = 0;
             for (std::uint32_t g = 0; g < kGroups; ++g) {
                 const std::int16_t* group = samples + g * kGroupSamples;
-                Trial best, trial;
-                int best_index = 0, best_shift = 0;
-                bool any = false;
-                for (int index = 0; index < 5; ++index) {
-                    // The residual with the input's own history picks the shift to start from.
-                    int largest = 0, p1 = h1, p2 = h2;
-                    for (std::uint32_t n = 0; n < kGroupSamples; ++n) {
-                        largest = std::max(largest, std::abs(group[n] - ((kCoefficients[index][0] * p1 - kCoefficients[index][1] * p2) >> 6)));
-                        p2 = p1;
-                        p1 = group[n];
-                    }
-                    int centre = 0;
-                    while (centre < kMaxShift && (7 << centre) < largest) ++centre;
-                    for (int shift = std::max(0, centre - 1); shift <= std::min(kMaxShift, centre + 1); ++shift) {
-                        encode_group(group, index, shift, h1, h2, trial);
-                        if (!any || trial.error < best.error) {
-                            best = trial;
-                            best_index = index;
-                            best_shift = shift;
-                            any = true;
-                        }
-                    }
-                }
+                Trial best;
+                const Choice choice = choose_run(
+                    group, kGroupSamples, 5,
+                    [](int k, int a, int b) { return (kCoefficients[k][0] * a - kCoefficients[k][1] * b) >> 6; }, h1,
+                    h2, best);
+                const int best_index = choice.predictor, best_shift = choice.exponent;
                 indices |= static_cast<std::uint32_t>(best_index) << (4 * g);
                 shifts |= static_cast<std::uint32_t>(best_shift) << (4 * g);
                 h1 = best.h1;

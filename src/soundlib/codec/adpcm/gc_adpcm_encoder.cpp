@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "soundlib/codec/block_encoder.h"
+#include "soundlib/codec/adpcm/predictor_search.h"
 
 namespace soundlib {
 
@@ -17,7 +17,6 @@ constexpr std::uint32_t kFrameBytes = 8;
 constexpr std::uint32_t kFrameSamples = 14;
 constexpr std::uint32_t kSetupBytes = 0x2E;  // per channel: 16 coefficients, gain, predictor and history
 constexpr int kPairs = 8;
-constexpr int kMaxScale = 12;
 // Frames are binned by the pair that suits them best, c1 in [-2, 2) and c2
 // in [-1, 1): a fixed amount of memory however long the sound, and bins of
 // alike frames for the clustering to move as one.
@@ -113,35 +112,6 @@ std::array<Pair, kPairs> fit(const std::vector<Stats>& bins) {
     std::array<Pair, kPairs> out{};
     std::copy(pairs.begin(), pairs.end(), out.begin());
     return out;
-}
-
-struct Trial {
-    int codes[kFrameSamples];
-    long long error = 0;
-    int h1 = 0, h2 = 0;
-};
-
-void encode_frame(const std::int16_t* pcm, int c1, int c2, int scale, int h1, int h2, Trial& t) {
-    t.error = 0;
-    for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
-        // The decoder's sum: code << scale << 11, plus 1024 and the prediction, over 2048.
-        const int predicted = static_cast<int>((static_cast<long long>(c1) * h1 + static_cast<long long>(c2) * h2 + 1024) >> 11);
-        int code = nearest_code(pcm[n] - predicted, 1 << scale);
-        int sample = clamp16(code * (1 << scale) + predicted);
-        if (code > -8) {  // past the clamp, the code below may be nearer
-            const int lower = clamp16((code - 1) * (1 << scale) + predicted);
-            if (std::abs(lower - pcm[n]) < std::abs(sample - pcm[n])) {
-                --code;
-                sample = lower;
-            }
-        }
-        t.codes[n] = code;
-        t.error += static_cast<long long>(sample - pcm[n]) * (sample - pcm[n]);
-        h2 = h1;
-        h1 = sample;
-    }
-    t.h1 = h1;
-    t.h2 = h2;
 }
 
 class GcAdpcmEncoder final : public BlockEncoder {
@@ -247,30 +217,16 @@ private:
     // The pair and scale of least error for a frame, with the input's own
     // history picking the scales worth trying; its header byte.
     static int choose(const Channel& ch, const std::int16_t* pcm, int h1, int h2, Trial& best) {
-        Trial trial;
-        int header = 0;
-        bool any = false;
-        for (int k = 0; k < kPairs; ++k) {
-            const int c1 = ch.coefficients[2 * k], c2 = ch.coefficients[2 * k + 1];
-            int largest = 0;
-            long long p1 = h1, p2 = h2;
-            for (std::uint32_t n = 0; n < kFrameSamples; ++n) {
-                largest = std::max(largest, std::abs(pcm[n] - static_cast<int>((c1 * p1 + c2 * p2 + 1024) >> 11)));
-                p2 = p1;
-                p1 = pcm[n];
-            }
-            int centre = 0;
-            while (centre < kMaxScale && (7 << centre) < largest) ++centre;
-            for (int scale = std::max(0, centre - 1); scale <= std::min(kMaxScale, centre + 1); ++scale) {
-                encode_frame(pcm, c1, c2, scale, h1, h2, trial);
-                if (!any || trial.error < best.error) {
-                    best = trial;
-                    header = k << 4 | scale;
-                    any = true;
-                }
-            }
-        }
-        return header;
+        // The decoder's sum: code << scale << 11, plus 1024 and the prediction, over 2048.
+        const Choice choice = choose_run(
+            pcm, kFrameSamples, kPairs,
+            [&ch](int k, int a, int b) {
+                return static_cast<int>((static_cast<long long>(ch.coefficients[2 * k]) * a +
+                                         static_cast<long long>(ch.coefficients[2 * k + 1]) * b + 1024) >>
+                                        11);
+            },
+            h1, h2, best);
+        return choice.predictor << 4 | choice.exponent;
     }
 
     std::vector<Channel> channels_;
