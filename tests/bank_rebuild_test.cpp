@@ -591,6 +591,48 @@ TEST(Rebuild, BankFileKeepsItsOtherChunksAndAlignsTheBank) {
     EXPECT_EQ(after->parts().front().end, snd + 8 + snd_size);
 }
 
+// The float of FSB5 chunk 13 (the source's peak), or -1 without one.
+float peak_chunk(soundlib::Bank& bank, int i) {
+    const Bytes h = stored_header(bank, i);
+    for (std::size_t at = 8, more = h.size() >= 8 ? h[0] & 1 : 0; more && at + 4 <= h.size();) {
+        const std::uint32_t c = h[at] | h[at + 1] << 8 | h[at + 2] << 16 | static_cast<std::uint32_t>(h[at + 3]) << 24;
+        more = c & 1;
+        if (c >> 25 == 13 && at + 8 <= h.size()) {
+            float f;
+            std::memcpy(&f, &h[at + 4], 4);
+            return f;
+        }
+        at += 4 + ((c >> 1) & 0x00FFFFFF);
+    }
+    return -1;
+}
+
+TEST(Rebuild, AReplacedSoundsPeakChunkIsItsFilesPeak) {
+    const std::string bank = kCorpus + "/containers/fev_fadpcm_167.bank";
+    if (!std::filesystem::exists(bank)) GTEST_SKIP() << "no corpus beside the project";
+    Made m;
+    m.bank = bank;
+    m.before = open_bank(bank);
+    ASSERT_TRUE(m.before);
+    ASSERT_GT(peak_chunk(*m.before, 0), 0.0f) << "the studio tool's banks carry one on every sound";
+    ASSERT_EQ(0, unpack(m.dir, bank).status);
+    const soundlib::SubsoundInfo info = m.before->info(0);
+    Wav w;
+    w.rate = info.frequency;
+    w.channels = info.channels;
+    w.data = tone(5000, info.channels, 16);  // its peak: 9000 of 32768, or near it
+    std::int32_t peak = 0;
+    for (std::size_t k = 0; k + 1 < w.data.size(); k += 2) {
+        peak = std::max(peak, std::abs(static_cast<std::int32_t>(static_cast<std::int16_t>(w.data[k] | w.data[k + 1] << 8))));
+    }
+    write_file(m.dir.file("u/" + sound_files(bank)[0]), wav_bytes(w));
+    ASSERT_EQ(0, rebuild(m.dir, bank).status);
+    auto after = open_bank(rebuilt_path(m.dir, bank));
+    ASSERT_TRUE(after);
+    EXPECT_EQ(static_cast<float>(peak / 32768.0), peak_chunk(*after, 0));
+    for (int i = 1; i < 167; i += 33) EXPECT_EQ(peak_chunk(*m.before, i), peak_chunk(*after, i)) << i;
+}
+
 TEST(Rebuild, ABankFileWhoseHeadersGrowKeepsItsDataOnAMultipleOf32) {
     // A chunk (not understood, kept) of the size that puts the data region
     // on a multiple of 32, as the authoring tool's banks have it.

@@ -332,6 +332,15 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         decisions_.push_back(d);
         r.path = given->second.first;
         r.input.reset();
+        if (part.family == BankFamily::fsb5) {
+            fsb5::SampleHeader h;
+            const Bytes* peak = nullptr;
+            if (fsb5::read_sample_header(bank.file(), part.headers_start + bank.records()[static_cast<std::size_t>(index)].header,
+                                         part.names_start, h)) {
+                peak = fsb5::find_chunk(h, fsb5::kChunkPeak);
+            }
+            r.measure_peak = peak && peak->size() >= 4;
+        }
         replacements_.emplace(index, std::move(r));
     }
     return errors.empty();
@@ -367,9 +376,10 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
     Bank& bank = *bank_;
     // Encoders that fit their set-up to the samples see them all first: a
     // pass over the file, as the header with the set-up comes before the data.
+    // The same pass measures the peak a header keeps.
     std::vector<double> samples;
     for (auto& [index, r] : replacements_) {
-        if (!r.encoder->surveys()) continue;
+        if (!r.encoder->surveys() && !r.measure_peak) continue;
         if (!reopen(r, error)) return false;
         for (std::uint64_t at = 0; at < r.shape.frames; at += kBlockFrames) {
             const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.shape.frames - at));
@@ -377,9 +387,10 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                 error = r.shown + ": its samples cannot be read again";
                 return false;
             }
-            r.encoder->survey(samples.data(), n);
+            for (const double x : samples) r.peak = std::max(r.peak, std::abs(x));
+            if (r.encoder->surveys()) r.encoder->survey(samples.data(), n);
         }
-        r.encoder->end_survey();
+        if (r.encoder->surveys()) r.encoder->end_survey();
         r.input.reset();
     }
     BankFile& file = bank.file();
@@ -545,6 +556,12 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
                     } else {
                         h.chunks.emplace_back(r->encoder->setup_chunk(), setup);
                     }
+                }
+                if (Bytes* peak = fsb5::find_chunk(h, fsb5::kChunkPeak); peak && r->measure_peak) {
+                    const float value = static_cast<float>(r->peak);
+                    std::uint32_t bits;
+                    std::memcpy(&bits, &value, 4);
+                    put32(peak->data(), bits);
                 }
                 Bytes* loop = fsb5::find_chunk(h, fsb5::kChunkLoop);
                 if (r->loops || loop) {

@@ -86,6 +86,9 @@ private:
         SubsoundInfo info;  // the sound as stored before
         std::unique_ptr<SoundEncoder> encoder;
         bool loops = false;
+        // FSB5: the header's peak chunk, measured again from the file.
+        bool measure_peak = false;
+        double peak = 0;
         std::uint32_t loop_start = 0, loop_end = 0;
     };
     // Opens a replacement's file again, checking it is the one planned.

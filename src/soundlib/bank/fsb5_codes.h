@@ -18,5 +18,8 @@ inline constexpr std::uint32_t kChunkFrequency = 2;
 inline constexpr std::uint32_t kChunkLoop = 3;
 inline constexpr std::uint32_t kChunkDspCoefficients = 7;
 inline constexpr std::uint32_t kChunkVorbisSetup = 11;
+// A float: the largest magnitude of the sound's source samples, as the
+// authoring tool measured it.
+inline constexpr std::uint32_t kChunkPeak = 13;
 
 }  // namespace soundlib::fsb5
