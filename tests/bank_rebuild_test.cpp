@@ -1047,6 +1047,21 @@ TEST(Rebuild, GcDspSoundsNotInterleavedGetCoefficientsOfTheirOwnWhereTheHeaderKe
         after->file().read_exact(after->info(1).setup.offset, new_setup.data(), new_setup.size());
         EXPECT_EQ(old_setup.size(), new_setup.size());
         EXPECT_FALSE(old_setup == new_setup);
+        // The decoder's state where the loop starts (frame 7, its third
+        // sample): that frame's header and the two samples decoded before.
+        const soundlib::SubsoundInfo got = after->info(1);
+        Bytes data(got.data.size);
+        after->file().read_exact(got.data.offset, data.data(), data.size());
+        const Bytes heard = decoded(*after, 1);
+        const auto sample = [&](std::size_t frame, std::size_t c) {
+            return static_cast<std::int16_t>(heard[(frame * 2 + c) * 2] | heard[(frame * 2 + c) * 2 + 1] << 8);
+        };
+        for (std::size_t c = 0; c < 2; ++c) {
+            const std::uint8_t* setup = new_setup.data() + 0x2E * c;
+            EXPECT_EQ(data[c * data.size() / 2 + 7 * 8], setup[0x29]) << "channel " << c;
+            EXPECT_EQ(sample(99, c), static_cast<std::int16_t>(setup[0x2A] << 8 | setup[0x2B])) << "channel " << c;
+            EXPECT_EQ(sample(98, c), static_cast<std::int16_t>(setup[0x2C] << 8 | setup[0x2D])) << "channel " << c;
+        }
         after.reset();
         expect_rebuilds_as_it_is(m.dir, m.bank);
 

@@ -326,6 +326,7 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
                 continue;
             }
         }
+        if (r.loops) r.encoder->loop_from(r.loop_start);
         d.replaced = true;
         if (const char* units = r.encoder->copies()) d.copied = units;
         if (d.copied.empty()) d.not_copied = not_copied;
@@ -380,18 +381,22 @@ bool BankRebuild::write(ByteSink& out, std::string& error) {
     std::vector<double> samples;
     for (auto& [index, r] : replacements_) {
         if (!r.encoder->surveys() && !r.measure_peak) continue;
-        if (!reopen(r, error)) return false;
-        for (std::uint64_t at = 0; at < r.shape.frames; at += kBlockFrames) {
-            const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.shape.frames - at));
-            if (!r.input->read(n, samples)) {
-                error = r.shown + ": its samples cannot be read again";
-                return false;
+        for (std::uint32_t pass = 0; pass < std::max<std::uint32_t>(1, r.encoder->survey_passes()); ++pass) {
+            if (!reopen(r, error)) return false;
+            for (std::uint64_t at = 0; at < r.shape.frames; at += kBlockFrames) {
+                const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockFrames, r.shape.frames - at));
+                if (!r.input->read(n, samples)) {
+                    error = r.shown + ": its samples cannot be read again";
+                    return false;
+                }
+                if (pass == 0) {
+                    for (const double x : samples) r.peak = std::max(r.peak, std::abs(x));
+                }
+                if (r.encoder->surveys()) r.encoder->survey(samples.data(), n);
             }
-            for (const double x : samples) r.peak = std::max(r.peak, std::abs(x));
-            if (r.encoder->surveys()) r.encoder->survey(samples.data(), n);
+            if (r.encoder->surveys()) r.encoder->end_survey();
+            r.input.reset();
         }
-        if (r.encoder->surveys()) r.encoder->end_survey();
-        r.input.reset();
     }
     BankFile& file = bank.file();
     const auto& records = bank.records();

@@ -54,10 +54,17 @@ public:
     virtual std::uint32_t lead() const { return 0; }
 
     // Whether it must see every sample before the set-up is known (a fit of
-    // coefficients): survey() is then given them all, in blocks, first.
+    // coefficients): survey() is then given them all, in blocks, first,
+    // end_survey() after each pass, as many passes as survey_passes() says
+    // when the last one ended.
     virtual bool surveys() const { return false; }
     virtual void survey(const double* samples, std::uint32_t frames) { (void)samples, (void)frames; }
     virtual void end_survey() {}
+    virtual std::uint32_t survey_passes() const { return surveys() ? 1 : 0; }
+
+    // Where the stored sound will loop from (its frame, the lead counted),
+    // told before the survey: a set-up may hold the decoder's state there.
+    virtual void loop_from(std::uint64_t frame) { (void)frame; }
 
     // The codec set-up the header carries (GC DSP: 0x2E bytes per
     // channel); empty when the codec has none. Known after the survey.

@@ -121,12 +121,23 @@ public:
           channels_(target.channels) {}
 
     bool surveys() const override { return true; }
+    // With a loop, a second pass finds the decoder's state at its start.
+    std::uint32_t survey_passes() const override { return loops_ ? 2 : 1; }
+    void loop_from(std::uint64_t frame) override {
+        loops_ = true;
+        loop_start_ = frame;
+    }
 
     void survey(const double* samples, std::uint32_t frames) override {
         for (std::uint32_t f = 0; f < frames; ++f) {
             for (std::uint32_t c = 0; c < channels_.size(); ++c) {
                 Channel& ch = channels_[c];
                 const std::int16_t x = to_s16(samples[std::size_t{f} * channels_.size() + c]);
+                if (survey_pass_ == 1) {
+                    ch.run[ch.run_filled++] = x;
+                    if (ch.run_filled == kFrameSamples) ch.loop_frame(loop_start_);
+                    continue;
+                }
                 if (ch.seen < kFrameSamples) ch.first[ch.seen] = x;
                 ch.frame.add(x, ch.x1, ch.x2);
                 ch.x2 = ch.x1;
@@ -137,6 +148,15 @@ public:
     }
 
     void end_survey() override {
+        if (survey_pass_++ == 1) {
+            // The last frame, filled out as the encoding fills it.
+            for (Channel& ch : channels_) {
+                if (ch.run_filled == 0) continue;
+                std::fill(ch.run + ch.run_filled, ch.run + kFrameSamples, ch.run[ch.run_filled - 1]);
+                ch.loop_frame(loop_start_);
+            }
+            return;
+        }
         for (Channel& ch : channels_) {
             if (ch.seen % kFrameSamples != 0) ch.bin_frame();
             const std::array<Pair, kPairs> pairs = fit(ch.bins);
@@ -163,8 +183,16 @@ public:
                 p[2 * i] = static_cast<std::uint8_t>(v >> 8);
                 p[2 * i + 1] = static_cast<std::uint8_t>(v);
             }
-            // Gain 0, then the initial predictor and scale; histories start at 0; no loop context.
-            p[0x23] = static_cast<std::uint8_t>(channels_[c].first_header);
+            // Gain 0, then the initial predictor and scale (histories start
+            // at 0), then the loop's: its frame's header and the two
+            // samples decoded before it.
+            const Channel& ch = channels_[c];
+            p[0x23] = static_cast<std::uint8_t>(ch.first_header);
+            if (loops_) {
+                p[0x29] = static_cast<std::uint8_t>(ch.loop_header);
+                put_be16(p + 0x2A, ch.loop_h1);
+                put_be16(p + 0x2C, ch.loop_h2);
+            }
         }
         return out;
     }
@@ -204,6 +232,31 @@ private:
         int first_header = 0;
         int h1 = 0, h2 = 0;  // the last two decoded samples
 
+        // The loop's pass: the frame gathered, the samples before it, and
+        // what the decoder holds where the loop starts.
+        std::int16_t run[kFrameSamples] = {};
+        std::uint32_t run_filled = 0;
+        std::uint64_t run_start = 0;
+        int run_h1 = 0, run_h2 = 0;
+        int loop_header = 0, loop_h1 = 0, loop_h2 = 0;
+
+        // Codes the frame gathered as the encoding will, and keeps the
+        // state at `loop` when it lies in it.
+        void loop_frame(std::uint64_t loop) {
+            Trial t;
+            const int header = choose(*this, run, run_h1, run_h2, t);
+            if (loop >= run_start && loop < run_start + kFrameSamples) {
+                const auto j = static_cast<std::uint32_t>(loop - run_start);
+                loop_header = header;
+                loop_h1 = j >= 1 ? t.decoded[j - 1] : run_h1;
+                loop_h2 = j >= 2 ? t.decoded[j - 2] : j == 1 ? run_h1 : run_h2;
+            }
+            run_h1 = t.h1;
+            run_h2 = t.h2;
+            run_start += kFrameSamples;
+            run_filled = 0;
+        }
+
         void bin_frame() {
             const Pair c = frame.solve();
             const auto at = [](double v, double low, double high) {
@@ -229,7 +282,16 @@ private:
         return choice.predictor << 4 | choice.exponent;
     }
 
+    static void put_be16(std::uint8_t* p, int v) {
+        const auto u = static_cast<std::uint16_t>(v);
+        p[0] = static_cast<std::uint8_t>(u >> 8);
+        p[1] = static_cast<std::uint8_t>(u);
+    }
+
     std::vector<Channel> channels_;
+    bool loops_ = false;
+    std::uint64_t loop_start_ = 0;
+    std::uint32_t survey_pass_ = 0;
 };
 
 }  // namespace

@@ -18,6 +18,7 @@ inline constexpr int kMaxExponent = 12;
 
 struct Trial {
     int codes[kMaxRunSamples];
+    int decoded[kMaxRunSamples];  // what the decoder makes of them
     long long error = 0;
     int h1 = 0, h2 = 0;  // the last two decoded samples after the run
 };
@@ -40,6 +41,7 @@ void code_run(const std::int16_t* pcm, std::uint32_t n, Predict predict, int exp
             }
         }
         t.codes[i] = code;
+        t.decoded[i] = sample;
         t.error += static_cast<long long>(sample - pcm[i]) * (sample - pcm[i]);
         h2 = h1;
         h1 = sample;
