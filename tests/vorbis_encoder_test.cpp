@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <numbers>
 
+#include "soundlib/bank.h"
 #include "support/decode_back.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
@@ -143,6 +144,46 @@ TEST(VorbisReplace, EachEncoderOfTheCorpusEncodesAToneItsReaderDecodes) {
         ASSERT_EQ(again.status, 0) << again.err;
         EXPECT_TRUE(read_file(dir.file("o") + "/" + name) == read_file(dir.file("o2") + "/" + name));
     }
+}
+
+// The set-up CRC (chunk 11) of every sound of the bank.
+std::vector<std::uint32_t> setup_crcs(const std::string& path) {
+    soundlib::Bank bank;
+    std::vector<std::uint32_t> out;
+    if (bank.open(path, soundlib::OpenOptions{}).code != FMOD_OK) return out;
+    for (int i = 0; i < bank.count(); ++i) {
+        const soundlib::SubsoundInfo info = bank.info(i);
+        Bytes crc(4, 0);
+        if (info.setup.size >= 4) bank.file().read_exact(info.setup.offset, crc.data(), 4);
+        out.push_back(le(crc, 0, 4));
+    }
+    return out;
+}
+
+TEST(VorbisReplace, WhereTwoEncodersMakeTheSoundsSetUpTheBanksOtherSoundsTellWhich) {
+    if (!corpus_present()) GTEST_SKIP() << "no corpus beside the project";
+    // A bank of the small-block encoder at 24 kHz. Its sound at 44.1 kHz
+    // gets the small-block set-up there, which stock libvorbisenc makes too;
+    // back at 24 kHz it must get the small-block one again, as its
+    // neighbours have, not stock's.
+    const std::string bank = kCorpus + "/vorbis/fsb5_vorbis_24k_41.fsb";
+    const std::string name = fs::path(bank).filename().string();
+    TempDir dir;
+    ASSERT_EQ(run_bankrip({"-q", "-o", dir.file("u"), bank}).status, 0);
+    const std::vector<std::uint32_t> before = setup_crcs(bank);
+    ASSERT_GT(before.size(), 3u);
+    ASSERT_EQ(before[0], before[2]) << "two sounds of one set-up";
+    const std::string chosen = wavs_in(dir.file("u"))[0];  // sound 2 (names sort "Shield" first)
+    const Pcm old = read_wav(dir.file("u") + "/" + chosen);
+    fs::create_directories(dir.file("r"));
+    write_file(dir.file("r") + "/" + chosen, tone_wav(44100, old.channels, 30000));
+    ASSERT_EQ(0, run_bankrip({"--replace", dir.file("r"), "-o", dir.file("o"), bank}).status);
+    const std::vector<std::uint32_t> at44 = setup_crcs(dir.file("o") + "/" + name);
+    ASSERT_NE(before[2], at44[2]);
+    write_file(dir.file("r") + "/" + chosen, tone_wav(old.rate, old.channels, 30000));
+    const ToolRun run = run_bankrip({"--replace", dir.file("r"), "-o", dir.file("o2"), dir.file("o") + "/" + name});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(before[2], setup_crcs(dir.file("o2") + "/" + name)[2]);
 }
 
 TEST(VorbisReplace, WhatTheEncoderCannotCarryIsRefusedNamingWhatFits) {

@@ -46,6 +46,23 @@ const char* stored_format_text(Codec c) {
 
 
 constexpr std::uint32_t kBlockFrames = 4096;
+
+// The distinct channels, rates and set-up CRCs of the bank's Vorbis sounds
+// (of its first few thousand, a few dozen at most): what tells its encoder.
+std::vector<EncodeTarget::OtherSetup> other_vorbis_setups(Bank& bank) {
+    std::vector<EncodeTarget::OtherSetup> out;
+    for (int i = 0; i < std::min(bank.count(), 4096) && out.size() < 32; ++i) {
+        const SubsoundInfo info = bank.info(i);
+        std::uint8_t crc[4];
+        if (info.problem || info.codec != Codec::vorbis || info.setup.size < 4 ||
+            !bank.file().read_exact(info.setup.offset, crc, 4)) {
+            continue;
+        }
+        const EncodeTarget::OtherSetup s{info.channels, info.frequency, le32(crc)};
+        if (std::find(out.begin(), out.end(), s) == out.end()) out.push_back(s);
+    }
+    return out;
+}
 constexpr std::size_t kCopyBuffer = 1 << 20;
 
 std::string sound_text(Bank& bank, int index) {
@@ -159,6 +176,8 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
     }
     std::vector<double> theirs;
     Bytes scratch;
+    std::vector<EncodeTarget::OtherSetup> vorbis_setups;  // read at the first Vorbis sound replaced
+    bool vorbis_setups_read = false;
     for (int index = 0; index < bank.count(); ++index) {
         SoundDecision d;
         d.index = index;
@@ -206,6 +225,11 @@ bool BankRebuild::plan(Bank& bank, const std::map<int, std::pair<std::string, st
         target.old_rate = r.info.frequency;
         target.old_setup.resize(static_cast<std::size_t>(std::min<std::uint64_t>(r.info.setup.size, 4)));
         bank.file().read_exact(r.info.setup.offset, target.old_setup.data(), target.old_setup.size());
+        if (r.info.codec == Codec::vorbis) {
+            if (!vorbis_setups_read) vorbis_setups = other_vorbis_setups(bank);
+            vorbis_setups_read = true;
+            target.bank_setups = vorbis_setups;
+        }
         const bool described = r.info.codec != Codec::mpeg || describe_mpeg_sound(r.info, bank.file(), target, why);
         // Across two channels the padding changes: the family's, or 16.
         if (r.info.codec == Codec::mpeg && (wav.channels > 2) != (r.info.channels > 2)) {

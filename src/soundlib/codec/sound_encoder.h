@@ -31,6 +31,14 @@ struct EncodeTarget {
     // (Vorbis: chunk 11, whose set-up CRC names encoder and quality).
     std::uint32_t old_channels = 0, old_rate = 0;
     std::vector<std::uint8_t> old_setup;
+    // Vorbis: the channels, rate and set-up CRC of the bank's other sounds
+    // (distinct ones, a few dozen at most), which tell the encoder where
+    // the replaced sound's set-up is made by more than one.
+    struct OtherSetup {
+        std::uint32_t channels = 0, rate = 0, crc = 0;
+        bool operator==(const OtherSetup&) const = default;
+    };
+    std::vector<OtherSetup> bank_setups;
     // MPEG: the layer and bit rate (bits per second) of the sound replaced,
     // and the multiple of bytes each frame is padded to.
     int mpeg_layer = 3;

@@ -227,6 +227,39 @@ const VorbisSetup* old_setup(const EncodeTarget& t, VorbisSetupCache& cache, std
     return old;
 }
 
+// The families whose set-up at the sound's step is this one: more than one
+// where they make the same (the small-block encoder is stock at 44.1 kHz).
+std::vector<VorbisVariant> families_making(VorbisSetupCache& cache, std::uint32_t channels, std::uint32_t rate,
+                                           std::uint32_t crc) {
+    const VorbisSetup* found = cache.find(channels, rate, crc);
+    if (!found) return {};
+    const std::vector<VorbisSetup> setups = make_vorbis_setups(channels, rate, found->quality);
+    std::vector<VorbisVariant> out;
+    for (const VorbisVariant f : {VorbisVariant::stock, VorbisVariant::blocks_256_2048, VorbisVariant::phone}) {
+        const VorbisSetup* made = family_setup(setups, f);
+        if (made && made->crc == crc) out.push_back(f);
+    }
+    return out;
+}
+
+// The encoder the bank was made by: the family of the replaced sound's
+// set-up, and where that is more than one, the one the bank's other sounds
+// narrow it to. Stock when nothing tells them apart.
+VorbisVariant bank_family(const EncodeTarget& t, VorbisSetupCache& cache, const VorbisSetup& old) {
+    std::vector<VorbisVariant> left = families_making(cache, t.old_channels, t.old_rate, old.crc);
+    if (left.empty()) return old.variant;
+    for (const EncodeTarget::OtherSetup& other : t.bank_setups) {
+        if (left.size() == 1) break;
+        const std::vector<VorbisVariant> theirs = families_making(cache, other.channels, other.rate, other.crc);
+        std::vector<VorbisVariant> both;
+        for (const VorbisVariant f : left) {
+            if (std::find(theirs.begin(), theirs.end(), f) != theirs.end()) both.push_back(f);
+        }
+        if (!both.empty()) left = both;
+    }
+    return left.front();
+}
+
 }  // namespace
 
 const VorbisSetup* vorbis_family_setup(const EncodeTarget& t, std::uint32_t crc, VorbisSetupCache& cache,
@@ -240,9 +273,10 @@ const VorbisSetup* vorbis_family_setup(const EncodeTarget& t, std::uint32_t crc,
     }
     // The family's own at that step, as make_vorbis_encoder picks it.
     const std::vector<VorbisSetup> setups = make_vorbis_setups(t.channels, t.rate, found->quality);
-    const VorbisSetup* want = family_setup(setups, old->variant);
+    const VorbisVariant family = bank_family(t, cache, *old);
+    const VorbisSetup* want = family_setup(setups, family);
     if (!want || want->crc != crc) {
-        why = std::string("its set-up is not one the ") + family_text(old->variant) + " makes";
+        why = std::string("its set-up is not one the ") + family_text(family) + " makes";
         return nullptr;
     }
     return found;
@@ -252,7 +286,7 @@ std::unique_ptr<SoundEncoder> make_vorbis_encoder(const EncodeTarget& t, std::st
     VorbisSetupCache cache;
     const VorbisSetup* old = old_setup(t, cache, why);
     if (!old) return nullptr;
-    const VorbisVariant family = old->variant;
+    const VorbisVariant family = bank_family(t, cache, *old);
     const int step = old->quality;
     if (!tabulated(t.channels, t.rate)) {
         why = "the replacement has " + std::to_string(t.channels) + " channels at " + std::to_string(t.rate) +
