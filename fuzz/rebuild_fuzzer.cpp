@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes as a bank, rebuilt as --replace rebuilds it,
 // once with nothing replaced and once with its first sound replaced by a
-// short tone. Whatever the writer accepts it must write as a bank that
+// short tone (of 1, 2 or 6 channels, as the input's size picks). Whatever the writer accepts it must write as a bank that
 // opens again with the same sounds, the untouched ones decoding to the
 // same samples as before.
 #include <cstdint>
@@ -31,9 +31,12 @@ public:
     std::vector<std::uint8_t> bytes;
 };
 
-// A mono 16-bit WAV of 300 frames at 44.1 kHz, written once.
-std::string tone_file() {
-    std::vector<std::uint8_t> w(44 + 600);
+constexpr std::uint32_t kToneChannels[] = {1, 2, 6};
+
+// A 16-bit WAV of 300 frames at 44.1 kHz, written once.
+std::string tone_file(std::uint32_t channels) {
+    const std::uint32_t bytes = 600 * channels;
+    std::vector<std::uint8_t> w(44 + bytes);
     auto put32 = [&](std::size_t at, std::uint32_t v) {
         for (int i = 0; i < 4; ++i) w[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
     };
@@ -41,13 +44,13 @@ std::string tone_file() {
     put32(4, static_cast<std::uint32_t>(w.size() - 8));
     std::memcpy(&w[8], "WAVEfmt ", 8);
     put32(16, 16);
-    put32(20, 1 | 1u << 16);
+    put32(20, 1 | channels << 16);
     put32(24, 44100);
-    put32(28, 88200);
-    put32(32, 2 | 16u << 16);
+    put32(28, 88200 * channels);
+    put32(32, 2 * channels | 16u << 16);
     std::memcpy(&w[36], "data", 4);
-    put32(40, 600);
-    for (std::size_t i = 0; i < 300; ++i) {
+    put32(40, bytes);
+    for (std::size_t i = 0; i < 300 * channels; ++i) {
         const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>((i % 50) * 600 - 15000));
         w[44 + 2 * i] = static_cast<std::uint8_t>(v);
         w[45 + 2 * i] = static_cast<std::uint8_t>(v >> 8);
@@ -60,10 +63,12 @@ std::string tone_file() {
     return path;
 }
 
-// The tone's file, removed when the fuzzer ends.
-struct ToneFile {
-    std::string path = tone_file();
-    ~ToneFile() { std::remove(path.c_str()); }
+// The tones' files, removed when the fuzzer ends.
+struct ToneFiles {
+    std::string paths[3] = {tone_file(kToneChannels[0]), tone_file(kToneChannels[1]), tone_file(kToneChannels[2])};
+    ~ToneFiles() {
+        for (const std::string& p : paths) std::remove(p.c_str());
+    }
 };
 
 // A broken promise is a finding: say which before stopping.
@@ -87,7 +92,8 @@ std::vector<std::uint8_t> decoded_start(soundlib::Bank& bank, int index) {
 
 // Rebuilds `bank` with `files`; when the writer accepts, the result must
 // open with as many sounds, the ones not replaced the same as before.
-void rebuild(soundlib::Bank& bank, const std::map<int, std::pair<std::string, std::string>>& files) {
+void rebuild(soundlib::Bank& bank, const std::map<int, std::pair<std::string, std::string>>& files,
+             std::uint32_t tone_channels) {
     soundlib::BankRebuild rebuild;
     std::vector<std::string> errors;
     if (!rebuild.plan(bank, files, errors)) return;
@@ -102,7 +108,7 @@ void rebuild(soundlib::Bank& bank, const std::map<int, std::pair<std::string, st
         const bool replaced = rebuild.decisions()[static_cast<std::size_t>(i)].replaced;
         const soundlib::SubsoundInfo before = bank.info(i), after = again.info(i);
         if (replaced) {
-            if (after.channels != 1 || after.frequency != 44100) broken("the replaced sound is not the tone's");
+            if (after.channels != tone_channels || after.frequency != 44100) broken("the replaced sound is not the tone's");
             continue;
         }
         if (before.codec != after.codec || before.frames != after.frames || before.channels != after.channels ||
@@ -115,8 +121,8 @@ void rebuild(soundlib::Bank& bank, const std::map<int, std::pair<std::string, st
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const ToneFile tone_file;
-    const std::string& tone = tone_file.path;
+    static const ToneFiles tones;
+    const std::size_t pick = size % 3;
     for (const bool replace : {false, true}) {
         soundlib::Bank bank;
         if (bank.open_memory(data, size, "fuzzed").code != FMOD_OK) return 0;
@@ -124,8 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string why;
         if (!probe.check(bank, why)) return 0;
         std::map<int, std::pair<std::string, std::string>> files;
-        if (replace && bank.count() > 0) files[0] = {tone, "tone.wav"};
-        rebuild(bank, files);
+        if (replace && bank.count() > 0) files[0] = {tones.paths[pick], "tone.wav"};
+        rebuild(bank, files, kToneChannels[pick]);
     }
     return 0;
 }
