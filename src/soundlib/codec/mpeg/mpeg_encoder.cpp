@@ -8,6 +8,7 @@
 
 #include "soundlib/codec/mpeg/mpeg_frame_header.h"
 #include "soundlib/codec/mpeg/mpeg_frames.h"
+#include "soundlib/io/scratch_file.h"
 
 #ifdef SOUNDLIB_MPEG_ENCODER
 #include <lame.h>
@@ -156,10 +157,10 @@ private:
 constexpr std::uint32_t kLayer3DecoderDelay = 529;
 constexpr std::uint32_t kLayer2Delay = 481;
 
-// The sound is encoded twice, with the same input and settings, so the same
-// bytes: once in the survey, to learn how many frames and bytes it makes
-// (the header comes first), then to store them. Nothing is held but the
-// frames of one block.
+// Frame sizes are known only once made, yet the stored size comes before
+// the header. So the survey pass encodes into a temporary file (memory stays
+// bounded however long the sound), and the write pass copies that file out:
+// the sound is encoded once.
 //
 // The header's length is every sample of the stored frames, as the banks'
 // own sounds say (a multiple of 1,152 or 576). Our decoder removes no
@@ -217,20 +218,36 @@ public:
 
     bool surveys() const override { return true; }
     void survey(const double* samples, std::uint32_t frames) override {
-        feed(samples, frames, nullptr);
+        if (!open_file()) return;
+        made_bytes_.clear();
+        if (!feed(samples, frames, &made_bytes_)) failed_ = true;
+        keep_made();
     }
     void end_survey() override {
-        finish(nullptr);
+        if (open_file()) {
+            made_bytes_.clear();
+            finish(&made_bytes_);
+            keep_made();
+        }
         bytes_ = made_;
         units_ = count_;
         surveyed_ = true;
     }
 
-    void begin_pass(std::uint32_t) override { start(); }
-    bool encode(const double* samples, std::uint32_t frames, Bytes& out, std::uint32_t&) override {
-        return feed(samples, frames, &out);
+    void begin_pass(std::uint32_t) override {
+        if (!file_.rewind()) failed_ = true;
+        sent_ = 0;
+        frames_seen_ = 0;
     }
-    void end_pass(Bytes& out) override { finish(&out); }
+    bool encode(const double*, std::uint32_t frames, Bytes& out, std::uint32_t& bad) override {
+        bad = 0;
+        frames_seen_ += frames;
+        const std::uint64_t upto = t_.frames ? bytes_ * std::min(frames_seen_, t_.frames) / t_.frames : bytes_;
+        return !failed_ && copy_out(upto, out);
+    }
+    void end_pass(Bytes& out) override {
+        if (!failed_) copy_out(bytes_, out);
+    }
 
 private:
     struct Stream {
@@ -310,6 +327,30 @@ private:
         }
     }
 
+    bool open_file() {
+        if (!opened_) {
+            opened_ = true;
+            failed_ = !file_.open();
+        }
+        return !failed_;
+    }
+    void keep_made() {
+        if (!made_bytes_.empty() && !file_.write(made_bytes_.data(), made_bytes_.size())) failed_ = true;
+    }
+    bool copy_out(std::uint64_t upto, Bytes& out) {
+        if (upto <= sent_) return true;
+        const auto n = static_cast<std::size_t>(upto - sent_);
+        const std::size_t at = out.size();
+        out.resize(at + n);
+        if (!file_.read(out.data() + at, n)) {
+            failed_ = true;
+            out.resize(at);
+            return false;
+        }
+        sent_ = upto;
+        return true;
+    }
+
     EncodeTarget t_;
     std::vector<std::uint32_t> kbps_;  // by stream
     std::uint32_t samples_ = 1152;
@@ -320,6 +361,10 @@ private:
     std::uint64_t made_ = 0, count_ = 0;
     bool surveyed_ = false;
     std::uint64_t bytes_ = 0, units_ = 0;
+    ScratchFile file_;
+    Bytes made_bytes_;  // the frames of the block just encoded
+    bool opened_ = false, failed_ = false;
+    std::uint64_t sent_ = 0, frames_seen_ = 0;
 };
 
 std::string rate_list(const std::uint32_t* rates, std::size_t n) {
