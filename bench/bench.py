@@ -58,6 +58,8 @@ def main():
     parser.add_argument("--jobs", action="store_true", help="also the table of -j 1 against -j 2")
     parser.add_argument("--only-jobs", action="store_true", help="only the table of -j 1 against -j 2")
     parser.add_argument("--only-rebuild", action="store_true", help="only the row of --replace against cp")
+    parser.add_argument("--only-encode", action="store_true",
+                        help="only the rows of --replace encoding MPEG and Vorbis against lame and oggenc")
     args = parser.parse_args()
 
     build = os.path.abspath(args.build)
@@ -77,6 +79,14 @@ def main():
     lossy_frames = 48000 * 3 if args.smoke else MPEG_FRAMES
 
     work = tempfile.mkdtemp(prefix="bench-", dir=build)
+    if args.only_encode:
+        try:
+            failures = encode_rows(args, tool, maker, work, runs)
+            for f in failures:
+                print("FAIL: " + f)
+            return 1 if failures else 0
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
     if args.only_rebuild:
         try:
             failures = rebuild_row(args, tool, maker, work, runs)
@@ -249,6 +259,8 @@ def main():
                 print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
         if "pcm16" in kinds:
             failures += rebuild_row(args, tool, maker, work, runs)
+        if "mpeg" in kinds or "vorbis" in kinds:
+            failures += encode_rows(args, tool, maker, work, runs)
         if args.jobs or args.smoke:
             failures += jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames)
         for f in failures:
@@ -419,6 +431,79 @@ def rebuild_row(args, tool, maker, work, runs):
     shutil.rmtree(folder, ignore_errors=True)
     shutil.rmtree(out, ignore_errors=True)
     return [] if met or args.smoke else ["rebuild: target missed"]
+
+
+ENCODE_SECONDS = 60     # the replacement's length
+ENCODE_LIMIT = 1.25     # against the encoder's own program on the same file
+ENCODE_MEMORY_KIB = 16 * 1024  # the encoder's state on top of the rebuild's buffers; not the sound's length
+VORBIS_QUALITY = (50 - 1 + (50 - 100) * 0.1) / 99  # the bench bank's step 50, as libvorbisenc's quality
+
+
+def encode_rows(args, tool, maker, work, runs):
+    """--replace of the one sound of the MPEG (128 kbit/s) and Vorbis (step
+    50) banks by a minute of stereo 48 kHz, against lame and oggenc encoding
+    the same file at the same settings: the encoding is the encoders' own,
+    done once. Printed as a line each."""
+    seconds = 3 if args.smoke else ENCODE_SECONDS
+    frames = 48000 * seconds
+    failures = []
+    for kind, program in (("mpeg", "lame"), ("vorbis", "oggenc")):
+        if not shutil.which(program):
+            print(f"bankrip bench, encoding {kind}: {program} is not installed (scripts/setup-deps installs it)")
+            continue
+        folder = os.path.join(work, "encode-" + kind)
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run([maker, folder, str(frames), kind], check=True)
+        bank = os.path.join(folder, kind + ".fsb")
+        listing = subprocess.run([tool, "-l", "--json", bank], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 text=True, check=True)
+        sound = json.loads(listing.stdout)["banks"][0]["sounds"][0]
+        replace = os.path.join(folder, "replace")
+        os.makedirs(replace)
+        wav = os.path.join(replace, os.path.basename(sound["output"]))
+        # Two tones under a noise of their own (a linear congruence): work
+        # for the encoder in every band, and not the bank's own samples.
+        samples = bytearray(frames * 4)
+        x = 12345
+        for i in range(frames * 2):
+            x = (x * 1103515245 + 12345) & 0x7FFFFFFF
+            v = ((i * (331 if i % 2 else 443)) % 20000) - 10000 + (x >> 19) - 2048
+            samples[2 * i:2 * i + 2] = (v & 0xFFFF).to_bytes(2, "little")
+        with wave.open(wav, "wb") as w:
+            w.setnchannels(2)
+            w.setsampwidth(2)
+            w.setframerate(48000)
+            w.writeframes(bytes(samples))
+        out = os.path.join(work, "encode-out")
+        mine = [tool, "-q", "--replace", replace, "-o", out, bank]
+        if kind == "mpeg":
+            theirs = ["lame", "--quiet", "-m", "j", "--cbr", "-b", "128", "--nores", "-t", wav,
+                      os.path.join(out, "x.mp3")]
+        else:
+            theirs = ["oggenc", "-Q", "-q", f"{VORBIS_QUALITY * 10:.4f}", "-o", os.path.join(out, "x.ogg"), wav]
+        run(mine, out)  # warm-up, and the page cache
+        run(theirs, out)
+        ours, its = [], []
+        for r in range(runs):
+            pair = [(ours, mine), (its, theirs)]
+            if r % 2:
+                pair.reverse()
+            for sink, command in pair:
+                sink.append(run(command, out))
+        wall = statistics.median(s[0] for s in ours)
+        their_wall = statistics.median(s[0] for s in its)
+        peak = max(s[2] for s in ours)
+        ratio = wall / their_wall if their_wall else 0.0
+        met = ratio <= ENCODE_LIMIT and peak <= ENCODE_MEMORY_KIB
+        label = "MPEG layer III" if kind == "mpeg" else "Vorbis"
+        print(f"bankrip bench, encoding {label}: {seconds} s of stereo 48 kHz put back in {wall:.3f} s, "
+              f"{program} {their_wall:.3f} s: {ratio:.2f} times (target <= {ENCODE_LIMIT:.2f}), "
+              f"peak {peak / 1024:.1f} MiB: " + ("met" if met else "missed"))
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(out, ignore_errors=True)
+        if not met and not args.smoke:
+            failures.append(f"encoding {label}: target missed")
+    return failures
 
 
 if __name__ == "__main__":
