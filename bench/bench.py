@@ -385,6 +385,22 @@ def memory_row(args, tool, maker, work):
     return [] if met or args.smoke else ["memory at -j 16: target missed"]
 
 
+def paired(mine, theirs, out, runs):
+    """Both commands once to warm up (and fill the page cache), then runs
+    times each, in turns; the medians of their walls and our peak."""
+    run(mine, out)
+    run(theirs, out)
+    ours, its = [], []
+    for r in range(runs):
+        pair = [(ours, mine), (its, theirs)]
+        if r % 2:
+            pair.reverse()
+        for sink, command in pair:
+            sink.append(run(command, out))
+    return (statistics.median(s[0] for s in ours), statistics.median(s[0] for s in its),
+            max(s[2] for s in ours))
+
+
 REBUILD_BYTES = 2**30   # the bank one sound of which is replaced
 REBUILD_LIMIT = 1.35    # against cp: the rest is copied, moved by a size that is rarely whole pages
 
@@ -411,18 +427,7 @@ def rebuild_row(args, tool, maker, work, runs):
     out = os.path.join(work, "rebuild-out")
     mine = [tool, "-q", "--replace", replace, "-o", out, bank]
     copy = ["cp", bank, out]
-    run(mine, out)  # warm-up, and the page cache
-    run(copy, out)
-    ours, cps = [], []
-    for r in range(runs):
-        pair = [(ours, mine), (cps, copy)]
-        if r % 2:
-            pair.reverse()
-        for sink, command in pair:
-            sink.append(run(command, out))
-    wall = statistics.median(s[0] for s in ours)
-    cp_wall = statistics.median(s[0] for s in cps)
-    peak = max(s[2] for s in ours)
+    wall, cp_wall, peak = paired(mine, copy, out, runs)
     ratio = wall / cp_wall if cp_wall else 0.0
     met = ratio <= REBUILD_LIMIT and peak <= MEMORY_LIMIT_KIB
     print(f"bankrip bench, rebuild: one of 200 sounds of a {os.path.getsize(bank) / 2**20:.0f} MiB PCM16 bank "
@@ -481,18 +486,7 @@ def encode_rows(args, tool, maker, work, runs):
                       os.path.join(out, "x.mp3")]
         else:
             theirs = ["oggenc", "-Q", "-q", f"{VORBIS_QUALITY * 10:.4f}", "-o", os.path.join(out, "x.ogg"), wav]
-        run(mine, out)  # warm-up, and the page cache
-        run(theirs, out)
-        ours, its = [], []
-        for r in range(runs):
-            pair = [(ours, mine), (its, theirs)]
-            if r % 2:
-                pair.reverse()
-            for sink, command in pair:
-                sink.append(run(command, out))
-        wall = statistics.median(s[0] for s in ours)
-        their_wall = statistics.median(s[0] for s in its)
-        peak = max(s[2] for s in ours)
+        wall, their_wall, peak = paired(mine, theirs, out, runs)
         ratio = wall / their_wall if their_wall else 0.0
         met = ratio <= ENCODE_LIMIT and peak <= ENCODE_MEMORY_KIB
         label = "MPEG layer III" if kind == "mpeg" else "Vorbis"

@@ -14,6 +14,7 @@ constexpr std::uint32_t kGroups = 8;
 constexpr std::uint32_t kGroupSamples = 32;
 // In 64ths; the second weighs the sample before last, subtracted.
 constexpr int kCoefficients[5][2] = {{0, 0}, {60, 0}, {122, 60}, {115, 52}, {98, 55}};
+
 class FadpcmEncoder final : public BlockEncoder {
 public:
     explicit FadpcmEncoder(const EncodeTarget& target)
