@@ -17,11 +17,14 @@
 #include "soundlib/bank.h"
 #include "soundlib/codec/sound_encoder.h"
 #include "soundlib/io/bank_cipher.h"
+#include "support/bank_audio.h"
 #include "support/platform_expectations.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace {
+
+using testbanks::open_bank;
 
 using bankwriter::Bytes;
 
@@ -102,26 +105,6 @@ Bytes tone(std::uint64_t frames, std::uint32_t channels, int bits, double hz = 4
 }
 
 int library_bits(const soundlib::PcmFormat& f) { return f.format == FMOD_SOUND_FORMAT_PCMFLOAT ? 0 : f.bits; }
-
-std::unique_ptr<soundlib::Bank> open_bank(const std::string& path, std::vector<std::string> keys = {}) {
-    auto bank = std::make_unique<soundlib::Bank>();
-    soundlib::OpenOptions options;
-    options.keys = std::move(keys);
-    if (bank->open(path, options).code != FMOD_OK) return nullptr;
-    return bank;
-}
-
-Bytes decoded(soundlib::Bank& bank, int i) {
-    FMOD_RESULT code;
-    soundlib::PcmStream* s = bank.stream(i, code);
-    if (!s) return {};
-    s->seek(0);
-    Bytes out(s->total_frames() * s->format().frame_bytes());
-    std::size_t got = 0;
-    s->read(out.data(), out.size(), got);
-    out.resize(got);
-    return out;
-}
 
 bool is_pcm(soundlib::Codec c) {
     using soundlib::Codec;
@@ -231,10 +214,10 @@ void expect_same_but(soundlib::Bank& before, soundlib::Bank& after, int replaced
     for (int i = 0; i < before.count(); ++i) {
         EXPECT_EQ(before.name(i), after.name(i)) << "sound " << i;
         if (i == replaced) {
-            heard(decoded(after, i));
+            heard(testbanks::decoded_audio(after, i));
             continue;
         }
-        EXPECT_TRUE(decoded(before, i) == decoded(after, i)) << "sound " << i << " decodes as before";
+        EXPECT_TRUE(testbanks::decoded_audio(before, i) == testbanks::decoded_audio(after, i)) << "sound " << i << " decodes as before";
         EXPECT_EQ(stored_header(before, i), stored_header(after, i)) << "sound " << i << "'s header";
         const soundlib::SubsoundInfo a = before.info(i), b = after.info(i);
         EXPECT_EQ(a.data.size, b.data.size) << "sound " << i << "'s stored bytes";
@@ -702,9 +685,9 @@ TEST(Rebuild, ExactConversionsTakenInexactOnesRefused) {
             // 8-bit samples widen exactly: v/256*256.
             Bytes want;
             for (std::uint8_t u : w.data) put_le(want, static_cast<std::uint32_t>((u - 128) * 256), 2);
-            EXPECT_TRUE(decoded(*after, 1) == want);
+            EXPECT_TRUE(testbanks::decoded_audio(*after, 1) == want);
         } else {
-            EXPECT_TRUE(decoded(*after, 1) == tone(1500, 1, 16));
+            EXPECT_TRUE(testbanks::decoded_audio(*after, 1) == tone(1500, 1, 16));
         }
         after.reset();  // closed first: Windows removes no open file
         std::filesystem::remove_all(m.dir.file("r"));
@@ -890,7 +873,7 @@ TEST(Rebuild, EveryOneOfManySoundsReplacedUnderALowLimitOfOpenFiles) {
     auto after = open_bank(rebuilt_path(m.dir, m.bank));
     ASSERT_TRUE(after);
     ASSERT_EQ(300, after->count());
-    for (int i = 0; i < 300; ++i) EXPECT_TRUE(decoded(*after, i) == tones[static_cast<std::size_t>(i)]) << i;
+    for (int i = 0; i < 300; ++i) EXPECT_TRUE(testbanks::decoded_audio(*after, i) == tones[static_cast<std::size_t>(i)]) << i;
 }
 #endif
 
@@ -1052,7 +1035,7 @@ TEST(Rebuild, GcDspSoundsNotInterleavedGetCoefficientsOfTheirOwnWhereTheHeaderKe
         const soundlib::SubsoundInfo got = after->info(1);
         Bytes data(got.data.size);
         after->file().read_exact(got.data.offset, data.data(), data.size());
-        const Bytes heard = decoded(*after, 1);
+        const Bytes heard = testbanks::decoded_audio(*after, 1);
         const auto sample = [&](std::size_t frame, std::size_t c) {
             return static_cast<std::int16_t>(heard[(frame * 2 + c) * 2] | heard[(frame * 2 + c) * 2 + 1] << 8);
         };

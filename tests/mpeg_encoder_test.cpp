@@ -15,11 +15,15 @@
 #include "soundlib/bank.h"
 #include "soundlib/codec/mpeg/mpeg_frame_header.h"
 #include "soundlib/codec/mpeg/mpeg_frames.h"
+#include "support/bank_audio.h"
 #include "support/decode_back.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace {
+
+using testbanks::open_bank;
+using testbanks::stored;
 
 using bankwriter::Bytes;
 
@@ -75,32 +79,6 @@ Bytes wav_file(const std::vector<std::int16_t>& pcm, std::uint32_t channels, std
             b[at + 48 + i] = static_cast<std::uint8_t>(loop_end >> (8 * i));
         }
     }
-    return b;
-}
-
-std::unique_ptr<soundlib::Bank> open_bank(const std::string& path) {
-    auto bank = std::make_unique<soundlib::Bank>();
-    if (bank->open(path, soundlib::OpenOptions{}).code != FMOD_OK) return nullptr;
-    return bank;
-}
-
-// Sound i decoded to 16-bit samples, as many as the reader says it has.
-std::vector<std::int16_t> decoded(soundlib::Bank& bank, int i) {
-    FMOD_RESULT code;
-    soundlib::PcmStream* s = bank.stream(i, code);
-    if (!s || s->format().bits != 16) return {};
-    s->seek(0);
-    std::vector<std::int16_t> out(s->total_frames() * s->format().channels);
-    std::size_t got = 0;
-    s->read(reinterpret_cast<std::uint8_t*>(out.data()), out.size() * 2, got);
-    out.resize(got / 2);
-    return out;
-}
-
-Bytes stored(soundlib::Bank& bank, int i) {
-    const soundlib::SubsoundInfo info = bank.info(i);
-    Bytes b(info.data.size);
-    bank.file().read_exact(info.data.offset, b.data(), b.size());
     return b;
 }
 
@@ -191,7 +169,7 @@ Match replace_and_check(const std::string& bank, int pick, std::uint32_t rate, s
     EXPECT_EQ(0u, got.frames % new_head.samples);
     EXPECT_GE(got.frames, frames + lead);
     EXPECT_LT(got.frames, frames + lead + 3 * new_head.samples);
-    const std::vector<std::int16_t> heard = decoded(*after, pick);
+    const std::vector<std::int16_t> heard = testbanks::decoded_s16(*after, pick);
     EXPECT_EQ(std::uint64_t{got.frames} * got.channels, heard.size()) << "decodes to the length it says";
     const Match m = best_match(tone, heard, info.channels);
     EXPECT_EQ(lead, m.lag);
@@ -261,7 +239,7 @@ void expect_streams(soundlib::Bank& after, int sound, const std::vector<std::int
     EXPECT_EQ(got.frames / first_frame(after, sound).samples, units);
     EXPECT_EQ(got.data.size, pos) << "nothing but units";
     // Every channel heard, after the encoder's delay, close to its own tone.
-    const std::vector<std::int16_t> heard = decoded(after, sound);
+    const std::vector<std::int16_t> heard = testbanks::decoded_s16(after, sound);
     ASSERT_EQ(std::uint64_t{got.frames} * channels, heard.size());
     for (std::uint32_t c = 0; c < channels; ++c) {
         std::vector<std::int16_t> want, one;

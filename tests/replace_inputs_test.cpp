@@ -16,10 +16,13 @@
 #include "bank_writer.h"
 #include "soundlib/bank.h"
 #include "soundlib/replace/replacement_input.h"
+#include "support/bank_audio.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace {
+
+using testbanks::open_bank;
 
 using bankwriter::Bytes;
 
@@ -96,23 +99,9 @@ bool write_flac(const std::string& path, const std::vector<std::int32_t>& sample
     return ok;
 }
 
-std::unique_ptr<soundlib::Bank> open_bank(const std::string& path) {
-    auto bank = std::make_unique<soundlib::Bank>();
-    if (bank->open(path, {}).code != FMOD_OK) return nullptr;
-    return bank;
-}
-
 std::vector<std::int32_t> decoded(soundlib::Bank& bank, int i) {
-    FMOD_RESULT code;
-    soundlib::PcmStream* s = bank.stream(i, code);
-    if (!s || s->format().bits != 16) return {};
-    s->seek(0);
-    Bytes raw(s->total_frames() * s->format().frame_bytes());
-    std::size_t got = 0;
-    s->read(raw.data(), raw.size(), got);
-    std::vector<std::int32_t> out;
-    for (std::size_t k = 0; k + 1 < got; k += 2) out.push_back(static_cast<std::int16_t>(raw[k] | raw[k + 1] << 8));
-    return out;
+    const std::vector<std::int16_t> s16 = testbanks::decoded_s16(bank, i);
+    return {s16.begin(), s16.end()};
 }
 
 #if !defined(_WIN32)  // for the Ogg test, which needs oggenc

@@ -15,42 +15,20 @@
 #include "soundlib/bank.h"
 #include "soundlib/codec/mpeg/mpeg_frame_header.h"
 #include "soundlib/codec/mpeg/mpeg_frames.h"
+#include "support/bank_audio.h"
 #include "support/decode_back.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using testbanks::open_bank;
+using testbanks::stored;
+
 using Bytes = std::vector<std::uint8_t>;
 
 const std::string kCorpus = CORPUS_DIR;
 const std::string kMpegFixtures = MPEG_FIXTURES_DIR;
-
-std::unique_ptr<soundlib::Bank> open_bank(const std::string& path) {
-    auto bank = std::make_unique<soundlib::Bank>();
-    if (bank->open(path, soundlib::OpenOptions{}).code != FMOD_OK) return nullptr;
-    return bank;
-}
-
-Bytes stored(soundlib::Bank& bank, int i) {
-    const soundlib::SubsoundInfo info = bank.info(i);
-    Bytes b(info.data.size);
-    bank.file().read_exact(info.data.offset, b.data(), b.size());
-    return b;
-}
-
-// Sound i decoded to 16-bit samples, laid out as a WAV's data chunk.
-Bytes decoded(soundlib::Bank& bank, int i) {
-    FMOD_RESULT code;
-    soundlib::PcmStream* s = bank.stream(i, code);
-    if (!s || s->format().bits != 16) return {};
-    s->seek(0);
-    Bytes out(s->total_frames() * s->format().frame_bytes());
-    std::size_t got = 0;
-    s->read(out.data(), out.size(), got);
-    out.resize(got);
-    return out;
-}
 
 std::string name_of(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
@@ -189,7 +167,7 @@ TEST(ReplacePassthrough, AnMp3OfTheSoundsLayerGoesInAsItsFramesAndDecodesAsTheFi
         ASSERT_TRUE(alone.ok) << alone.error;
         EXPECT_EQ(alone.channels, info.channels);
         EXPECT_EQ(alone.rate, static_cast<long>(info.frequency));
-        EXPECT_TRUE(decoded(*r.after, c.pick) == alone.data) << "our reader decodes as libmpg123 decodes the file";
+        EXPECT_TRUE(testbanks::decoded_audio(*r.after, c.pick) == alone.data) << "our reader decodes as libmpg123 decodes the file";
         expect_own_unpack_rebuilds_it(r);
     }
 }
@@ -253,13 +231,6 @@ Bytes ogg_audio_packets(const Bytes& file) {
     return out;
 }
 
-Bytes setup_chunk(soundlib::Bank& bank, int i) {
-    const soundlib::SubsoundInfo info = bank.info(i);
-    Bytes b(info.setup.size);
-    bank.file().read_exact(info.setup.offset, b.data(), b.size());
-    return b;
-}
-
 // The prefix of `bytes` as long as `prefix` (a sound's data may be padded).
 bool starts_with(const Bytes& bytes, const Bytes& prefix) {
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
@@ -284,8 +255,8 @@ TEST(ReplacePassthrough, AnOggTheToolKeptForAnotherSoundOfTheFamilyGoesInAsItsPa
     // and seek table as the authoring tool wrote them.
     EXPECT_TRUE(stored(*r.after, 0) == stored(*r.before, 1)) << "its packets as they are";
     EXPECT_EQ(r.before->info(1).frames, r.after->info(0).frames);
-    EXPECT_TRUE(setup_chunk(*r.after, 0) == setup_chunk(*r.before, 1)) << "chunk 11";
-    EXPECT_TRUE(decoded(*r.after, 0) == decoded(*r.before, 1));
+    EXPECT_TRUE(testbanks::setup_bytes(*r.after, 0) == testbanks::setup_bytes(*r.before, 1)) << "chunk 11";
+    EXPECT_TRUE(testbanks::decoded_audio(*r.after, 0) == testbanks::decoded_audio(*r.before, 1));
     expect_own_unpack_rebuilds_it(r);
 }
 
@@ -323,7 +294,7 @@ TEST(ReplacePassthrough, AnOggFromOggencGoesIntoAStockBankAsItsPacketsAndDecodes
         const LossyDecode alone = decode_ogg(ogg);
         ASSERT_TRUE(alone.ok) << alone.error;
         EXPECT_EQ(96000u, r.after->info(4).frames);
-        EXPECT_TRUE(decoded(*r.after, 4) == alone.data) << "our reader decodes as libvorbisfile decodes the file";
+        EXPECT_TRUE(testbanks::decoded_audio(*r.after, 4) == alone.data) << "our reader decodes as libvorbisfile decodes the file";
         expect_own_unpack_rebuilds_it(r);
     }
     // A stock set-up in a bank of the small-block encoder: encoded by it.
