@@ -32,8 +32,27 @@ bool ScratchFile::write(const void* data, std::size_t size) {
     return file_ && std::fwrite(data, 1, size, file_) == size;
 }
 
-bool ScratchFile::rewind() { return file_ && std::fflush(file_) == 0 && std::fseek(file_, 0, SEEK_SET) == 0; }
+bool ScratchFile::rewind() {
+    read_ = 0;
+    return file_ && std::fflush(file_) == 0 && std::fseek(file_, 0, SEEK_SET) == 0;
+}
 
-bool ScratchFile::read(void* data, std::size_t size) { return file_ && std::fread(data, 1, size, file_) == size; }
+bool ScratchFile::read(void* data, std::size_t size) {
+    if (!file_ || std::fread(data, 1, size, file_) != size) return false;
+    read_ += size;
+    return true;
+}
+
+bool ScratchFile::read_up_to(std::uint64_t upto, std::vector<std::uint8_t>& out) {
+    if (upto <= read_) return true;
+    const auto n = static_cast<std::size_t>(upto - read_);
+    const std::size_t at = out.size();
+    out.resize(at + n);
+    if (!read(out.data() + at, n)) {
+        out.resize(at);
+        return false;
+    }
+    return true;
+}
 
 }  // namespace soundlib

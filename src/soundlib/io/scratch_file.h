@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace soundlib {
 
@@ -21,9 +23,14 @@ public:
     bool rewind();
     // Exactly `size` bytes, or false.
     bool read(void* data, std::size_t size);
+    // Appends what lies between where reading stands and byte `upto` of
+    // the file (nothing when reading is past it already); false when the
+    // file holds fewer, with `out` as it was.
+    bool read_up_to(std::uint64_t upto, std::vector<std::uint8_t>& out);
 
 private:
     std::FILE* file_ = nullptr;
+    std::uint64_t read_ = 0;  // bytes read since the rewind
 };
 
 }  // namespace soundlib

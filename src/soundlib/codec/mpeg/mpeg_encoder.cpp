@@ -236,7 +236,6 @@ public:
 
     void begin_pass(std::uint32_t) override {
         if (!file_.rewind()) failed_ = true;
-        sent_ = 0;
         frames_seen_ = 0;
     }
     bool encode(const double*, std::uint32_t frames, Bytes& out, std::uint32_t& bad) override {
@@ -337,18 +336,9 @@ private:
     void keep_made() {
         if (!made_bytes_.empty() && !file_.write(made_bytes_.data(), made_bytes_.size())) failed_ = true;
     }
-    bool copy_out(std::uint64_t upto, Bytes& out) {
-        if (upto <= sent_) return true;
-        const auto n = static_cast<std::size_t>(upto - sent_);
-        const std::size_t at = out.size();
-        out.resize(at + n);
-        if (!file_.read(out.data() + at, n)) {
-            failed_ = true;
-            out.resize(at);
-            return false;
-        }
-        sent_ = upto;
-        return true;
+    bool copy_out(std::uint64_t upto, std::vector<std::uint8_t>& out) {
+        if (failed_ || !file_.read_up_to(upto, out)) failed_ = true;
+        return !failed_;
     }
 
     EncodeTarget t_;
@@ -364,7 +354,7 @@ private:
     ScratchFile file_;
     Bytes made_bytes_;  // the frames of the block just encoded
     bool opened_ = false, failed_ = false;
-    std::uint64_t sent_ = 0, frames_seen_ = 0;
+    std::uint64_t frames_seen_ = 0;
 };
 
 std::string rate_list(const std::uint32_t* rates, std::size_t n) {

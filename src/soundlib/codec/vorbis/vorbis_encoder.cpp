@@ -115,7 +115,6 @@ public:
 
     void begin_pass(std::uint32_t) override {
         if (!file_.rewind()) failed_ = true;
-        sent_ = 0;
         frames_seen_ = 0;
     }
     bool encode(const double*, std::uint32_t frames, std::vector<std::uint8_t>& out, std::uint32_t& bad) override {
@@ -180,17 +179,8 @@ private:
         }
     }
     bool copy_out(std::uint64_t upto, std::vector<std::uint8_t>& out) {
-        if (upto <= sent_) return true;
-        const std::size_t n = static_cast<std::size_t>(upto - sent_);
-        const std::size_t at = out.size();
-        out.resize(at + n);
-        if (failed_ || !file_.read(out.data() + at, n)) {
-            failed_ = true;
-            out.resize(at);
-            return false;
-        }
-        sent_ = upto;
-        return true;
+        if (failed_ || !file_.read_up_to(upto, out)) failed_ = true;
+        return !failed_;
     }
 
     EncodeTarget target_;
@@ -205,7 +195,7 @@ private:
     vorbis_comment dc_{};
     bool started_ = false, done_ = false, failed_ = false;
     long previous_block_ = 0;
-    std::uint64_t size_ = 0, sent_ = 0, frames_seen_ = 0;
+    std::uint64_t size_ = 0, frames_seen_ = 0;
 };
 
 
