@@ -79,25 +79,16 @@ def main():
     lossy_frames = 48000 * 3 if args.smoke else MPEG_FRAMES
 
     work = tempfile.mkdtemp(prefix="bench-", dir=build)
+    single = None
     if args.only_encode:
+        single = lambda: encode_rows(args, tool, maker, work, runs)
+    elif args.only_rebuild:
+        single = lambda: rebuild_row(args, tool, maker, work, runs)
+    elif args.only_jobs:
+        single = lambda: jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames)
+    if single:
         try:
-            failures = encode_rows(args, tool, maker, work, runs)
-            for f in failures:
-                print("FAIL: " + f)
-            return 1 if failures else 0
-        finally:
-            shutil.rmtree(work, ignore_errors=True)
-    if args.only_rebuild:
-        try:
-            failures = rebuild_row(args, tool, maker, work, runs)
-            for f in failures:
-                print("FAIL: " + f)
-            return 1 if failures else 0
-        finally:
-            shutil.rmtree(work, ignore_errors=True)
-    if args.only_jobs:
-        try:
-            failures = jobs_table(args, build, tool, maker, work, runs, pcm_frames, lossy_frames)
+            failures = single()
             for f in failures:
                 print("FAIL: " + f)
             return 1 if failures else 0
