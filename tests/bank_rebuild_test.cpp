@@ -24,6 +24,7 @@
 
 namespace {
 
+using testbanks::corpus_banks;
 using testbanks::open_bank;
 
 using bankwriter::Bytes;
@@ -191,18 +192,6 @@ std::vector<std::string> sound_files(const std::string& bank, const std::vector<
         names.push_back(std::filesystem::path(s["output"].get<std::string>()).filename().string());
     }
     return names;
-}
-
-std::vector<std::string> corpus_banks(const std::vector<std::string>& folders) {
-    std::vector<std::string> banks;
-    for (const std::string& folder : folders) {
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(kCorpus + "/" + folder, ec)) {
-            if (e.is_regular_file() && e.path().filename().string()[0] != '.') banks.push_back(e.path().string());
-        }
-    }
-    std::sort(banks.begin(), banks.end());
-    return banks;
 }
 
 // Checks that `after` is `before` with sound `replaced` (if any) passing

@@ -22,6 +22,7 @@
 
 namespace {
 
+using testbanks::corpus_banks;
 using testbanks::open_bank;
 
 using bankwriter::Bytes;
@@ -313,18 +314,6 @@ TEST(ReplaceInputs, EveryReaderGivesTheSameSamplesAgainAfterARewind) {
 }
 
 // ---------------------------------------------------------------------------
-
-std::vector<std::string> corpus_banks(const std::vector<std::string>& folders) {
-    std::vector<std::string> banks;
-    for (const std::string& folder : folders) {
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(kCorpus + "/" + folder, ec)) {
-            if (e.is_regular_file() && e.path().filename().string()[0] != '.') banks.push_back(e.path().string());
-        }
-    }
-    std::sort(banks.begin(), banks.end());
-    return banks;
-}
 
 // As the WAV unpack does (bank_rebuild_test.cpp): every sound is kept as
 // stored, from a .flac, or with its Vorbis or MPEG as they are, an .ogg or .mp3.

@@ -1,7 +1,9 @@
 // Small helpers for tests that open banks through the library's Bank class.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,6 +67,19 @@ inline bankwriter::Bytes setup_bytes(soundlib::Bank& bank, int i) {
     bankwriter::Bytes b(info.setup.size);
     bank.file().read_exact(info.setup.offset, b.data(), b.size());
     return b;
+}
+
+// The files of these folders of the shared corpus, sorted; none when it is absent.
+inline std::vector<std::string> corpus_banks(const std::vector<std::string>& folders) {
+    std::vector<std::string> banks;
+    for (const std::string& folder : folders) {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(std::string(CORPUS_DIR) + "/" + folder, ec)) {
+            if (e.is_regular_file() && e.path().filename().string()[0] != '.') banks.push_back(e.path().string());
+        }
+    }
+    std::sort(banks.begin(), banks.end());
+    return banks;
 }
 
 }  // namespace testbanks
